@@ -1,0 +1,40 @@
+// Settings of the emulator: every setting is a configuration keyword with a type,
+// bounds and an initial value. Numeric settings live in one table indexed by the
+// keyword id; text settings have a getter and a setter (the setter applies the
+// keyword's side effects, e.g. a final '/' for paths).
+#pragma once
+
+namespace kw {
+// Keyword ids are fixed: they are positions in the configuration reader's keyword
+// table, and message numbers of the setup labels are derived from them (id + 1).
+enum Id : int {
+  NO_TOKEN = 0, ENDIF = 1, IFCPC = 2,
+  AMSDOS_DISABLED = 3, AMSDOS_SPEEDUP, BREAK_MASK, COLOUR_SCREEN, COMPANY_NAME, CPC_TYPE,
+  CRTC_TYPE, DATA_FILE, DRIVE_A, DRIVE_A_AUTOSTART, DRIVE_A_SIDE, DRIVE_A_WRITEPROT, DRIVE_B,
+  DRIVE_B_AUTOSTART, DRIVE_B_SIDE, DRIVE_B_WRITEPROT, EMS_ENABLED, EMULATION_DELAY,
+  EMULATION_SPEED, HELP_FILE, INTERRUPT_FREQUENCY, INTERRUPT_RESUME, JOY0_CALIBRATE,
+  JOY1_CALIBRATE, JOY0_CURSOR_KEYS, JOYSTICK_SIZE, KBD_LANGUAGE, LANGUAGE, M4_ENABLED,
+  MOUSE_ENABLED, MOUSE_TYPE, MULTIMODE_UPDATE, PALETTE_CHANGE, POKE_DATABASE, PPI_50HZ,
+  PPI_EXP_SIGNAL, PRINTER, RAM_SIZE, RAM_TYPE, REALTIME, ROM_BLOCK, ROM_PATH, SB_DELAY,
+  SB_DELAY0, SB_DMA_BUF, SB_SAMPLE_RATE, SB_STEREO, SCREEN_OFFSET, M4_SDCARD_MODE,
+  SHOW_CONFIG, SNAPSHOT, SOUND_DEVICE, SOUND_ENABLED, SOUND_FX_ENABLED, TAPE_BYPASS,
+  TAPE_PATH, TMP_PATH, VIDEO_MODE, VKBD_LANGUAGE, VSYNC_POSITION, M4_SD_PATH, SNA_SIZE,
+  COUNT
+};
+static_assert(SNA_SIZE == 64 && COUNT == 65, "keyword ids are part of the file format");
+}  // namespace kw
+
+// Numeric values of all keywords, indexed by keyword id (text keywords leave theirs 0).
+// The requested CPC type is the CPC_TYPE entry, `emulation_speed` the EMULATION_SPEED entry.
+extern int setting_values[kw::COUNT];
+
+inline int& setting(kw::Id id) { return setting_values[id]; }
+
+// Text keywords: nullptr when not set. The setter stores an owned copy and applies the
+// keyword's extra effect (final '/' for ROM_PATH/TAPE_PATH/TMP_PATH, drive browse
+// directories, ...). Passing nullptr clears the value.
+const char* setting_text(kw::Id id);
+void set_setting_text(kw::Id id, const char* value);
+
+// Puts every setting back to its initial value (before any file is read).
+void reset_settings();

@@ -1,0 +1,33 @@
+// The seam between the emulated machine and the host it runs on.
+//
+// The machine never calls SDL. Whatever it needs from the host at frame end or when
+// idle goes through these hooks. The `arvelo` program installs the SDL host; the
+// headless runner and the unit tests keep the headless defaults, which draw nothing,
+// play nothing and never block.
+#pragma once
+#include <cstdint>
+
+struct HostHooks {
+  // A new frame of the emulated monitor is complete in the frame buffer.
+  void (*render_frame)();
+  // Frame-end work: handle input events and hot keys.
+  void (*poll_events)();
+  // Redraw the program's own windows over the picture.
+  void (*refresh_overlay)();
+  // Hands the emulated start time (µs) of a frame to the audio side.
+  void (*audio_mark_frame)(uint64_t frame_start_us);
+  // Audio device: open returns 0 on success; close frees it.
+  int (*audio_open)();
+  void (*audio_close)();
+  // Sleep for the real-time throttle (milliseconds).
+  void (*delay_ms)(unsigned ms);
+  // A message box with the given title and text; error selects the error icon.
+  void (*show_message_box)(bool error, const char* title, const char* text);
+  // True while either Shift key is held.
+  bool (*shift_held)();
+};
+
+extern HostHooks host;
+
+// Restores the headless defaults (used by arvelo-run and the tests).
+void host_install_headless();

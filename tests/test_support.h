@@ -1,0 +1,44 @@
+// Helpers shared by the test programs: where the shared CPC assets and the built
+// binaries are, and how a test reacts when an asset is absent.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace testsupport {
+
+inline std::string env_or(const char* name, const char* fallback) {
+  const char* v = std::getenv(name);
+  return (v && *v) ? v : fallback;
+}
+inline std::string rom_dir() { return env_or("ARVELO_ROM_DIR", ARVELO_ROM_DIR_DEFAULT); }
+inline std::string testdata_dir() { return env_or("ARVELO_TESTDATA", ARVELO_TESTDATA_DEFAULT); }
+inline std::string bin_dir() { return ARVELO_BIN_DIR; }
+inline std::string source_dir() { return ARVELO_SOURCE_DIR; }
+inline bool in_ci() {
+  const char* v = std::getenv("CI");
+  return v && std::string(v) == "true";
+}
+
+// A fresh empty directory for one test, removed by the caller or left in /tmp.
+inline std::filesystem::path temp_dir(const std::string& tag) {
+  auto base = std::filesystem::temp_directory_path() /
+              ("arvelo-test-" + tag + "-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(base);
+  std::filesystem::create_directories(base);
+  return base;
+}
+
+}  // namespace testsupport
+
+// Skips the test when a shared asset is missing; in CI a missing asset is a failure.
+#define REQUIRE_ASSET(path)                                                    \
+  do {                                                                         \
+    if (!std::filesystem::exists(path)) {                                      \
+      if (testsupport::in_ci()) FAIL() << "missing test asset " << (path);     \
+      GTEST_SKIP() << "test asset not found: " << (path);                      \
+    }                                                                          \
+  } while (0)
