@@ -1,0 +1,32 @@
+// What the Z80 core needs from the machine around it.
+//
+// The core is built as its own library and calls only the functions and tables
+// declared here (plus the stop-request word of core/machine.h). The CPC machine
+// provides them from its units (memory map, port decoder, raster engine, tape bypass);
+// the CP/M runner provides its own minimal versions, so the core runs without any CPC
+// hardware.
+#pragma once
+#include <cstdint>
+
+#include "core/machine.h"  // stop_request_word, request_stop
+
+// Memory map: one pointer per 16 KB quarter of the address space, for reads and for
+// writes (they differ where a ROM is visible for reading over RAM).
+extern uint8_t* read_bank[4];
+extern uint8_t* write_bank[4];
+
+// The clock of the machine: called after every instruction with its T-state count, its
+// adjustment, the wait-state word and the refresh counter. Non-zero asks the core to
+// call again with (0, 0) without executing an instruction.
+int video_advance(int tstates, int adjustment, uint32_t& wait, uint32_t& refresh);
+
+// Port decoder; the core calls these only when it performs a deferred IN or OUT.
+uint8_t port_in(uint16_t port);
+void port_out(uint16_t port, uint8_t value);
+
+// ROM trap ED F9..FF: code = (second byte << 8) | n.
+void tape_trap(int code);
+
+// Called before the instruction at address 0 is fetched (the machine decides whether
+// the M4 board's virtual SD image must be synchronised).
+void z80_at_address_zero();
