@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include "config/settings.h"
+
 namespace {
 void no_op() {}
 void no_frame(uint64_t) {}
@@ -12,9 +14,11 @@ void sleep_ms(unsigned ms) {
 }
 void no_box(bool, const char*, const char*) {}
 bool no_shift() { return false; }
+int keep_language() { return setting(kw::LANGUAGE); }
 
-constexpr HostHooks headless{no_op, no_op, no_op, no_frame, audio_open_headless, no_op,
-                             sleep_ms, no_box, no_shift};
+constexpr HostHooks headless{no_op,    no_op,    no_op,    no_frame, audio_open_headless,
+                             no_op,    sleep_ms, no_box,   no_shift, no_op,
+                             no_op,    keep_language, no_op, no_op};
 }  // namespace
 
 HostHooks host = headless;

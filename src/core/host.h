@@ -25,6 +25,15 @@ struct HostHooks {
   void (*show_message_box)(bool error, const char* title, const char* text);
   // True while either Shift key is held.
   bool (*shift_held)();
+  // Display preparation before each set-up and after a successful one.
+  void (*prepare_run)();
+  void (*prepare_textures)();
+  // First start: the language the user picks (0 English, 1 German, 2 French, 3 Spanish).
+  int (*choose_language)();
+  // After a first start without a chosen virtual keyboard layout (VKBD_LANGUAGE < 0).
+  void (*choose_vkbd_layout)();
+  // The splash window, until the user presses a key.
+  void (*show_splash)();
 };
 
 extern HostHooks host;

@@ -44,6 +44,7 @@ extern uint8_t* bank_table[MAX_BANKS];
 extern int first_rom_bank;
 extern int bank_count;
 extern int ram_size_kb;  // RAM_SIZE after rounding at set-up
+extern uint8_t* bank_memory;  // the one allocation behind bank_table
 
 // ---- ROM list --------------------------------------------------------------------------
 struct RomEntry {
@@ -83,3 +84,8 @@ int run_machine(bool debug_first);
 
 // A leading '~' becomes $HOME. The result lives in one static buffer until the next call.
 const char* expand_home(const char* path);
+
+// Drive A's configured disc with autostart (start-up and a disc on the command line).
+void start_drive_a_autostart();
+// What a new run starts with: drive A's disc with autostart, the configured snapshot.
+void start_machine_media();

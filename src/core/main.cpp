@@ -1,0 +1,81 @@
+// The program's entry point and outermost control loop.
+#include <SDL.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "config/config.h"
+#include "config/messages.h"
+#include "config/settings.h"
+#include "core/host.h"
+#include "core/machine.h"
+#include "core/startup.h"
+#include "core/teebuf.h"
+#include "m4/netlayer.h"
+#include "video/host_display.h"
+
+namespace {
+
+void show_box(bool error, const char* title) {
+  host.show_message_box(error, title, captured_output().c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (install_signal_handler() != 0) return 1;
+  capture_console_output();
+  SDL_Init(0);
+  host_install_sdl();
+
+  if (SDLNet_Init() != 0) {
+    std::cerr << "SDLNet_Init: " << SDLNet_GetError() << std::endl;
+    SDL_Quit();
+    return 1;
+  }
+  SDL_DisableScreenSaver();
+  print_banner(std::cout);
+
+  setting(kw::EMULATION_SPEED) = 1;
+  StartOptions options;
+  const int errors = parse_command_line(argc, argv, options, std::cout, std::cerr);
+  if (errors) {
+    std::cerr << "---------------------------\n" << errors << " error(s) found in command line !" << std::endl;
+    print_usage(argv[0], std::cout);
+    return 0;
+  }
+  if (options.start_mode == 'H') {
+    print_usage(argv[0], std::cout);
+    return 0;
+  }
+
+  const std::string dir = program_directory(argv[0]);
+  if (!dir.empty() && chdir(dir.c_str()) != 0) std::perror(dir.c_str());
+
+  set_message_file("arvelo.msg");
+  open_message_file();
+
+  if (display_init() != 0) return 1;
+
+  setting(kw::CPC_TYPE) = (options.cpc_type >= 0 && options.cpc_type <= 6) ? options.cpc_type : 6;
+  set_config_file_name(choose_config_file(options).c_str());
+  set_data_file("arvelo.dat");
+
+  const int status = machine_loop(options);
+  if (status != 0) {
+    if (status >= 2 && host.shift_held()) show_box(false, "Arvelo Output");
+    SDL_Quit();
+    return status;
+  }
+
+  close_message_file();
+  print_credits(std::cout);
+  if (host.shift_held()) show_box(false, "Arvelo Output");
+  display_shutdown();
+  SDLNet_Quit();
+  SDL_Quit();
+  return 0;
+}

@@ -1,0 +1,191 @@
+// Machine identity, the bank table, the ROM list with loading and model detection,
+// and expand_home.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "config/messages.h"
+#include "config/settings.h"
+#include "core/machine.h"
+#include "media/media_file.h"
+#include "media/tape.h"
+
+// ---- Identity and memory -----------------------------------------------------------
+
+int hardware_model = model::UNKNOWN;
+int disc_rom_version = 2;
+
+uint8_t* bank_table[MAX_BANKS] = {};
+int first_rom_bank = 10;
+int bank_count = 0;
+int ram_size_kb = 128;
+
+// The one allocation behind bank_table (owned by set-up).
+uint8_t* bank_memory = nullptr;
+
+RomEntry* rom_list = nullptr;
+int rom_count = 0;
+
+// ---- expand_home ---------------------------------------------------------------------
+
+const char* expand_home(const char* path) {
+  static char buffer[2048];
+  if (!path) path = "";
+  const char* home = std::getenv("HOME");
+  if (path[0] == '~' && home && *home) {
+    std::snprintf(buffer, sizeof buffer, "%s%s", home, path + 1);
+  } else if (path[0] == '~') {
+    // Without HOME there is no home directory to use: the rest of the path is taken
+    // relative to the current directory ("~/x" becomes "./x").
+    std::snprintf(buffer, sizeof buffer, ".%s", path + 1);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%s", path);
+  }
+  return buffer;
+}
+
+// ---- ROM list --------------------------------------------------------------------------
+
+void free_rom_list() {
+  while (rom_list) {
+    RomEntry* next = rom_list->next;
+    delete rom_list;
+    rom_list = next;
+  }
+  rom_count = 0;
+}
+
+void add_rom(int slot, const char* file, int offset) {
+  for (RomEntry* e = rom_list; e; e = e->next) {
+    if (e->slot != slot) continue;
+    e->file = file ? file : "";
+    e->offset = offset;
+    // Images are reloaded only when this pass's bank memory exists: while the
+    // configuration is read during set-up it does not yet, and set-up loads every
+    // ROM afterwards anyway.
+    if (bank_memory) load_roms();
+    if (e != rom_list) std::cout << message_text(184) << " " << slot << std::endl;
+    return;
+  }
+  if (rom_count >= MAX_ROMS) {
+    std::cout << message_text(184) << " " << slot << std::endl;
+    return;
+  }
+  rom_list = new RomEntry{rom_count, slot, file ? file : "", offset, rom_list};
+  ++rom_count;
+}
+
+int bank_of_slot(int slot) {
+  const RomEntry* basic = nullptr;
+  for (const RomEntry* e = rom_list; e; e = e->next) {
+    if (e->slot == slot) return first_rom_bank + e->bank;
+    if (e->slot == 0) basic = e;
+  }
+  return basic ? first_rom_bank + basic->bank : first_rom_bank;
+}
+
+int load_roms() {
+  const char* rom_path = setting_text(kw::ROM_PATH);
+  if (!rom_path) {
+    std::cerr << "ROM path not configured. Unable to continue." << std::endl;
+    return 10;
+  }
+  int errors = 0;
+  bool stop = false;
+  for (int slot = 0; slot <= 255 && !stop; ++slot) {
+    for (RomEntry* e = rom_list; e; e = e->next) {
+      if (e->slot != slot) continue;
+      std::string path = std::string(rom_path) + e->file;
+      uint8_t* bank = bank_table[first_rom_bank + e->bank];
+      zip_ifs image(path.c_str());
+      if (!image) {
+        std::cerr << message_text(179) << " " << path << ", errno=" << errno
+                  << std::endl;
+        ++errors;
+        break;
+      }
+      image.seekg(static_cast<std::streamoff>(e->offset) * BANK_SIZE);
+      if (image) image.read(reinterpret_cast<char*>(bank), BANK_SIZE);
+      if (!image || image.gcount() < BANK_SIZE) {
+        std::cerr << message_text(180) << " " << e->file << std::endl;
+        ++errors;
+        stop = true;
+      }
+      break;
+    }
+  }
+  detect_model();
+  if (hardware_model == model::UNKNOWN) {
+    std::cerr << "CPC type not configured or ROM for CPC type not available. Unable to continue."
+              << std::endl;
+    return 10;
+  }
+  return errors;
+}
+
+void detect_model() {
+  const int lower = bank_of_slot(255);
+  const int basic = bank_of_slot(0);
+  const int disc = bank_of_slot(7);
+  if (lower == basic || !bank_table[lower] || !bank_table[basic]) return;
+  uint8_t* lower_rom = bank_table[lower];
+  const uint8_t* basic_rom = bank_table[basic];
+
+  if (basic_rom[0] != 0x80) {
+    print_message(183);
+    hardware_model = model::UNKNOWN;
+  } else {
+    switch (basic_rom[2]) {
+      case 0: hardware_model = model::CPC464; print_message(187); break;
+      case 1: hardware_model = model::CPC664; print_message(188); break;
+      case 2: hardware_model = model::CPC6128; print_message(189); break;
+      case 3: hardware_model = model::BASIC3; print_message(190); break;
+      case 4: hardware_model = model::BASIC4; print_message(191); break;
+      default: print_message(186); hardware_model = model::UNKNOWN; break;
+    }
+    if (hardware_model == model::CPC6128 && lower_rom[0x5A1] == '!') {
+      hardware_model = model::CPC6128_PLUS;
+      print_message(192);
+    }
+  }
+
+  if (setting(kw::TAPE_BYPASS)) {
+    if (hardware_model != model::UNKNOWN) {
+      tape_patch_rom(lower_rom, hardware_model);
+      print_message(185);
+    } else {
+      print_message(186);
+    }
+  }
+
+  // The disc ROM: a background ROM of version 0.5 or 0.7.
+  if (disc == lower || disc == basic || !bank_table[disc]) {
+    // No ROM in slot 7 (bank_of_slot fell back to BASIC): nothing to patch.
+    disc_rom_version = 2;
+    return;
+  }
+  uint8_t* dos = bank_table[disc];
+  if (dos[0] != 1 || dos[1] != 0 || (dos[2] != 5 && dos[2] != 7)) {
+    print_message(182);
+    disc_rom_version = 2;
+    return;
+  }
+  disc_rom_version = dos[2] == 5 ? 0 : 1;
+  if (setting(kw::AMSDOS_DISABLED)) {
+    const int at = disc_rom_version == 0 ? 0xCF2 : 0xD56;
+    dos[at] = 0x18;
+    dos[at + 1] = 0x05;
+    print_message(disc_rom_version == 0 ? 175 : 176);
+  }
+  if (setting(kw::AMSDOS_SPEEDUP)) {
+    for (int at : {0x5D4, 0x5D8, 0x5D9, 0x5DA}) dos[at] = 1;
+    static constexpr int v0[] = {0x602, 0x7E2, 0x784};
+    static constexpr int v1[] = {0x62C, 0x80E, 0x7B4};
+    for (int at : disc_rom_version == 0 ? v0 : v1) dos[at] = 1;
+    print_message(disc_rom_version == 0 ? 177 : 178);
+  }
+  dos[0x1BBB] = 0x3A;
+}
+

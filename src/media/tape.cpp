@@ -1,0 +1,406 @@
+#include "media/tape.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <iostream>
+
+#include "config/messages.h"
+#include "config/settings.h"
+#include "core/machine.h"
+#include "z80/z80.h"
+#include "z80/z80_bus.h"
+
+TapeInput tape_in;
+TapeOutput tape_out;
+
+namespace {
+
+constexpr uint8_t FLAG_CARRY = 0x01;
+constexpr uint8_t FLAG_ZERO = 0x40;
+
+uint8_t mem_read(uint16_t a) { return read_bank[a >> 14][a & 0x3FFF]; }
+void mem_write(uint16_t a, uint8_t v) { write_bank[a >> 14][a & 0x3FFF] = v; }
+
+uint8_t& reg_a() { return z80_reg8(1); }
+uint8_t& reg_f() { return z80_reg8(0); }
+uint8_t& reg_b() { return z80_reg8(3); }
+uint16_t& reg_bc() { return z80_reg16(1); }
+uint16_t& reg_de() { return z80_reg16(2); }
+uint16_t& reg_hl() { return z80_reg16(3); }
+uint16_t& reg_pc() { return z80_reg16(9); }
+
+uint16_t word_at(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+void put_word(uint8_t* p, unsigned v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+// Input and output header addresses in CPC memory by model.
+uint16_t input_header_address() { return hardware_model == model::CPC464 || hardware_model == model::BASIC3 ? 0xB88C : 0xB1A4; }
+uint16_t output_header_address() { return hardware_model == model::CPC464 || hardware_model == model::BASIC3 ? 0xB84C : 0xB164; }
+
+std::string tape_dir() {
+  const char* p = setting_text(kw::TAPE_PATH);
+  return p ? p : "";
+}
+
+// The file name the firmware passes: B characters at HL.
+std::string cpc_name() {
+  std::string name;
+  const uint16_t hl = reg_hl();
+  for (int i = 0; i < reg_b(); ++i) {
+    const uint8_t c = mem_read(static_cast<uint16_t>(hl + i));
+    if (c == 0) break;
+    name.push_back(static_cast<char>(c));
+  }
+  return name;
+}
+
+// A CPC file name must not leave TAPE_PATH.
+bool name_is_safe(const std::string& name) {
+  return !name.empty() && name.find('/') == std::string::npos && name != "." && name != "..";
+}
+
+void close_input() {
+  if (tape_in.file) std::fclose(tape_in.file);
+  tape_in = TapeInput{};
+}
+
+// Rewrites the header of a file written character by character so that its length
+// fields and checksum match what was written.
+void finish_output_header() {
+  if (!tape_out.file || !(tape_out.flags & 4) || (tape_out.flags & 2)) return;
+  if (tape_out.header[18] == 0x16) return;
+  const int64_t n = tape_out.written;
+  put_word(tape_out.header + 24, static_cast<unsigned>(n));
+  tape_out.header[64] = static_cast<uint8_t>(n);
+  tape_out.header[65] = static_cast<uint8_t>(n >> 8);
+  tape_out.header[66] = static_cast<uint8_t>(n >> 16);
+  put_word(tape_out.header + 67, tape_header_checksum(tape_out.header));
+  if (std::fseek(tape_out.file, 0, SEEK_SET) == 0) std::fwrite(tape_out.header, 1, 128, tape_out.file);
+}
+
+void close_output() {
+  if (tape_out.file) {
+    finish_output_header();
+    std::fclose(tape_out.file);
+  }
+  tape_out = TapeOutput{};
+}
+
+void report_not_found(const std::string& name) {
+  std::cout << message_text(99) << " " << name << std::endl;
+}
+
+// Reads the header of the newly opened input file (or takes the whole file as ASCII).
+void read_input_header() {
+  uint8_t h[128];
+  const size_t got = std::fread(h, 1, 128, tape_in.file);
+  if (got == 128 && word_at(h + 67) == tape_header_checksum(h)) {
+    std::memcpy(tape_in.header, h, 128);
+    tape_in.remaining = h[64] | h[65] << 8 | h[66] << 16;
+    if (tape_in.remaining == 0) {
+      std::fseek(tape_in.file, 0, SEEK_END);
+      tape_in.remaining = std::max<long>(0, std::ftell(tape_in.file) - 128);
+      std::fseek(tape_in.file, 128, SEEK_SET);
+    }
+    return;
+  }
+  std::memset(tape_in.header, 0, 128);
+  tape_in.header[18] = 0x16;
+  std::fseek(tape_in.file, 0, SEEK_END);
+  tape_in.remaining = std::max<long>(0, std::ftell(tape_in.file));
+  std::fseek(tape_in.file, 0, SEEK_SET);
+}
+
+FILE* open_in_tape_dir(const std::string& name, const char* mode) {
+  if (!name_is_safe(name)) return nullptr;
+  return std::fopen((tape_dir() + name).c_str(), mode);
+}
+
+void open_for_reading() {
+  reg_f() = 0;
+  close_input();
+  const std::string name = cpc_name();
+  FILE* f = open_in_tape_dir(name, "rb");
+  if (!f && name.find('.') == std::string::npos) {
+    for (const char* ext : {".   ", ".BAS", ".BIN"}) {
+      if ((f = open_in_tape_dir(name + ext, "rb"))) break;
+    }
+  }
+  if (!f) {
+    report_not_found(name);
+    reg_f() |= FLAG_ZERO;
+    return;
+  }
+  tape_in.file = f;
+  tape_in.flags = 1;
+  read_input_header();
+  const uint16_t at = input_header_address();
+  reg_hl() = at;
+  for (int i = 0; i < 64; ++i) mem_write(static_cast<uint16_t>(at + i), tape_in.header[i]);
+  reg_de() = word_at(tape_in.header + 21);
+  reg_bc() = word_at(tape_in.header + 24);
+  reg_a() = tape_in.header[18];
+  reg_f() |= FLAG_CARRY;
+}
+
+// One data byte, or -1 at the end of the data.
+int next_input_byte() {
+  if (!(tape_in.flags & 1)) return -1;
+  if (tape_in.pushed_back >= 0) {
+    const int c = tape_in.pushed_back;
+    tape_in.pushed_back = -1;
+    return c;
+  }
+  if (tape_in.remaining <= 0) return -1;
+  const int c = std::fgetc(tape_in.file);
+  if (c == EOF) {
+    tape_in.remaining = 0;
+    return -1;
+  }
+  --tape_in.remaining;
+  return c;
+}
+
+void read_character() {
+  const int c = next_input_byte();
+  if (c >= 0) {
+    reg_a() = static_cast<uint8_t>(c);
+    reg_f() = FLAG_CARRY;
+  } else {
+    reg_a() = 0x0F;  // hard end of file
+    reg_f() = 0;
+  }
+}
+
+void read_whole_file() {
+  if ((tape_in.flags & 1) && !(tape_in.flags & 2)) {
+    uint16_t hl = reg_hl();
+    for (;;) {
+      const int c = next_input_byte();
+      if (c < 0) break;
+      mem_write(hl++, static_cast<uint8_t>(c));
+    }
+    print_message(100);
+    reg_hl() = word_at(tape_in.header + 26);
+    tape_in.flags |= 2;
+    reg_f() = FLAG_CARRY;
+  } else {
+    print_message(98);
+    reg_f() = 0;
+  }
+}
+
+void open_for_writing() {
+  reg_f() = 0;
+  close_output();
+  const std::string name = cpc_name();
+  FILE* f = open_in_tape_dir(name, "w+b");
+  if (!f) {
+    report_not_found(name);
+    reg_f() |= FLAG_ZERO;
+    return;
+  }
+  tape_out.file = f;
+  tape_out.flags = 1;
+  std::strncpy(reinterpret_cast<char*>(tape_out.header) + 1, name.c_str(), 15);
+  const uint16_t at = output_header_address();
+  reg_hl() = at;
+  if (at != 0) {
+    uint8_t cleared[64] = {};
+    cleared[18] = 0x16;
+    for (int i = 0; i < 64; ++i) mem_write(static_cast<uint16_t>(at + i), cleared[i]);
+  }
+  reg_f() |= FLAG_CARRY;
+}
+
+// Starts the output file: a 128-byte header unless the file is ASCII (type 0x16).
+bool begin_output(uint8_t type, uint16_t load, uint16_t length, uint16_t entry) {
+  uint8_t* h = tape_out.header;
+  char name[16] = {};
+  std::memcpy(name, h + 1, 15);
+  std::memset(h, 0, 128);
+  std::string base = name, ext;
+  const size_t dot = base.find('.');
+  if (dot != std::string::npos) {
+    ext = base.substr(dot + 1);
+    base = base.substr(0, dot);
+  }
+  for (int i = 0; i < 8; ++i)
+    h[1 + i] = i < static_cast<int>(base.size()) ? static_cast<uint8_t>(std::toupper(static_cast<unsigned char>(base[i]))) : ' ';
+  for (int i = 0; i < 3; ++i)
+    h[9 + i] = i < static_cast<int>(ext.size()) ? static_cast<uint8_t>(std::toupper(static_cast<unsigned char>(ext[i]))) : ' ';
+  h[18] = type;
+  put_word(h + 21, load);
+  put_word(h + 24, length);
+  put_word(h + 26, entry);
+  h[64] = static_cast<uint8_t>(length);
+  h[65] = static_cast<uint8_t>(length >> 8);
+  h[66] = 0;
+  put_word(h + 67, tape_header_checksum(h));
+  tape_out.flags |= 4;
+  tape_out.written = 0;
+  if (type == 0x16) return true;
+  return std::fwrite(h, 1, 128, tape_out.file) == 128;
+}
+
+void write_character() {
+  if (!(tape_out.flags & 1)) return;
+  if (!(tape_out.flags & 4)) {
+    uint8_t h[64];
+    const uint16_t at = output_header_address();
+    for (int i = 0; i < 64; ++i) h[i] = mem_read(static_cast<uint16_t>(at + i));
+    begin_output(h[18], word_at(h + 21), word_at(h + 24), word_at(h + 26));
+  }
+  if (std::fputc(reg_a(), tape_out.file) == EOF) {
+    std::printf("File %s write error.\n", reinterpret_cast<const char*>(tape_out.header) + 1);
+  } else {
+    ++tape_out.written;
+  }
+  reg_f() = FLAG_CARRY;
+}
+
+void write_whole_file() {
+  if ((tape_out.flags & 1) && !(tape_out.flags & 2)) {
+    const uint16_t length = reg_de();
+    bool ok = begin_output(reg_a(), reg_hl(), length, reg_bc());
+    uint16_t hl = reg_hl();
+    for (unsigned i = 0; i < length && ok; ++i) ok = std::fputc(mem_read(hl++), tape_out.file) != EOF;
+    if (!ok) print_message(101);
+    tape_out.written = length;
+    tape_out.flags |= 2;
+  }
+  reg_f() = FLAG_CARRY;
+}
+
+void catalog() {
+  for (const std::string& line : tape_catalog(tape_dir())) std::cout << line << "\n";
+  std::cout.flush();
+  reg_f() = FLAG_CARRY;
+}
+
+}  // namespace
+
+uint16_t tape_header_checksum(const uint8_t* header) {
+  unsigned sum = 0;
+  for (int i = 0; i <= 66; ++i) sum += header[i];
+  return static_cast<uint16_t>(sum);
+}
+
+std::vector<std::string> tape_catalog(const std::string& directory) {
+  std::vector<std::string> lines;
+  DIR* dir = opendir(directory.empty() ? "." : directory.c_str());
+  if (!dir) return lines;
+  std::vector<std::string> names;
+  while (dirent* e = readdir(dir)) {
+    if (e->d_name[0] == '.') continue;
+    names.emplace_back(e->d_name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const std::string path = directory + name;
+    struct stat st{};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    uint8_t h[128] = {};
+    long length = st.st_size;
+    char type = '$';
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+      if (std::fread(h, 1, 128, f) == 128 && word_at(h + 67) == tape_header_checksum(h)) {
+        length = h[64] | h[65] << 8 | h[66] << 16;
+        const int t = h[18] >> 1 & 7;
+        type = t == 0 ? '$' : t == 1 ? '%' : t == 2 ? '*' : '&';
+        if (h[18] == 0) type = '$';
+      }
+      std::fclose(f);
+    }
+    char line[80];
+    std::snprintf(line, sizeof line, "%-12.12s %c %6ldK %ld", name.c_str(), type,
+                  (length + 1023) / 1024, length);
+    lines.emplace_back(line);
+  }
+  return lines;
+}
+
+void tape_patch_rom(uint8_t* rom, int hw_model) {
+  int base;
+  switch (hw_model) {
+    case model::CPC464: case model::BASIC3: base = 0x8AC; break;
+    case model::CPC664: base = 0x8DC; break;
+    case model::CPC6128: case model::BASIC4: case model::CPC6128_PLUS: base = 0x8DE; break;
+    default: print_message(186); return;
+  }
+  static constexpr uint16_t entries[14] = {0xBC65, 0xBC77, 0xBC7A, 0xBC7D, 0xBC80, 0xBC83, 0xBC86,
+                                           0xBC89, 0xBC8C, 0xBC8F, 0xBC92, 0xBC95, 0xBC98, 0xBC9B};
+  for (uint16_t entry : entries) {
+    const int at = base + (entry - 0xBB00) / 3 * 2;
+    const uint16_t routine = word_at(rom + at);
+    // The routines live in the lower ROM (0x0000-0x3FFF); anything else is not ours to patch.
+    if (routine > 0x3FFC) continue;
+    rom[routine] = 0xED;
+    rom[routine + 1] = 0xFC;
+    rom[routine + 2] = static_cast<uint8_t>(entry & 0xFF);
+    rom[routine + 3] = 0xC9;
+  }
+}
+
+void tape_close() {
+  close_input();
+  close_output();
+}
+
+int tape_reset(int kind) {
+  if (kind == 1) tape_close();
+  return 0;
+}
+
+void tape_trap(int code) {
+  const int op = code >> 8 & 0xFF;
+  const int n = code & 0xFF;
+  char line[128];
+  if (op != 0xFC) {
+    std::snprintf(line, sizeof line, "%s ED %02X %02X\n", message_text(104), op, n);
+    std::cout << line << std::flush;
+    return;
+  }
+  switch (n) {
+    case 0x65: tape_close(); break;
+    case 0x77: open_for_reading(); break;
+    case 0x7A:
+    case 0x7D: close_input(); reg_f() = FLAG_CARRY; break;
+    case 0x80: read_character(); break;
+    case 0x83: read_whole_file(); break;
+    case 0x86:
+      if (tape_in.flags & 1) tape_in.pushed_back = reg_a();
+      break;
+    case 0x89: {
+      const int c = next_input_byte();
+      if (c >= 0) {
+        tape_in.pushed_back = c;
+        reg_a() = static_cast<uint8_t>(c);
+        reg_f() = FLAG_CARRY;
+      } else {
+        reg_a() = 0x0F;
+        reg_f() = 0;
+      }
+      break;
+    }
+    case 0x8C: open_for_writing(); break;
+    case 0x8F:
+    case 0x92: close_output(); reg_f() = FLAG_CARRY; break;
+    case 0x95: write_character(); break;
+    case 0x98: write_whole_file(); break;
+    case 0x9B: catalog(); break;
+    case 0xFC: request_stop(static_cast<int>(stopbit::TAPE)); break;
+    default:
+      std::snprintf(line, sizeof line, "%s ED FC %02X\n", message_text(104), n);
+      std::cout << line << std::flush;
+      reg_pc() = static_cast<uint16_t>(reg_pc() - 1);
+      break;
+  }
+}

@@ -1,0 +1,200 @@
+// Set-up of the whole machine from a configuration, model detection and the run driver.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "config/config.h"
+#include "config/messages.h"
+#include "config/settings.h"
+#include "core/host.h"
+#include "core/machine.h"
+#include "core/startup.h"
+#include "core/teebuf.h"
+#include "test_support.h"
+#include "z80/z80.h"
+
+#include <iostream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Machine : public testing::Test {
+ protected:
+  fs::path work = testsupport::temp_dir("machine");
+  void SetUp() override {
+    host_install_headless();
+    set_message_file((testsupport::bin_dir() + "/arvelo.msg").c_str());
+    open_message_file();
+    reset_settings();
+    clear_stop_request();
+  }
+  void TearDown() override {
+    teardown_machine();
+    host_install_headless();
+    fs::remove_all(work);
+  }
+  // Writes a configuration for the shared ROMs of one model and makes it the one in use.
+  std::string model_config(int type, const std::string& extra = "") {
+    const std::string rom = testsupport::rom_dir() + "/";
+    const char* image = type == 0 ? "cpc464.rom" : type == 1 ? "cpc664.rom" : "cpc6128.rom";
+    const auto path = work / "model.cfg";
+    std::ofstream(path) << "ROM_PATH = \"" << rom << "\"\n"
+                        << "ROM_BLOCK = 255, \"" << image << "\", 0\n"
+                        << "ROM_BLOCK = 0, \"" << image << "\", 1\n"
+                        << "ROM_BLOCK = 7, \"amsdos.rom\", 0\n"
+                        << extra;
+    set_config_file_name(path.c_str());
+    return path.string();
+  }
+};
+
+int frames_until_quit = 0;
+void quit_after_frames() {
+  if (--frames_until_quit <= 0) stop_request_word = stopbit::QUIT;
+}
+
+}  // namespace
+
+TEST_F(Machine, DetectsEachModelFromItsRoms) {
+  REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
+  for (int type = 0; type <= 2; ++type) {
+    model_config(type);
+    StartOptions options;
+    ASSERT_EQ(setup_machine(options), 0) << "type " << type;
+    EXPECT_EQ(hardware_model, type);
+    EXPECT_EQ(disc_rom_version, 0);  // AMSDOS 0.5
+    EXPECT_EQ(rom_count, 3);
+    EXPECT_EQ(first_rom_bank, 10);
+    // The disc ROM always gets its byte at 0x1BBB patched.
+    EXPECT_EQ(bank_table[bank_of_slot(7)][0x1BBB], 0x3A);
+    teardown_machine();
+  }
+}
+
+TEST_F(Machine, RamSizeRoundingAndBankLayout) {
+  REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
+  model_config(2, "RAM_SIZE = 100\n");
+  StartOptions options;
+  ASSERT_EQ(setup_machine(options), 0);
+  EXPECT_EQ(ram_size_kb, 64);
+  EXPECT_EQ(first_rom_bank, 10);
+  teardown_machine();
+
+  model_config(2, "RAM_SIZE = 576\n");
+  ASSERT_EQ(setup_machine(options), 0);
+  EXPECT_EQ(first_rom_bank, 10 + (576 - 128) / 16);
+  EXPECT_EQ(bank_count, first_rom_bank + 3);
+  EXPECT_EQ(bank_of_slot(255), first_rom_bank + 0);
+  EXPECT_EQ(bank_of_slot(42), bank_of_slot(0));  // an empty slot shows BASIC
+}
+
+TEST_F(Machine, DiscRomPatches) {
+  REQUIRE_ASSET(testsupport::rom_dir() + "/amsdos.rom");
+  model_config(2, "AMSDOS_DISABLED = 1\nAMSDOS_SPEEDUP = 1\n");
+  StartOptions options;
+  ASSERT_EQ(setup_machine(options), 0);
+  const uint8_t* dos = bank_table[bank_of_slot(7)];
+  EXPECT_EQ(dos[0xCF2], 0x18);
+  EXPECT_EQ(dos[0xCF3], 0x05);
+  for (int at : {0x5D4, 0x5D8, 0x5D9, 0x5DA, 0x602, 0x7E2, 0x784}) EXPECT_EQ(dos[at], 1) << at;
+}
+
+TEST_F(Machine, TapeBypassPatchesTheFirmwareCassetteRoutines) {
+  REQUIRE_ASSET(testsupport::rom_dir() + "/cpc464.rom");
+  model_config(0, "TAPE_BYPASS = 1\n");
+  StartOptions options;
+  ASSERT_EQ(setup_machine(options), 0);
+  const uint8_t* os = bank_table[bank_of_slot(255)];
+  // The routine behind &BC77 (open for reading) starts with the trap ED FC 77, RET.
+  const int at = 0x8AC + (0xBC77 - 0xBB00) / 3 * 2;
+  const int routine = os[at] | os[at + 1] << 8;
+  EXPECT_EQ(os[routine], 0xED);
+  EXPECT_EQ(os[routine + 1], 0xFC);
+  EXPECT_EQ(os[routine + 2], 0x77);
+  EXPECT_EQ(os[routine + 3], 0xC9);
+}
+
+TEST_F(Machine, RomErrorsAreCounted) {
+  const auto path = work / "bad.cfg";
+  std::ofstream(work / "short.rom") << std::string(1000, 'x');
+  std::ofstream(path) << "ROM_PATH = \"" << work.string() << "\"\n"
+                      << "ROM_BLOCK = 255, \"missing.rom\", 0\n"
+                      << "ROM_BLOCK = 0, \"short.rom\", 0\n";
+  set_config_file_name(path.c_str());
+  StartOptions options;
+  // Two errors (a missing image and a short one): status 2 + 2.
+  EXPECT_EQ(setup_machine(options), 4);
+}
+
+TEST_F(Machine, RepeatedSlotReplacesItsEntryWithoutTouchingMissingMemory) {
+  REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
+  // The second ROM_BLOCK for slot 0 arrives while the configuration is read, before
+  // this pass has bank memory.
+  model_config(2, "ROM_BLOCK = 0, \"cpc6128.rom\", 1\nROM_BLOCK = 255, \"cpc6128.rom\", 0\n");
+  StartOptions options;
+  ASSERT_EQ(setup_machine(options), 0);
+  EXPECT_EQ(rom_count, 3);
+  EXPECT_EQ(hardware_model, model::CPC6128);
+}
+
+TEST_F(Machine, RomListHoldsAtMostNineteenEntries) {
+  free_rom_list();
+  for (int slot = 0; slot < 25; ++slot) add_rom(slot, "x.rom", 0);
+  EXPECT_EQ(rom_count, MAX_ROMS);
+  add_rom(3, "y.rom", 2);  // a known slot is still replaced
+  int found = 0;
+  for (RomEntry* e = rom_list; e; e = e->next)
+    if (e->slot == 3) {
+      EXPECT_EQ(e->file, "y.rom");
+      EXPECT_EQ(e->offset, 2);
+      EXPECT_EQ(e->bank, 3);
+      ++found;
+    }
+  EXPECT_EQ(found, 1);
+  free_rom_list();
+}
+
+TEST_F(Machine, RunDriverEndsOnQuitAndLoopRestartsOnRestart) {
+  REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
+  model_config(2);
+  // The first frame end asks for a restart, later ones for quit: the loop sets the
+  // machine up twice, then ends with status 0.
+  static int prepare_calls;
+  static int polls;
+  prepare_calls = 0;
+  polls = 0;
+  host.prepare_run = [] { ++prepare_calls; };
+  host.poll_events = [] {
+    ++polls;
+    stop_request_word = polls == 1 ? stopbit::RESTART : stopbit::QUIT;
+  };
+  StartOptions options;
+  EXPECT_EQ(machine_loop(options), 0);
+  EXPECT_EQ(prepare_calls, 2);
+  EXPECT_EQ(polls, 2);
+}
+
+TEST_F(Machine, BreakMaskDecidesWhetherAProcessorErrorStops) {
+  REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
+  for (int mask : {0, 7}) {
+    model_config(2, "BREAK_MASK = " + std::to_string(mask) + "\n");
+    StartOptions options;
+    ASSERT_EQ(setup_machine(options), 0);
+    // DI; HALT at 0x4000 (RAM bank 1): a halt that no interrupt can end.
+    bank_table[1][0] = 0xF3;
+    bank_table[1][1] = 0x76;
+    z80_reg16(9) = 0x4000;
+    frames_until_quit = 5;
+    host.poll_events = quit_after_frames;
+    std::ostringstream out;
+    auto* old = std::cout.rdbuf(out.rdbuf());
+    EXPECT_EQ(run_machine(false), 0);
+    std::cout.rdbuf(old);
+    const bool reported = out.str().find("Z80: halt with interrupts disabled at 4001") != std::string::npos;
+    EXPECT_EQ(reported, mask == 7) << "mask " << mask << ": " << out.str();
+    teardown_machine();
+  }
+}
