@@ -51,16 +51,8 @@ bool audio_closed = true;  // the run driver reopens the device before a burst
 
 // ---- Set-up and teardown ---------------------------------------------------------------
 
-namespace {
-void free_bank_memory() {
-  delete[] bank_memory;
-  bank_memory = nullptr;
-  std::memset(bank_table, 0, sizeof bank_table);
-  bank_count = 0;
-}
-}  // namespace
-
 int setup_machine(StartOptions& options) {
+  hardware_model = model::UNKNOWN;  // each pass detects the model from its own ROMs
   free_rom_list();
   fdc_init();
   {
@@ -77,19 +69,15 @@ int setup_machine(StartOptions& options) {
   if (ram <= 0) ram = 128;
   ram_size_kb = ram;
   const int extra = ram > 128 ? (ram - 128) / 16 : 0;
-  free_bank_memory();
+  memory_free();
+  std::memset(bank_table, 0, sizeof bank_table);
   first_rom_bank = 10 + extra;
   bank_count = first_rom_bank + rom_count;
-  const size_t bytes = static_cast<size_t>(bank_count) * BANK_SIZE;
-  if (bank_count <= MAX_BANKS) bank_memory = new (std::nothrow) uint8_t[bytes];
-  if (!bank_memory) {
-    print_message(174);
+  if (bank_count > MAX_BANKS || memory_allocate(0, bank_count) != 0) {
+    if (bank_count > MAX_BANKS) print_message(174);
     bank_count = 0;
     return 3;
   }
-  std::memset(bank_memory, 0, bytes);
-  for (int i = 0; i < bank_count; ++i) bank_table[i] = bank_memory + static_cast<size_t>(i) * BANK_SIZE;
-  std::cout << "MEM: " << std::setw(6) << bytes << " Bytes ok." << std::endl;
 
   const int rom_errors = load_roms();
   if (rom_errors) return rom_errors + 2;
@@ -117,7 +105,8 @@ void teardown_machine() {
   host.audio_close();
   audio_closed = true;
   free_rom_list();
-  free_bank_memory();
+  memory_free();
+  bank_count = 0;
 }
 
 int machine_reset(int kind) {

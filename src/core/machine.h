@@ -44,7 +44,6 @@ extern uint8_t* bank_table[MAX_BANKS];
 extern int first_rom_bank;
 extern int bank_count;
 extern int ram_size_kb;  // RAM_SIZE after rounding at set-up
-extern uint8_t* bank_memory;  // the one allocation behind bank_table
 
 // ---- ROM list --------------------------------------------------------------------------
 struct RomEntry {

@@ -22,8 +22,6 @@ int first_rom_bank = 10;
 int bank_count = 0;
 int ram_size_kb = 128;
 
-// The one allocation behind bank_table (owned by set-up).
-uint8_t* bank_memory = nullptr;
 
 RomEntry* rom_list = nullptr;
 int rom_count = 0;
@@ -65,7 +63,7 @@ void add_rom(int slot, const char* file, int offset) {
     // Images are reloaded only when this pass's bank memory exists: while the
     // configuration is read during set-up it does not yet, and set-up loads every
     // ROM afterwards anyway.
-    if (bank_memory) load_roms();
+    if (bank_table[0]) load_roms();
     if (e != rom_list) std::cout << message_text(184) << " " << slot << std::endl;
     return;
   }

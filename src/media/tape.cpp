@@ -258,7 +258,9 @@ void write_character() {
     begin_output(h[18], word_at(h + 21), word_at(h + 24), word_at(h + 26));
   }
   if (std::fputc(reg_a(), tape_out.file) == EOF) {
-    std::printf("File %s write error.\n", reinterpret_cast<const char*>(tape_out.header) + 1);
+    char name[16] = {};
+    std::memcpy(name, tape_out.header + 1, 11);
+    std::cout << "File " << name << " write error." << std::endl;
   } else {
     ++tape_out.written;
   }

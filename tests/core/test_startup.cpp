@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -291,8 +292,12 @@ TEST_F(Program, UnreadableConfigurationEndsWithStatusTwo) {
 }
 
 TEST_F(Program, MissingRomImageEndsWithStatusThree) {
+  REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
+  fs::copy_file(testsupport::rom_dir() + "/cpc6128.rom", work / "cpc6128.rom");
   std::ofstream(work / "rom.cfg") << "ROM_PATH = \"" << work.string() << "/\"\n"
-                                  << "ROM_BLOCK = 255, \"nothere.rom\", 0\n";
+                                  << "ROM_BLOCK = 255, \"cpc6128.rom\", 0\n"
+                                  << "ROM_BLOCK = 0, \"cpc6128.rom\", 1\n"
+                                  << "ROM_BLOCK = 7, \"nothere.rom\", 0\n";
   auto r = run({"-c", (work / "rom.cfg").string()});
   EXPECT_EQ(r.status, 3) << r.out << r.err;
   EXPECT_NE(r.err.find(work.string() + "/nothere.rom, errno=2"), std::string::npos) << r.err;

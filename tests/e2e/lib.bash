@@ -1,0 +1,30 @@
+# Shared helpers for the whole-program scripts (sourced).
+set -euo pipefail
+
+BIN_DIR=${ARVELO_BIN_DIR:?ARVELO_BIN_DIR not set}
+ROM_DIR=${ARVELO_ROM_DIR:-${ARVELO_ROM_DIR_DEFAULT:-}}
+TESTDATA=${ARVELO_TESTDATA:-${ARVELO_TESTDATA_DEFAULT:-}}
+
+# Skips (exit 0) when an asset is missing, fails under CI.
+require_asset() {
+  if [ ! -e "$1" ]; then
+    if [ "${CI:-}" = "true" ]; then echo "missing test asset $1" >&2; exit 1; fi
+    echo "SKIP: test asset not found: $1"; exit 0
+  fi
+}
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# A private program directory: the binary, the data files and the ROMs, like a user's
+# installation; and a private HOME.
+make_install() {
+  WORK=$(mktemp -d /tmp/arvelo-e2e.XXXXXX)
+  PROG=$WORK/prog
+  export HOME=$WORK/home
+  mkdir -p "$PROG" "$HOME"
+  cp -r "$BIN_DIR"/. "$PROG"/
+  rm -rf "$PROG/rom"
+  mkdir -p "$PROG/rom"
+  cp "$ROM_DIR"/*.rom "$PROG/rom/"
+  trap 'rm -rf "$WORK"' EXIT
+}

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# The real program in a real X window: the first start makes the user's settings, the
+# machine runs, and a termination signal is reported by the fatal-signal handler.
+source "$(dirname "$0")/lib.bash"
+require_asset "$ROM_DIR/cpc6128.rom"
+make_install
+
+cat > "$WORK/run.sh" <<SCRIPT
+set -u
+cd "$PROG"
+SDL_AUDIODRIVER=dummy ./arvelo >"$WORK/out.txt" 2>"$WORK/err.txt" &
+pid=\$!
+xdotool search --sync --onlyvisible --name '^Arvelo\$' >/dev/null 2>&1 &
+searcher=\$!
+for i in \$(seq 1 100); do
+  kill -0 \$searcher 2>/dev/null || break
+  sleep 0.1
+done
+kill \$searcher 2>/dev/null || true
+sleep 2
+import -window root "$WORK/screen.png" 2>/dev/null || true
+kill -TERM \$pid
+# The handler shows the captured output in an error box before it ends the program.
+box=\$(timeout 20 xdotool search --sync --name '^Arvelo Error\$' 2>/dev/null | head -1)
+if [ -n "\$box" ]; then
+  sleep 0.5
+  import -window root "$WORK/errorbox.png" 2>/dev/null || true
+  xdotool windowactivate --sync \$box key Return 2>/dev/null || xdotool key --window \$box Return
+fi
+wait \$pid
+echo \$? > "$WORK/status"
+SCRIPT
+timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$WORK/run.sh" || true
+
+status=$(cat "$WORK/status" 2>/dev/null || echo none)
+[ "$status" = "231" ] || fail "exit status $status (expected 231 = 999 & 255); stderr: $(cat "$WORK/err.txt")"
+grep -q '^Caught SIGTERM: a termination request was sent to the program$' "$WORK/err.txt" ||
+  fail "no signal line: $(cat "$WORK/err.txt")"
+grep -q '^0x[0-9a-f]*: ' "$WORK/err.txt" || fail "no backtrace lines"
+grep -q '^Arvelo (v2.5)  -  The CPC Emulator$' "$WORK/out.txt" || fail "no banner"
+grep -q '^MEM: ' "$WORK/out.txt" || fail "set-up did not allocate memory: $(cat "$WORK/out.txt")"
+[ -f "$HOME/.Arvelo/arvelo.cfg" ] || fail "first start made no user configuration"
+grep -q "ROM_PATH = \"$HOME/.Arvelo/rom/\"" "$HOME/.Arvelo/arvelo.cfg" || fail "ROM_PATH not moved"
+[ -f "$HOME/.Arvelo/rom/cpc6128.rom" ] || fail "ROM images not copied"
+[ -s "$WORK/screen.png" ] || fail "no screenshot"
+echo "PASS"
