@@ -102,6 +102,7 @@ void teardown_machine() {
   dsk_eject(0);
   dsk_eject(1);
   tape_close();
+  printer_close();
   host.audio_close();
   audio_closed = true;
   free_rom_list();

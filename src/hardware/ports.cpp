@@ -1,0 +1,346 @@
+#include "hardware/ports.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iomanip>
+#include <iostream>
+
+#include "config/settings.h"
+#include "core/machine.h"
+#include "hardware/expansions.h"
+#include "hardware/keyboard.h"
+#include "hardware/memory.h"
+#include "media/fdc.h"
+#include "video/raster.h"
+
+namespace {
+
+void notice_to_stdout(const char* text, int) { std::cout << text << std::endl; }
+
+// ---- State ---------------------------------------------------------------------------------
+
+GateArray ga{0, {}, 0, 0, 0};
+
+struct RegisterPort {
+  uint8_t value[64];
+  int index;
+  bool store;  // the next write stores a byte (else it selects an index)
+};
+RegisterPort register_port{};
+
+struct PortState {
+  uint8_t upper_rom_latch;
+  PortBreak last_break;
+  bool expansion_notice_shown;  // once per program run
+  uint32_t noise;               // random bytes for reads of the CRTC write port
+};
+PortState ports{0, {0, 0, 0}, false, 0x2545F491u};
+
+uint8_t random_byte() {
+  uint32_t x = ports.noise;
+  x ^= x << 13;
+  x ^= x >> 17;
+  x ^= x << 5;
+  ports.noise = x;
+  return static_cast<uint8_t>(x >> 8);
+}
+
+void port_access_break(uint16_t port, uint8_t value, int kind) {
+  ports.last_break = PortBreak{port, value, kind};
+  request_stop(static_cast<int>(stopbit::PORT_ACCESS));
+}
+
+void register_port_write(uint8_t v) {
+  if (register_port.store) {
+    register_port.value[register_port.index] = v;
+    register_port.store = false;
+    return;
+  }
+  register_port.store = true;
+  if (v <= 63) {
+    register_port.index = v;
+  } else {
+    std::printf("kc_port::put: register %02X out of range!\n", v);
+    std::fflush(stdout);
+  }
+}
+
+// The large RAM expansion: address lines A10-A8, inverted, give configuration bits 8-6.
+void large_expansion_write(uint16_t p, uint8_t v) {
+  const int config = (v & 63) | ((~p >> 2) & 0x1C0);
+  if ((config & 0x1C0) && !ports.expansion_notice_shown) {
+    ports.expansion_notice_shown = true;
+    ports_notice("Pelko Memory Extension active!", 5);
+  }
+  set_ram_config(config);
+}
+
+// ---- Line-by-line decoding of the unusual addresses -------------------------------------------
+
+void decode_out(uint16_t p, uint8_t v) {
+  const bool low_top_bits = (p & 0xC0) == 0xC0;
+  if (!(p & 0x8000) && (p & 0x4000) && !low_top_bits) ga_write(v);
+  if (!(p & 0x4000)) {
+    switch ((p >> 8) & 3) {
+      case 0: crtc_select(v & 31); break;
+      case 1: crtc_write(v); break;
+      default: break;
+    }
+  }
+  if (!(p & 0x8000) && low_top_bits) {
+    if (setting(kw::RAM_TYPE) == 0 && ram_size_kb > 576) large_expansion_write(p, v);
+    else ga_write(v);
+  }
+  if (!(p & 0x2000)) upper_rom_port_write(v);
+  if (!(p & 0x1000)) printer_write(v, false);
+  if (!(p & 0x0800)) ppi_write((p >> 8) & 3, v);
+  if (!(p & 0x0400)) {
+    if ((p & 0xFC) == 0x7C) fdc_write_motor(v);
+    if ((p & 0xFD) == 0x7D) fdc_write_data(v);
+    if (!(p & 0x42)) paged_expansion_write(v);
+  }
+}
+
+uint8_t decode_in(uint16_t p) {
+  uint8_t value = 0xFF;
+  bool ppi_step = true;
+  if (!(p & 0x4000)) {
+    switch ((p >> 8) & 3) {
+      case 1:
+        crtc_write(random_byte());
+        value = (p & 0x0800) ? 0xFF : ppi_read(1);
+        ppi_step = false;
+        break;
+      case 2: {
+        const int type = setting(kw::CRTC_TYPE);
+        if (type == 1 || type == 3) {
+          value = crtc_read_status();
+          if (!(p & 0x0800)) value = ppi_read(2);
+          ppi_step = false;
+        }
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  if (ppi_step) value = (p & 0x0800) ? 0xFF : ppi_read((p >> 8) & 3);
+  if (!(p & 0x0400)) {
+    if ((p & 0xFD) == 0x7C) value = fdc_read_status();
+    else if ((p & 0xFD) == 0x7D) value = fdc_read_data();
+  }
+  return value;
+}
+
+}  // namespace
+
+void (*ports_notice)(const char* text, int seconds) = notice_to_stdout;
+
+// ---- Port decoder --------------------------------------------------------------------------------
+
+void port_out(uint16_t p, uint8_t v) {
+  switch (p >> 8) {
+    case 0x7F: ga_write(v); return;
+    case 0xBC: crtc_select(v & 31); return;
+    case 0xBD: crtc_write(v); return;
+    case 0xDF: upper_rom_port_write(v); return;
+    case 0xEE: register_port_write(v); return;
+    case 0xEF: printer_write(v, true); return;
+    case 0xF4: case 0xF5: case 0xF6: case 0xF7: ppi_write((p >> 8) & 3, v); return;
+    case 0xFA:
+      if ((p & 0xFC) == 0x7C) {
+        fdc_write_motor(v);
+        return;
+      }
+      break;
+    case 0xFB:
+      if ((p & 0xFD) == 0x7D) {
+        fdc_write_data(v);
+        return;
+      }
+      break;
+    case 0xFC:
+      // The M4 board's command port (low byte 0, M4_ENABLED) belongs to the board; while
+      // it is not fitted the address is decoded like any other.
+      break;
+    case 0xFE: {
+      const int low = p & 0xFF;
+      if (low == 0xE8 || low == 0xEA) return;
+      if (low == 0 && setting(kw::M4_ENABLED)) return;  // the M4 board's data port
+      port_access_break(p, v, 2);
+      return;
+    }
+    default:
+      break;
+  }
+  decode_out(p, v);
+}
+
+uint8_t port_in(uint16_t p) {
+  switch (p >> 8) {
+    case 0xBD:
+      crtc_write(0xFF);
+      return 0xFF;
+    case 0xBE: return crtc_read_status();
+    case 0xBF: return crtc_read_register();
+    case 0xEE:
+      return register_port.store ? register_port.value[register_port.index]
+                                 : static_cast<uint8_t>(register_port.index);
+    case 0xEF: return 0xFF;
+    case 0xF4: case 0xF5: case 0xF6: return ppi_read((p >> 8) & 3);
+    case 0xFB:
+      if ((p & 0xFD) == 0x7C) return fdc_read_status();
+      if ((p & 0xFD) == 0x7D) return fdc_read_data();
+      return 0xFF;
+    case 0xFD: return (p & 0x10) ? mouse_port_read() : 0xFF;
+    case 0xFE: {
+      const int low = p & 0xFF;
+      if (low != 0xE8 && low != 0xEA) port_access_break(p, 0xFF, 1);
+      return 0xFF;
+    }
+    default:
+      return decode_in(p);
+  }
+}
+
+// ---- Gate Array ----------------------------------------------------------------------------------------
+
+void ga_write(uint8_t v) {
+  switch (v >> 6) {
+    case 0:
+      ga.pen = (v & 0x10) ? 16 : (v & 15);
+      break;
+    case 1: {
+      const uint8_t ink = v & 31;
+      if (ink != ga.ink[ga.pen]) {
+        ga.ink[ga.pen] = ink;
+        ga_set_ink(ga.pen, ink);
+      }
+      break;
+    }
+    case 2:
+      ga.multi = v;
+      if (v & 0x10) ga_reset_interrupt();
+      set_rom_state((v >> 2) & 3);
+      ga.mode = v & 3;
+      ga_set_mode(v & 3);
+      break;
+    default:
+      if (setting(kw::RAM_TYPE) == 0) {
+        ga.ram_config = v & 63;
+        set_ram_config(v & 63);
+      }
+      break;
+  }
+  if (setting(kw::RAM_TYPE) == 1) paged_expansion_ga_write(v);
+}
+
+const GateArray& gate_array() { return ga; }
+
+void ga_save(uint8_t* out) {
+  out[0] = static_cast<uint8_t>(ga.pen);
+  std::memcpy(out + 1, ga.ink, 17);
+  out[18] = ga.multi;
+  out[19] = ga.ram_config;
+}
+
+void ga_load(const uint8_t* in) {
+  ga.pen = in[0] > 16 ? 16 : in[0];
+  for (int pen = 0; pen < 17; ++pen) {
+    const uint8_t ink = in[1 + pen] & 31;
+    if (ink != ga.ink[pen]) {
+      ga.ink[pen] = ink;
+      ga_set_ink(pen, ink);
+    }
+  }
+  ga.multi = in[18];
+  if (ga.multi & 0x10) ga_reset_interrupt();
+  set_rom_state((ga.multi >> 2) & 3);
+  ga.mode = ga.multi & 3;
+  ga_set_mode(ga.mode);
+  ga.ram_config = in[19] & 63;
+  set_ram_config(ga.ram_config);
+}
+
+int ga_save(std::ostream& out) {
+  uint8_t block[GA_BLOCK_SIZE];
+  ga_save(block);
+  out.write(reinterpret_cast<const char*>(block), sizeof block);
+  return out ? 0 : 1;
+}
+
+int ga_load(std::istream& in) {
+  uint8_t block[GA_BLOCK_SIZE];
+  in.read(reinterpret_cast<char*>(block), sizeof block);
+  if (in.gcount() != static_cast<std::streamsize>(sizeof block)) return 1;
+  ga_load(block);
+  return 0;
+}
+
+void ga_dump(std::ostream& out) {
+  const auto flags = out.flags();
+  const char fill = out.fill('0');
+  out << std::hex << std::uppercase << "GA  :  inknum = " << std::setw(2) << ga.pen
+      << ", multi = " << std::setw(2) << int{ga.multi} << ", mode = " << ga.mode
+      << ", ramconf = " << std::setw(2) << int{ga.ram_config} << "\n";
+  out << "GA  :  inkval 0..16:";
+  for (uint8_t ink : ga.ink) out << ' ' << std::setw(2) << int{ink};
+  out << "\n";
+  out.fill(fill);
+  out.flags(flags);
+}
+
+// ---- Upper ROM latch -------------------------------------------------------------------------------------
+
+void upper_rom_port_write(uint8_t v) {
+  if (v == ports.upper_rom_latch) return;
+  ports.upper_rom_latch = v;
+  select_upper_rom(v);
+}
+
+uint8_t upper_rom_latch() { return ports.upper_rom_latch; }
+
+void upper_rom_dump(std::ostream& out) {
+  const auto flags = out.flags();
+  const char fill = out.fill('0');
+  out << "UROM:  upper_rom_nr = " << std::hex << std::uppercase << std::setw(2)
+      << int{ports.upper_rom_latch} << "\n";
+  out.fill(fill);
+  out.flags(flags);
+}
+
+// ---- Port-access break ---------------------------------------------------------------------------------------
+
+const PortBreak& port_break_record() { return ports.last_break; }
+
+void ports_report_undecoded() {
+  const PortBreak& b = ports.last_break;
+  std::printf("Port access break: %s &%04X, value &%02X\n", b.kind == 1 ? "IN from" : "OUT to",
+              b.port, b.value);
+  std::fflush(stdout);
+}
+
+uint8_t register_port_value(int index) { return register_port.value[index & 63]; }
+
+// ---- Reset ------------------------------------------------------------------------------------------------------
+
+int ports_reset(int kind) {
+  if (kind == 1) {
+    register_port = RegisterPort{};
+    ports.last_break = PortBreak{0, 0, 0};
+    crtc_reset();
+    paged_expansion_reset();
+    // The banking starts again from the memory map's power-on state (when memory
+    // exists); the Gate Array then enables the lower ROM, mode 1, RAM configuration 0.
+    if (bank_count > 0) memory_init(ram_size_kb, bank_of_slot(0), bank_of_slot(255));
+    ports.upper_rom_latch = 0;
+    ga = GateArray{0, {}, 0, 0, 0};
+    for (int pen = 0; pen < 17; ++pen) ga_set_ink(pen, 0);
+    ga_write(0x89);
+    ga_write(0xC0);
+  }
+  // A printer file that cannot be opened is reported by the printer and costs only
+  // the printer output, so it is not counted against the reset.
+  printer_reset(kind);
+  return 0;
+}

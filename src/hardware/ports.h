@@ -1,0 +1,65 @@
+// The I/O port decoder and the Gate Array's registers.
+//
+// Every IN and OUT of the processor reaches port_in / port_out. Each CPC device listens
+// to one address line being low, so one port address may select several devices at once:
+// the usual, fully specified addresses are decided by their high byte, all others are
+// decoded line by line.
+#pragma once
+#include <cstdint>
+#include <iosfwd>
+
+// Declared for the processor in z80/z80_bus.h.
+uint8_t port_in(uint16_t port);
+void port_out(uint16_t port, uint8_t value);
+
+// kind 1: Gate Array, CRTC port side, upper ROM latch, EExx port, printer and paged
+// expansion to their power-on state (the memory map is initialised again when it
+// exists, and the Gate Array enables the lower ROM); kind 0: the printer file follows
+// a changed PRINTER setting. Returns 0.
+int ports_reset(int kind);
+
+// ---- Gate Array ------------------------------------------------------------------------------
+// One write to the Gate Array (pen select, ink, mode and ROM enables, RAM configuration).
+void ga_write(uint8_t value);
+
+struct GateArray {
+  int pen;          // selected pen 0..16 (16 = border)
+  uint8_t ink[17];  // hardware colour per pen
+  uint8_t multi;    // last mode/ROM byte
+  int mode;         // screen mode 0..3
+  uint8_t ram_config;  // last RAM configuration byte (6 bits)
+};
+const GateArray& gate_array();
+
+// Snapshot block: pen, 17 inks, mode/ROM byte, RAM configuration (20 bytes).
+constexpr int GA_BLOCK_SIZE = 20;
+void ga_save(uint8_t* out);
+void ga_load(const uint8_t* in);
+int ga_save(std::ostream& out);  // 0, or 1 when the stream failed
+int ga_load(std::istream& in);   // 0, or 1 when the block was short (nothing loaded)
+// "GA  :  inknum = .., multi = .., mode = ., ramconf = .." and the 17 inks.
+void ga_dump(std::ostream& out);
+
+// ---- Upper ROM latch (port DFxx) ----------------------------------------------------------------
+// A write to DFxx: a value different from the latch selects that upper ROM.
+void upper_rom_port_write(uint8_t value);
+uint8_t upper_rom_latch();
+// "UROM:  upper_rom_nr = XX"
+void upper_rom_dump(std::ostream& out);
+
+// ---- Port-access break ------------------------------------------------------------------------------
+struct PortBreak {
+  uint16_t port;
+  uint8_t value;
+  int kind;  // 1 IN, 2 OUT, 0 none yet
+};
+const PortBreak& port_break_record();
+// The report of the last access to an unassigned port (for the run driver's stop report).
+void ports_report_undecoded();
+
+// ---- EExx register port --------------------------------------------------------------------------------
+uint8_t register_port_value(int index);
+
+// Shows the large-expansion notice on screen (text, seconds). The display installs its
+// on-screen message here; without one the text goes to standard output.
+extern void (*ports_notice)(const char* text, int seconds);
