@@ -3,6 +3,7 @@
 // keyword id; text settings have a getter and a setter (the setter applies the
 // keyword's side effects, e.g. a final '/' for paths).
 #pragma once
+#include <string>
 
 namespace kw {
 // Keyword ids are fixed: they are positions in the configuration reader's keyword
@@ -38,3 +39,21 @@ void set_setting_text(kw::Id id, const char* value);
 
 // Puts every setting back to its initial value (before any file is read).
 void reset_settings();
+
+// Browse directory of a drive (0 = A, 1 = B): the directory the file selector opens for
+// the drive. Set together with DRIVE_A / DRIVE_B; nullptr while the drive has no path.
+const char* drive_browse_dir(int drive);
+
+// Makes a path the way the file selector hands paths back: a leading current working
+// directory followed by '/' becomes "./".
+std::string normalise_path(const std::string& path);
+
+// The configuration file in use (the one read at set-up and written when settings are
+// saved). Empty until start-up chooses one.
+const char* config_file_name();
+void set_config_file_name(const char* name);
+
+// The data file name: "arvelo.dat" at start, replaced by DATA_FILE of the configuration.
+// It is the DATA_FILE setting.
+const char* data_file_name();
+void set_data_file(const char* name);

@@ -1,0 +1,166 @@
+// Message file lookups and the help file.
+#include <string>
+#include <vector>
+
+#include "config/help.h"
+#include "config/messages.h"
+#include "config/settings.h"
+#include "config_test_util.h"
+
+using cfgtest::write_file;
+
+namespace {
+
+// A message file of `lines` lines "L<number>", the last one ending as asked.
+std::string numbered_lines(int lines, bool final_line_feed = true) {
+  std::string text;
+  for (int i = 0; i < lines; ++i) {
+    text += "L" + std::to_string(i);
+    if (i + 1 < lines || final_line_feed) text += '\n';
+  }
+  return text;
+}
+
+class MessageFile : public testing::Test {
+ protected:
+  void SetUp() override { reset_settings(); }
+  void TearDown() override {
+    close_message_file();
+    reset_settings();
+  }
+  void use(const std::string& name, const std::string& text) {
+    set_message_file(write_file(name, text).c_str());
+    ASSERT_EQ(open_message_file(), 0);
+  }
+};
+
+}  // namespace
+
+TEST_F(MessageFile, LookupByLanguageBlock) {
+  use("full.msg", numbered_lines(4 * 257));
+  EXPECT_STREQ(message_text(0), "L0");
+  EXPECT_STREQ(message_text(256), "L256");
+  setting(kw::LANGUAGE) = 2;
+  EXPECT_STREQ(message_text(100), "L614");
+  setting(kw::LANGUAGE) = 1;
+  EXPECT_STREQ(message_text(5), "L262");
+  setting(kw::LANGUAGE) = 3;
+  EXPECT_STREQ(message_text(256), "L1027");
+  // A third block that ends after 86 lines.
+  use("600.msg", numbered_lines(600));
+  setting(kw::LANGUAGE) = 2;
+  EXPECT_STREQ(message_text(85), "L599");
+  EXPECT_STREQ(message_text(97), "MSG: Cannot read message 97 ");
+  setting(kw::LANGUAGE) = 0;
+  EXPECT_STREQ(message_text(3), "L3");
+  EXPECT_STREQ(message_text(-1), "MSG: Cannot read message -1 ");
+}
+
+TEST_F(MessageFile, MissingBlockFallsBackToEnglish) {
+  use("three.msg", numbered_lines(3 * 257));
+  setting(kw::LANGUAGE) = 3;
+  EXPECT_STREQ(message_text(10), "L10");
+  setting(kw::LANGUAGE) = 2;
+  EXPECT_STREQ(message_text(10), "L524");
+}
+
+TEST_F(MessageFile, LastLineWithoutLineFeedAndLongLines) {
+  use("nolf.msg", numbered_lines(5, false));
+  EXPECT_STREQ(message_text(4), "L4");
+  EXPECT_STREQ(message_text(5), "MSG: Cannot read message 5 ");
+  // A line of more than 4095 characters counts as two lines.
+  use("long.msg", std::string(5000, 'x') + "\nnext\n");
+  EXPECT_EQ(std::string(message_text(0)), std::string(4095, 'x'));
+  EXPECT_EQ(std::string(message_text(1)), std::string(905, 'x'));
+  EXPECT_STREQ(message_text(2), "next");
+  // Only the line feed is removed; an empty line stays empty.
+  use("blank.msg", "\n\tTabbed \n");
+  EXPECT_STREQ(message_text(0), "");
+  EXPECT_STREQ(message_text(1), "\tTabbed ");
+}
+
+TEST_F(MessageFile, UnopenedOrClosedFileGivesTheCannotReadText) {
+  set_message_file("/nonexistent/arvelo.msg");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(open_message_file(), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "MSG: Cannot open message file /nonexistent/arvelo.msg!\n");
+  setting(kw::LANGUAGE) = 1;
+  EXPECT_STREQ(message_text(12), "MSG: Cannot read message 12 ");
+  use("closed.msg", numbered_lines(10));
+  setting(kw::LANGUAGE) = 0;
+  EXPECT_STREQ(message_text(2), "L2");
+  close_message_file();
+  EXPECT_STREQ(message_text(2), "MSG: Cannot read message 2 ");
+}
+
+TEST_F(MessageFile, PrintFunctions) {
+  use("print.msg", numbered_lines(10));
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(print_message(7), 0);
+  EXPECT_EQ(print_error_message(8), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "L7\nL8\n");
+}
+
+// ---- Help file -------------------------------------------------------------------------
+
+TEST(HelpFile, TopicKeys) {
+  reset_settings();
+  close_message_file();
+  EXPECT_EQ(help_topic_key("Disc menu", 0), "DISC MENU.UK");
+  EXPECT_EQ(help_topic_key("f\xE4hre \xF6l \xFC\xE9\xE7\xF1", 1), "F\xC4HRE \xD6L \xDC\xC9\xC7\xD1.GR");
+  EXPECT_EQ(help_topic_key("x", 2), "X.FR");
+  EXPECT_EQ(help_topic_key("x", 3), "X.SP");
+  // An empty name stands for message 153 (here the cannot-read text).
+  EXPECT_EQ(help_topic_key("", 0), "MSG: CANNOT READ MESSAGE 153 .UK");
+}
+
+TEST(HelpFile, FindsTopicsWithLanguageFallback) {
+  const std::string file = write_file("help.txt",
+      "intro line before any topic\n"
+      "#[DISC.GR]\n"
+      "Diskette\n"
+      "#[KEYS.UK,TASTEN.GR]\r\n"
+      "Keys line 1\r\n"
+      "See [DISC] or \"[quoted]\r\n"
+      "# a comment line ends the topic\n"
+      "not part of KEYS\n"
+      "#[DISC.FR]\n"
+      "Disquette\n"
+      "#[ ONLY.SP , DISC.UK ]\n"
+      "Disc text\n"
+      "#[EMPTY.UK]");
+  std::vector<std::string> lines;
+  EXPECT_EQ(help_find_topic(file.c_str(), "keys", 0, lines), HELP_FOUND);
+  EXPECT_EQ(lines, (std::vector<std::string>{"Keys line 1", "See [DISC] or \"[quoted]"}));
+  EXPECT_EQ(help_find_topic(file.c_str(), "tasten", 1, lines), HELP_FOUND);
+  EXPECT_EQ(lines.size(), 2u);
+  // The exact key wins even after another language's topic of the same name.
+  EXPECT_EQ(help_find_topic(file.c_str(), "disc", 0, lines), HELP_FOUND);
+  EXPECT_EQ(lines, (std::vector<std::string>{"Disc text"}));
+  EXPECT_EQ(help_find_topic(file.c_str(), "disc", 2, lines), HELP_FOUND);
+  EXPECT_EQ(lines, (std::vector<std::string>{"Disquette"}));
+  // Without a Spanish topic the first one in any language is used.
+  EXPECT_EQ(help_find_topic(file.c_str(), "disc", 3, lines), HELP_FOUND);
+  EXPECT_EQ(lines, (std::vector<std::string>{"Diskette"}));
+  EXPECT_EQ(help_find_topic(file.c_str(), "only", 0, lines), HELP_FOUND);
+  EXPECT_EQ(lines, (std::vector<std::string>{"Disc text"}));
+  EXPECT_EQ(help_find_topic(file.c_str(), "empty", 0, lines), HELP_FOUND);
+  EXPECT_TRUE(lines.empty());
+  // "DISCS" is no other-language form of "DISC".
+  EXPECT_EQ(help_find_topic(file.c_str(), "discs", 0, lines), HELP_NO_TOPIC);
+  EXPECT_EQ(help_find_topic(file.c_str(), "missing", 0, lines), HELP_NO_TOPIC);
+  EXPECT_TRUE(lines.empty());
+  EXPECT_EQ(help_find_topic("/nonexistent/help.txt", "keys", 0, lines), HELP_CANNOT_OPEN);
+}
+
+TEST(HelpFile, Links) {
+  EXPECT_EQ(help_link_of("See [DISC] or [KEYS]"), "DISC");
+  EXPECT_EQ(help_link_of("Press \"[\" then [Enter] here"), "Enter");
+  EXPECT_EQ(help_link_of("[GERMAN]"), "GERMAN");
+  EXPECT_EQ(help_link_of("open [ without close"), "");
+  EXPECT_EQ(help_link_of("no link"), "");
+  EXPECT_EQ(help_link_of(""), "");
+  EXPECT_EQ(help_language_link(help_link_of("Deutsch: [GERMAN]")), 1);
+  EXPECT_EQ(help_language_link("DISC"), -1);
+}
