@@ -15,6 +15,7 @@
 #include "core/startup.h"
 #include "core/teebuf.h"
 #include "m4/netlayer.h"
+#include "sound/audio.h"
 #include "video/host_display.h"
 
 namespace {
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
   capture_console_output();
   SDL_Init(0);
   host_install_sdl();
+  audio_install_host_hooks();
 
   if (SDLNet_Init() != 0) {
     std::cerr << "SDLNet_Init: " << SDLNet_GetError() << std::endl;
@@ -74,6 +76,7 @@ int main(int argc, char** argv) {
   close_message_file();
   print_credits(std::cout);
   if (host.shift_held()) show_box(false, "Arvelo Output");
+  audio_close(1);
   display_shutdown();
   SDLNet_Quit();
   SDL_Quit();

@@ -1,0 +1,64 @@
+// The sound generator as the processor reaches it: through the PPI's port A and the
+// bus-function bits of port C, at the emulated microsecond of each OUT.
+#include <gtest/gtest.h>
+
+#include "hardware/keyboard.h"
+#include "sound_test_util.h"
+
+using soundtest::SoundTest;
+
+namespace {
+
+// The firmware's way of writing a register: select, then write, the bus idle between.
+void bus_write(int reg, int value) {
+  ppi_write(0, static_cast<uint8_t>(reg));
+  ppi_write(2, 0xC0);  // select
+  ppi_write(2, 0x00);
+  ppi_write(0, static_cast<uint8_t>(value));
+  ppi_write(2, 0x80);  // write
+  ppi_write(2, 0x00);
+}
+
+}  // namespace
+
+class PpiBusTest : public SoundTest {
+ protected:
+  void SetUp() override {
+    SoundTest::SetUp();
+    ppi_reset();
+    ppi_write(3, 0x82);  // port A output, B input, C output
+  }
+};
+
+TEST_F(PpiBusTest, WritesThroughThePpiPlayAtTheirEmulatedTime) {
+  bus_write(7, 0x3F);
+  bus_write(9, 12);
+  EXPECT_EQ(psg_read(9), 12);
+  EXPECT_EQ(psg_selected(), 9);
+  pass(5000);
+  bus_write(9, 4);
+  const uint64_t second = microsecond_counter;
+
+  int16_t frame[2] = {};
+  auto render_until = [&](uint64_t t) {
+    while (audio_render_headless(frame, 1, t) > 0) {
+    }
+  };
+  render_until(second - 100);
+  EXPECT_EQ(psg_synth_view().regs[9], 12);
+  EXPECT_EQ(frame[0], psg_centre_amplitude[12] >> 1);
+  EXPECT_EQ(frame[1], psg_centre_amplitude[12] >> 1);
+  render_until(second + 200);
+  EXPECT_EQ(psg_synth_view().regs[9], 4);
+  EXPECT_EQ(frame[0], psg_centre_amplitude[4] >> 1);
+}
+
+TEST_F(PpiBusTest, CassetteMotorBitClicksTheRelay) {
+  ppi_write(2, 0x10);  // motor on
+  run(200);
+  EXPECT_TRUE(fx_stream_active(4));
+  ppi_write(3, 0x08);  // bit set/reset of bit 4 (clear): no relay command
+  const int pending = psg_ring_pending();
+  ppi_write(3, 0x09);
+  EXPECT_EQ(psg_ring_pending(), pending);
+}

@@ -1,0 +1,260 @@
+// The sound generator's synthesis: pitch, noise, envelopes, mixer and volume tables.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "sound_test_util.h"
+
+using soundtest::rising_edges;
+using soundtest::SoundTest;
+using soundtest::Stereo;
+
+namespace {
+
+// Channel A plays a tone of the given period at full volume.
+void tone_a(SoundTest*, int period) {
+  psg_write(0, period & 0xFF);
+  psg_write(1, period >> 8);
+  psg_write(7, 0x3E);  // tone A only
+  psg_write(8, 15);
+}
+
+}  // namespace
+
+class SynthTest : public SoundTest {};
+
+TEST_F(SynthTest, TonePeriodGivesTheChipFrequencyAtEveryRate) {
+  // f = 1 MHz / (16 × period): 142 is concert A, 284 the A below, 71 the A above.
+  for (int rate : {22050, 44100, 48000, 62500}) {
+    for (int period : {71, 142, 284, 1000}) {
+      start(rate);
+      tone_a(this, period);
+      run(2000);  // let the writes land
+      const Stereo s = run(1000000);
+      const double expected = 1e6 / (16.0 * period);
+      const double measured = soundtest::frequency(s.left, rate);
+      EXPECT_NEAR(measured, expected, expected * 0.01) << "rate " << rate << " period " << period;
+      EXPECT_TRUE(std::all_of(s.right.begin(), s.right.end(), [](int v) { return v == 0; }))
+          << "channel A is heard on the left only";
+    }
+  }
+}
+
+TEST_F(SynthTest, PeriodZeroSoundsLikePeriodOne) {
+  tone_a(this, 1);
+  run(500);
+  const Stereo one = run(20000);
+  start(44100);
+  tone_a(this, 0);
+  run(500);
+  const Stereo zero = run(20000);
+  EXPECT_EQ(one.left, zero.left);
+  EXPECT_EQ(psg_synth_view().regs[0], 1) << "the low period byte reads back as 1";
+  EXPECT_EQ(psg_read(0), 0) << "the processor's register file keeps what it wrote";
+}
+
+TEST_F(SynthTest, OneGeneratorStepPerSampleAt62500) {
+  EXPECT_EQ(audio_rate_for_setting(3), 62500);
+  EXPECT_EQ(audio_rate_for_setting(0), 22050);
+  EXPECT_EQ(audio_rate_for_setting(9), 44100) << "unknown choices play at 44,100 Hz";
+  start(62500);
+  EXPECT_EQ(psg_us_per_sample(), 16);
+  // Period 2: the output toggles every 16 µs, i.e. every sample.
+  tone_a(this, 2);
+  run(200);
+  const Stereo s = run(1600);
+  for (size_t i = 1; i < s.size(); ++i) ASSERT_NE(s.left[i], s.left[i - 1]) << i;
+}
+
+TEST_F(SynthTest, ToneAndNoiseOffGiveAConstantLevel) {
+  // Sample playback: rewriting the volume of a channel whose tone and noise are off.
+  write(7, 0x3F);
+  for (int v : {15, 7, 0, 11}) {
+    write(8, v);
+    run(100);
+    const Stereo s = run(5000);
+    std::set<int> levels(s.left.begin() + 2, s.left.end());
+    ASSERT_EQ(levels.size(), 1u) << "volume " << v;
+    EXPECT_EQ(*levels.begin(), psg_outer_amplitude[v] >> 1);
+  }
+}
+
+TEST_F(SynthTest, VolumeTablesAndStereoPlacement) {
+  write(7, 0x3F);
+  for (int v = 0; v < 16; ++v) {
+    write(8, v);
+    write(9, 0);
+    write(10, 0);
+    run(200);
+    Stereo s = run(100);
+    EXPECT_EQ(s.left.back(), psg_outer_amplitude[v] >> 1);
+    EXPECT_EQ(s.right.back(), 0);
+    write(8, 0);
+    write(9, v);
+    run(200);
+    s = run(100);
+    EXPECT_EQ(s.left.back(), psg_centre_amplitude[v] >> 1) << "B is heard on both sides";
+    EXPECT_EQ(s.right.back(), psg_centre_amplitude[v] >> 1);
+    write(9, 0);
+    write(10, v);
+    run(200);
+    s = run(100);
+    EXPECT_EQ(s.left.back(), 0);
+    EXPECT_EQ(s.right.back(), psg_outer_amplitude[v] >> 1);
+  }
+  // All three at full volume: (A + B) / 2 and (C + B) / 2.
+  write(8, 15);
+  write(9, 15);
+  write(10, 15);
+  run(200);
+  const Stereo s = run(100);
+  EXPECT_EQ(s.left.back(), (32767 + 16383) >> 1);
+  EXPECT_EQ(s.right.back(), (32767 + 16383) >> 1);
+}
+
+TEST_F(SynthTest, MixerEnablesToneAndNoisePerChannel) {
+  write(0, 100);
+  write(6, 1);
+  write(8, 15);
+  const int high = psg_outer_amplitude[15] >> 1;
+  // Tone only: a clean square wave with both levels present.
+  write(7, 0x3E);
+  run(200);
+  Stereo s = run(20000);
+  EXPECT_GT(std::count(s.left.begin(), s.left.end(), high), 300);
+  EXPECT_GT(std::count(s.left.begin(), s.left.end(), 0), 300);
+  const int tone_edges = rising_edges(s.left);
+  // Noise only: far more changes than the tone, irregular.
+  write(7, 0x37);
+  run(200);
+  s = run(20000);
+  const int noise_edges = rising_edges(s.left);
+  EXPECT_GT(noise_edges, 3 * tone_edges);
+  // Tone and noise: the output is high only where both are; fewer edges than noise alone
+  // would mean the tone gates it.
+  write(7, 0x36);
+  run(200);
+  s = run(20000);
+  const auto highs = std::count(s.left.begin(), s.left.end(), high);
+  EXPECT_GT(highs, 0);
+  EXPECT_LT(highs, static_cast<long>(s.size()) / 2);
+  // Tone B enabled does not affect channel A's output.
+  write(7, 0x3D);
+  run(200);
+  s = run(2000);
+  EXPECT_TRUE(std::all_of(s.left.begin() + 1, s.left.end(), [&](int v) { return v == high; }));
+}
+
+TEST_F(SynthTest, NoiseIsTheFullLengthSeventeenBitSequence) {
+  // At 62,500 Hz with noise period 1 the shift register steps once per sample: it comes
+  // back to a state only after all 2^17 - 1 of them.
+  start(62500);
+  write(6, 1);
+  write(7, 0x37);
+  write(8, 15);
+  run(160);
+  const uint32_t first = psg_synth_view().noise_shift;
+  int16_t buf[2];
+  int back_at = 0;
+  int ones = 0;
+  for (int k = 1; k <= 140000 && !back_at; ++k) {
+    pass(16);
+    ASSERT_EQ(audio_render_headless(buf, 1, microsecond_counter), 1);
+    if (buf[0] != 0) ++ones;
+    if (psg_synth_view().noise_shift == first) back_at = k;
+  }
+  EXPECT_EQ(back_at, 131071);
+  // About half of the sequence is high.
+  EXPECT_NEAR(ones, 65536, 200);
+}
+
+namespace {
+
+// The envelope levels per step of each shape for its first 48 steps.
+std::vector<int> expected_shape(int shape) {
+  std::vector<int> v;
+  const bool attack = shape & 4;
+  for (int i = 0; i < 16; ++i) v.push_back(attack ? i : 15 - i);
+  for (int cycle = 1; cycle < 3; ++cycle) {
+    int tail_kind;  // 0 low hold, 1 high hold, 2 same ramp again, 3 reversed ramp
+    if (!(shape & 8)) tail_kind = 0;
+    else if (shape & 1) tail_kind = ((shape & 2) != 0) == !attack ? 1 : 0;  // hold
+    else tail_kind = (shape & 2) ? 3 : 2;
+    bool up = attack;
+    if (tail_kind == 3 && cycle == 1) up = !attack;
+    if (tail_kind == 3 && cycle == 2) up = attack;
+    for (int i = 0; i < 16; ++i) {
+      switch (tail_kind) {
+        case 0: v.push_back(0); break;
+        case 1: v.push_back(15); break;
+        default: v.push_back(up ? i : 15 - i); break;
+      }
+    }
+  }
+  return v;
+}
+
+}  // namespace
+
+TEST_F(SynthTest, AllSixteenEnvelopeShapes) {
+  // Shapes 8, 10, 12, 14 repeat (10 and 14 as triangles); 9, 11, 13, 15 hold after the
+  // first ramp; 0-7 fall silent.
+  ASSERT_EQ(expected_shape(10)[16], 0);
+  ASSERT_EQ(expected_shape(10)[31], 15);
+  ASSERT_EQ(expected_shape(11)[20], 15);
+  ASSERT_EQ(expected_shape(13)[40], 15);
+  ASSERT_EQ(expected_shape(14)[16], 15);
+  for (int shape = 0; shape < 16; ++shape) {
+    start(62500);
+    write(7, 0x3F);  // no tone: the output is the amplitude itself
+    write(11, 4);    // one envelope step every 4 samples (64 µs)
+    write(12, 0);
+    write(8, 0x10);  // channel A follows the envelope
+    run(200);
+    write(13, shape);
+    // Frame by frame: the level of each envelope step is read in the frame it begins.
+    std::vector<int> levels;
+    int16_t buf[2];
+    uint64_t step = psg_synth_view().envelope_step;
+    for (int frame = 0; frame < 400 && levels.size() < 48; ++frame) {
+      pass(16);
+      ASSERT_EQ(audio_render_headless(buf, 1, microsecond_counter), 1);
+      const uint64_t now_step = psg_synth_view().envelope_step;
+      if (now_step == step) continue;
+      const bool restarted = now_step < step;  // the shape write set the step to 0
+      step = now_step;
+      if (restarted) continue;
+      int level = -1;
+      for (int l = 0; l < 16; ++l)
+        if ((psg_outer_amplitude[l] >> 1) == buf[0]) level = l;
+      levels.push_back(level);
+    }
+    EXPECT_EQ(levels, expected_shape(shape)) << "shape " << shape;
+  }
+}
+
+TEST_F(SynthTest, EnvelopeOnChannelBUsesTheCentreTable) {
+  start(62500);
+  write(7, 0x3F);
+  write(11, 1);
+  write(9, 0x10);
+  write(13, 13);  // rises, then holds at the top
+  render_to_now();
+  const Stereo s = run(16 * 40);
+  EXPECT_EQ(s.left.back(), psg_centre_amplitude[15] >> 1);
+  EXPECT_EQ(s.right.back(), psg_centre_amplitude[15] >> 1);
+}
+
+TEST_F(SynthTest, EnvelopeStandsStillWhenNothingCanHearIt) {
+  start(62500);
+  write(7, 0x3F);
+  write(8, 0);
+  write(11, 1);
+  write(13, 8);
+  run(16 * 100);
+  EXPECT_EQ(psg_synth_view().envelope_step, 0u);
+  write(7, 0x3E);  // a tone enabled: the envelope runs
+  run(16 * 100);
+  EXPECT_GT(psg_synth_view().envelope_step, 50u);
+}

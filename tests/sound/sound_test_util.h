@@ -1,0 +1,87 @@
+// Shared set-up for the sound tests: a headless output at a chosen rate, emulated time
+// moved by hand, and rendering of whole stretches of emulated time.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "config/settings.h"
+#include "sound/audio.h"
+#include "sound/fx.h"
+#include "sound/psg.h"
+#include "video/raster.h"
+
+namespace soundtest {
+
+struct Stereo {
+  std::vector<int> left, right;
+  size_t size() const { return left.size(); }
+};
+
+class SoundTest : public ::testing::Test {
+ protected:
+  void SetUp() override { start(44100); }
+  void TearDown() override {
+    audio_headless_end();
+    audio_set_mute_count(0);
+    reset_settings();
+  }
+
+  void start(int rate) {
+    reset_settings();
+    microsecond_counter = 1000000;  // room for clocks set behind it
+    audio_headless_begin(rate);
+  }
+
+  // Register write at the current emulated time.
+  void write(int reg, int value) { psg_write(reg, value); }
+  // Emulated time passes (as if the processor ran).
+  void pass(uint64_t us) { microsecond_counter += us; }
+
+  // Renders every frame up to the current emulated time.
+  Stereo render_to_now() {
+    Stereo out;
+    int16_t buf[2 * 512];
+    for (;;) {
+      const int n = audio_render_headless(buf, 512, microsecond_counter);
+      if (n <= 0) break;
+      for (int i = 0; i < n; ++i) {
+        out.left.push_back(buf[2 * i]);
+        out.right.push_back(buf[2 * i + 1]);
+      }
+    }
+    return out;
+  }
+  // Lets `us` of emulated time pass and renders it.
+  Stereo run(uint64_t us) {
+    pass(us);
+    return render_to_now();
+  }
+};
+
+// Rising edges (from at most `low` to above it) in a signal.
+inline int rising_edges(const std::vector<int>& s, int low = 0) {
+  int n = 0;
+  for (size_t i = 1; i < s.size(); ++i)
+    if (s[i - 1] <= low && s[i] > low) ++n;
+  return n;
+}
+
+// Frequency of a periodic signal from the distance between its first and last rising
+// edge (0 when there are fewer than two).
+inline double frequency(const std::vector<int>& s, int rate, int low = 0) {
+  long first = -1, last = -1;
+  int edges = 0;
+  for (size_t i = 1; i < s.size(); ++i) {
+    if (s[i - 1] <= low && s[i] > low) {
+      if (first < 0) first = static_cast<long>(i);
+      last = static_cast<long>(i);
+      ++edges;
+    }
+  }
+  if (edges < 2 || last == first) return 0.0;
+  return (edges - 1) * static_cast<double>(rate) / static_cast<double>(last - first);
+}
+
+}  // namespace soundtest
