@@ -24,6 +24,7 @@
 #include "media/dsk.h"
 #include "media/fdc.h"
 #include "media/media_file.h"
+#include "media/snapshot.h"
 #include "media/tape.h"
 #include "sound/psg.h"
 #include "video/colours.h"
@@ -96,6 +97,7 @@ void start_drive_a_autostart() {
 
 void start_machine_media() {
   start_drive_a_autostart();
+  snapshot_load_configured();
 }
 
 void teardown_machine() {

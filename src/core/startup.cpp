@@ -252,7 +252,9 @@ void fatal_signal(int sig, siginfo_t* info, void*) {
 }  // namespace
 
 int install_signal_handler() {
-  static char stack[8192];
+  // The error box is drawn by the X client library inside the handler, which needs far
+  // more stack than a bare report: 8 KB overflows while it loads the box's fonts.
+  static char stack[256 * 1024];
   stack_t ss{};
   ss.ss_sp = stack;
   ss.ss_size = sizeof stack;

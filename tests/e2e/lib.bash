@@ -26,5 +26,5 @@ make_install() {
   rm -rf "$PROG/rom"
   mkdir -p "$PROG/rom"
   cp "$ROM_DIR"/*.rom "$PROG/rom/"
-  trap 'rm -rf "$WORK"' EXIT
+  [ -n "${ARVELO_E2E_KEEP:-}" ] && echo "work directory: $WORK" || trap 'rm -rf "$WORK"' EXIT
 }

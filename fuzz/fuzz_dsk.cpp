@@ -1,0 +1,133 @@
+// Fuzz target: a disc image inserted into drive A (with the autostart search) and read
+// through the controller's registers track by track and sector by sector, with a write
+// and a FORMAT on each track. The image must never change its size.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+#include <string>
+
+#include "config/settings.h"
+#include "core/machine.h"
+#include "media/dsk.h"
+#include "media/fdc.h"
+
+namespace {
+
+constexpr int POLL_LIMIT = 20000;
+
+bool wait_request(bool to_processor) {
+  for (int i = 0; i < POLL_LIMIT; i++) {
+    uint8_t msr = fdc_read_status();
+    if ((msr & msr_bit::RQM) && (((msr & msr_bit::DIO) != 0) == to_processor)) return true;
+  }
+  return false;
+}
+
+void command(std::initializer_list<uint8_t> bytes) {
+  for (uint8_t b : bytes) {
+    if (!wait_request(false)) std::abort();  // the controller must always take commands
+    fdc_write_data(b);
+  }
+}
+
+int results(uint8_t* out, int max) {
+  int n = 0;
+  while ((fdc_read_status() & msr_bit::CB) && n < 16) {
+    if (!wait_request(true)) std::abort();
+    uint8_t v = fdc_read_data();
+    if (n < max) out[n] = v;
+    n++;
+  }
+  return n;
+}
+
+// Runs the execution phase: reads offered bytes, writes `fill` when asked for bytes.
+void execution(uint8_t fill) {
+  for (int guard = 0; guard < 40000 && (fdc_read_status() & msr_bit::EXM); guard++) {
+    uint8_t msr = fdc_read_status();
+    if (!(msr & msr_bit::RQM)) continue;
+    if (msr & msr_bit::DIO)
+      fdc_read_data();
+    else
+      fdc_write_data(fill);
+  }
+}
+
+long file_size(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
+}
+
+const std::string& work_dir() {
+  static std::string dir;
+  if (dir.empty()) {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/arvelo-fuzz-dsk-XXXXXX";
+    if (!::mkdtemp(pattern.data())) std::abort();
+    dir = pattern;
+    std::atexit([] { std::filesystem::remove_all(work_dir()); });
+  }
+  return dir;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static bool once = [] {
+    reset_settings();
+    set_setting_text(kw::TMP_PATH, work_dir().c_str());
+    return true;
+  }();
+  (void)once;
+  clear_stop_request();  // a machine at rest (also links the machine model first)
+  setting(kw::AMSDOS_SPEEDUP) = 1;
+  setting(kw::DRIVE_A_AUTOSTART) = size > 0 && (data[0] & 1);
+  setting(kw::DRIVE_A_SIDE) = size > 1 && (data[1] & 1);
+  fdc_init();
+
+  const std::string path = work_dir() + "/image.dsk";
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) std::abort();
+  if (size) std::fwrite(data, 1, size, f);
+  std::fclose(f);
+
+  drive_set_path(0, path.c_str());
+  if (drive_insert(0) != 0) return 0;
+  fdc_write_motor(1);
+  command({0x03, 0xF1, 0x02});
+  uint8_t r[16];
+  int tracks = disc_drives[0].disc_info[0x30];
+  if (tracks > 45) tracks = 45;
+  for (int t = 0; t <= tracks; t++) {
+    for (uint8_t hd : {0x00, 0x04}) {
+      command({0x0F, hd, static_cast<uint8_t>(t)});
+      command({0x08});
+      results(r, 16);
+      int count = fdc_sector_count(disc_drives[0]);
+      for (int i = 0; i < count + 1; i++) {
+        command({0x4A, hd});
+        if (results(r, 16) != 7) std::abort();
+        command({0x46, hd, r[3], r[4], r[5], r[6], r[5], 0x2A, 0xFF});
+        execution(0);
+        results(r, 16);
+      }
+      command({0x45, hd, static_cast<uint8_t>(t), 0, 0xC1, 2, 0xC2, 0x2A, 0xFF});
+      execution(0xA5);
+      results(r, 16);
+      command({0x4D, hd, static_cast<uint8_t>(t & 3), 9, 0x52, 0xE5});
+      execution(static_cast<uint8_t>(t));
+      results(r, 16);
+      command({0x11, hd, 0, 0, 0xC1, 2, 0xC1, 0x2A, 1});
+      execution(0);
+      results(r, 16);
+    }
+  }
+  drive_eject(0);
+  if (file_size(path) != static_cast<long>(size)) std::abort();  // an image never grows or shrinks
+  return 0;
+}

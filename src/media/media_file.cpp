@@ -1,0 +1,300 @@
+// Media files: plain paths (with a case-insensitive retry) and members of ZIP archives,
+// which are extracted into numbered temporary files.
+#include "media/media_file.h"
+
+#include <dirent.h>
+#include <glob.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+#include <zip.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <vector>
+
+#include "config/messages.h"
+#include "config/settings.h"
+
+namespace {
+
+// Numbers of the temporary files: each new file takes the next, 1..32000.
+int temp_counter = 0;
+
+// Members larger than this are not extracted (a damaged or hostile archive could
+// otherwise fill the temporary directory).
+constexpr zip_uint64_t MAX_MEMBER_SIZE = 256ull << 20;
+
+enum class Reporter { plain, stream };
+
+void report(long message, const std::string& name) {
+  std::printf("%s %s\n", message_text(message), name.c_str());
+  std::fflush(stdout);
+}
+
+int next_temp_number() {
+  temp_counter = temp_counter % 32000 + 1;
+  return temp_counter;
+}
+
+// Extracts member of archive into target, with the member's modification time.
+// False when the archive cannot be read or has no such member.
+bool extract_member(const std::string& archive, const std::string& member, const std::string& target) {
+  int error = 0;
+  zip_t* za = zip_open(archive.c_str(), ZIP_RDONLY, &error);
+  if (!za) return false;
+  bool ok = false;
+  zip_int64_t index = zip_name_locate(za, member.c_str(), 0);
+  if (index < 0) index = zip_name_locate(za, member.c_str(), ZIP_FL_NOCASE);
+  zip_stat_t st;
+  zip_stat_init(&st);
+  if (index >= 0 && zip_stat_index(za, static_cast<zip_uint64_t>(index), 0, &st) == 0 &&
+      (!(st.valid & ZIP_STAT_SIZE) || st.size <= MAX_MEMBER_SIZE)) {
+    zip_file_t* zf = zip_fopen_index(za, static_cast<zip_uint64_t>(index), 0);
+    if (zf) {
+      FILE* out = std::fopen(target.c_str(), "wb");
+      if (out) {
+        std::vector<char> chunk(65536);
+        zip_uint64_t total = 0;
+        ok = true;
+        for (;;) {
+          zip_int64_t n = zip_fread(zf, chunk.data(), chunk.size());
+          if (n < 0) {
+            ok = false;
+            break;
+          }
+          if (n == 0) break;
+          total += static_cast<zip_uint64_t>(n);
+          if (total > MAX_MEMBER_SIZE ||
+              std::fwrite(chunk.data(), 1, static_cast<size_t>(n), out) != static_cast<size_t>(n)) {
+            ok = false;
+            break;
+          }
+        }
+        if (std::fclose(out) != 0) ok = false;
+        if (!ok) {
+          std::remove(target.c_str());
+        } else if (st.valid & ZIP_STAT_MTIME) {
+          utimbuf times{st.mtime, st.mtime};
+          utime(target.c_str(), &times);
+        }
+      }
+      zip_fclose(zf);
+    }
+  }
+  zip_discard(za);
+  return ok;
+}
+
+FILE* open_member(const char* path, const char* mode, int& temp_number, Reporter how) {
+  std::string archive, member;
+  if (!media_split_archive_path(path, archive, member)) {
+    if (how == Reporter::stream) std::printf("%s (ZIPSTR)\n", message_text(199));
+    return nullptr;
+  }
+  const bool reading = std::strchr(mode, 'r') != nullptr;
+  const bool fresh = temp_number == 0;
+  const int number = fresh ? next_temp_number() : temp_number;
+  const std::string temp = media_temp_name(number);
+  if (reading) {
+    // The member goes straight into its numbered temporary file: extracting it under
+    // its own name first could overwrite a user's file of that name in the directory.
+    if (!extract_member(media_find_nocase(archive), member, temp)) {
+      if (how == Reporter::stream) std::printf("%s (ZIPSTR)\n", message_text(199));
+      std::fflush(stdout);
+      return nullptr;
+    }
+  } else {
+    size_t slash = member.find_last_of('/');
+    report(200, slash == std::string::npos ? member : member.substr(slash + 1));
+  }
+  FILE* file = std::fopen(temp.c_str(), mode);
+  if (!file) {
+    report(201, temp);
+    if (reading) std::remove(temp.c_str());
+    return nullptr;
+  }
+  temp_number = number;
+  return file;
+}
+
+FILE* open_media(const char* path, const char* mode, int& temp_number, Reporter how) {
+  if (!path || !*path || !mode) return nullptr;
+  if (!media_is_archive_path(path)) {
+    FILE* file = std::fopen(path, mode);
+    if (!file) {
+      std::string found = media_find_nocase(path);
+      if (found != path) file = std::fopen(found.c_str(), mode);
+    }
+    return file;
+  }
+  return open_member(path, mode, temp_number, how);
+}
+
+bool is_directory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+// ---- Paths -------------------------------------------------------------------------------
+
+bool media_is_archive_path(const char* path) {
+  return path && (std::strstr(path, ".ZIP") || std::strstr(path, ".zip"));
+}
+
+bool media_split_archive_path(const std::string& path, std::string& archive, std::string& member) {
+  size_t upper = path.find(".ZIP");
+  size_t lower = path.find(".zip");
+  size_t at = std::min(upper, lower);
+  if (at == std::string::npos) return false;
+  archive = path.substr(0, at + 4);
+  if (at + 4 >= path.size() || path[at + 4] != '/') return false;
+  member = path.substr(at + 5);
+  return !member.empty() && member.back() != '/';
+}
+
+std::string media_find_nocase(const std::string& path) {
+  if (path.empty()) return path;
+  std::string result = path[0] == '/' ? "/" : "";
+  size_t pos = path[0] == '/' ? 1 : 0;
+  while (pos <= path.size()) {
+    size_t end = path.find('/', pos);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(pos, end - pos);
+    if (!part.empty()) {
+      std::string candidate = result + part;
+      struct stat st;
+      if (::stat(candidate.c_str(), &st) != 0) {
+        DIR* dir = ::opendir(result.empty() ? "." : result.c_str());
+        if (dir) {
+          while (dirent* entry = ::readdir(dir)) {
+            if (strcasecmp(entry->d_name, part.c_str()) == 0) {
+              candidate = result + entry->d_name;
+              break;
+            }
+          }
+          ::closedir(dir);
+        }
+      }
+      result = candidate;
+      if (end < path.size()) result += '/';
+    }
+    pos = end + 1;
+  }
+  return result;
+}
+
+std::string media_temp_dir() {
+  std::string dir;
+  const char* setting_dir = setting_text(kw::TMP_PATH);
+  const char* env_dir = std::getenv("TMPDIR");
+  if (setting_dir && *setting_dir)
+    dir = setting_dir;
+  else if (env_dir && *env_dir)
+    dir = env_dir;
+  else
+    dir = "/tmp";
+  if (dir.back() != '/') dir += '/';
+  return dir;
+}
+
+std::string media_temp_name(int number) {
+  char name[32];
+  std::snprintf(name, sizeof name, "TMP%05d.$$$", number);
+  return media_temp_dir() + name;
+}
+
+void media_set_temp_counter(int number) { temp_counter = number < 0 ? 0 : number % 32000; }
+
+// ---- Opening and temporary files ---------------------------------------------------------------
+
+FILE* media_open(const char* path, const char* mode, int& temp_number) {
+  return open_media(path, mode, temp_number, Reporter::plain);
+}
+
+int media_close_temp(int& temp_number) {
+  if (temp_number == 0) return 0;
+  std::string name = media_temp_name(temp_number);
+  temp_number = 0;
+  if (std::remove(name.c_str()) != 0) {
+    report(202, name);
+    return 1;
+  }
+  return 0;
+}
+
+void media_clean_temp() {
+  std::string pattern = media_temp_dir() + "TMP?????.$$$";
+  glob_t found;
+  if (::glob(pattern.c_str(), GLOB_NOSORT | GLOB_NOESCAPE, nullptr, &found) != 0) return;
+  for (size_t i = 0; i < found.gl_pathc; i++) {
+    std::string name = found.gl_pathv[i];
+    if (is_directory(name)) continue;
+    report(std::remove(name.c_str()) == 0 ? 204 : 202, name);
+  }
+  ::globfree(&found);
+}
+
+// ---- Archive-aware streams ---------------------------------------------------------------------
+
+zip_base::~zip_base() { release(); }
+
+bool zip_base::prepare(const char* path, const char* mode) {
+  release();
+  if (!path || !*path) return false;
+  if (!media_is_archive_path(path)) {
+    host_name_ = path;
+    struct stat st;
+    if (::stat(path, &st) != 0 && std::strchr(mode, 'r')) host_name_ = media_find_nocase(path);
+    return true;
+  }
+  FILE* file = open_media(path, mode, temp_number_, Reporter::stream);
+  if (!file) {
+    if (temp_number_) {
+      int number = temp_number_;
+      temp_number_ = 0;
+      std::remove(media_temp_name(number).c_str());
+    }
+    return false;
+  }
+  std::fclose(file);
+  host_name_ = media_temp_name(temp_number_);
+  return true;
+}
+
+void zip_base::release() {
+  if (temp_number_) media_close_temp(temp_number_);
+  host_name_.clear();
+}
+
+void zip_ifs::open(const char* path, std::ios::openmode mode) {
+  close();
+  if (!prepare(path, "rb")) {
+    setstate(std::ios::failbit);
+    return;
+  }
+  std::ifstream::open(host_name(), mode | std::ios::in);
+}
+
+void zip_ifs::close() {
+  if (is_open()) std::ifstream::close();
+  release();
+}
+
+void zip_ofs::open(const char* path, std::ios::openmode mode) {
+  close();
+  if (!prepare(path, "wb")) {
+    setstate(std::ios::failbit);
+    return;
+  }
+  std::ofstream::open(host_name(), mode | std::ios::out);
+}
+
+void zip_ofs::close() {
+  if (is_open()) std::ofstream::close();
+  release();
+}

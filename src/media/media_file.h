@@ -1,0 +1,74 @@
+// Media files: the one way in which disc images and other media are opened. A path
+// that names a member of a ZIP archive ("dir/games.zip/game.dsk") is served from a
+// temporary copy "TMP%05d.$$$" in the temporary directory; the archive itself is never
+// changed.
+#pragma once
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+// Opens path with the stdio mode. For an archive member, temp_number names the
+// temporary file (0 = take the next number; it is set to the number used). Returns
+// nullptr on failure (after reporting a message for temporary-file problems).
+FILE* media_open(const char* path, const char* mode, int& temp_number);
+
+// Removes the temporary file of temp_number and sets it to 0. 0, or 1 when the file
+// could not be removed (reported).
+int media_close_temp(int& temp_number);
+
+// Start-up: removes temporary files left over in the temporary directory.
+void media_clean_temp();
+
+// The temporary directory with a final '/': TMP_PATH, else $TMPDIR, else /tmp/.
+std::string media_temp_dir();
+// Full name of temporary file number n.
+std::string media_temp_name(int number);
+// True when the path contains ".ZIP" or ".zip".
+bool media_is_archive_path(const char* path);
+// Splits "archive.zip/member" into its two parts; false when there is no member.
+bool media_split_archive_path(const std::string& path, std::string& archive, std::string& member);
+// Resolves each component of path without regard to case; the path itself when no
+// match is found.
+std::string media_find_nocase(const std::string& path);
+
+// Sets the temporary-file counter (the next file takes number + 1, wrapping after 32000).
+void media_set_temp_counter(int number);
+
+// ---- Archive-aware streams ---------------------------------------------------------------
+// Open their file through media_open and remove its temporary file when they close.
+class zip_base {
+ public:
+  zip_base() = default;
+  zip_base(const zip_base&) = delete;
+  zip_base& operator=(const zip_base&) = delete;
+  // The host file actually opened (the temporary copy for an archive member).
+  const std::string& host_name() const { return host_name_; }
+
+ protected:
+  ~zip_base();
+  // Prepares path for opening with the stdio mode; false when it cannot be opened.
+  bool prepare(const char* path, const char* mode);
+  void release();
+
+ private:
+  int temp_number_ = 0;
+  std::string host_name_;
+};
+
+class zip_ifs : public std::ifstream, public zip_base {
+ public:
+  zip_ifs() = default;
+  explicit zip_ifs(const char* path, std::ios::openmode mode = std::ios::binary) { open(path, mode); }
+  ~zip_ifs() { close(); }
+  void open(const char* path, std::ios::openmode mode = std::ios::binary);
+  void close();
+};
+
+class zip_ofs : public std::ofstream, public zip_base {
+ public:
+  zip_ofs() = default;
+  explicit zip_ofs(const char* path, std::ios::openmode mode = std::ios::binary) { open(path, mode); }
+  ~zip_ofs() { close(); }
+  void open(const char* path, std::ios::openmode mode = std::ios::binary);
+  void close();
+};

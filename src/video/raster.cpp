@@ -1,0 +1,946 @@
+// The raster engine: CRTC counters, pixel generation, Gate Array interrupt counter and
+// the monitor's hold model, advanced one microsecond (one character) per step.
+#include <cstdlib>
+#include <cstring>
+
+#include "config/settings.h"
+#include "core/host.h"
+#include "core/machine.h"
+#include "video/colours.h"
+#include "video/raster_state.h"
+#include "z80/z80.h"
+
+VideoState video;
+uint64_t microsecond_counter = 0;
+uint64_t frame_start_us = 0;
+uint16_t frame_buffer[FRAME_PIXELS];
+
+namespace {
+
+// What the engine shows before the memory map hands it the video RAM.
+uint8_t empty_block[16384];
+
+VideoState& v = video;
+
+constexpr int LINE_PITCH = 2 * FRAME_WIDTH;  // one monitor line = two frame-buffer rows
+
+// ---- Frame buffer writes (every write checked against the buffer) ----------------------
+
+inline void put_pixels(int index, const uint16_t* px, int count) {
+  if (index >= 0 && index + count <= FRAME_PIXELS) {
+    std::memcpy(frame_buffer + index, px, static_cast<size_t>(count) * sizeof(uint16_t));
+    return;
+  }
+  for (int i = 0; i < count; ++i)
+    if (static_cast<unsigned>(index + i) < static_cast<unsigned>(FRAME_PIXELS))
+      frame_buffer[index + i] = px[i];
+}
+
+inline void fill_pixels(int index, uint16_t colour, int count) {
+  for (int i = 0; i < count; ++i)
+    if (static_cast<unsigned>(index + i) < static_cast<unsigned>(FRAME_PIXELS))
+      frame_buffer[index + i] = colour;
+}
+
+inline uint16_t blank_black() { return host_colour[HW_BLACK]; }
+
+void recompute_pixel_offset() {
+  v.pixel_offset = v.shift * 2 + ((v.hsync_width == 3 || v.hsync_width == 5) ? 8 : 0);
+}
+
+void reset_bounds(DisplayBounds& b) { b = DisplayBounds{0, 0, 400, 768}; }
+
+void record_first_x() {
+  if (!v.first_x_recorded) {
+    v.bounds.first_x = v.x;
+    v.first_x_recorded = true;
+  }
+}
+
+// ---- Gate Array ------------------------------------------------------------------------------
+
+// End of a HSYNC: the 52-line counter and the resynchronisation after a VSYNC.
+inline void ga_hsync_end() {
+  int before = v.int_counter;
+  v.int_counter = (v.int_counter + 1) & 63;
+  if (before == 51) {
+    v.int_pending = true;
+    v.int_counter = 0;
+  }
+  if (v.vsync_delay > 0 && --v.vsync_delay == 0) {
+    if (v.int_counter & 32) v.int_pending = true;
+    v.int_counter = 0;
+  }
+}
+
+inline void start_hsync() {
+  v.hsync_active = true;
+  v.hsync_count = 0;
+  apply_pending_pens();
+}
+
+// ---- Monitor ---------------------------------------------------------------------------------
+
+void copy_bounds_to_previous() {
+  v.previous_bounds = v.bounds;
+  reset_bounds(v.bounds);
+  v.first_x_recorded = false;
+  v.first_line_recorded = false;
+}
+
+// A VSYNC reached the monitor late enough in its frame: the monitor starts a new one.
+void new_monitor_frame() {
+  if (v.y >= 223 && v.y <= 278) {
+    if (v.vertical_hold < 26) ++v.vertical_hold;
+  } else if (v.y >= 280) {
+    if (v.vertical_hold > -14) --v.vertical_hold;
+  }
+  host.render_frame();
+  v.frame_completed = true;
+  ++v.frames;
+  if (v.interlace) v.field ^= 1;
+  v.y = v.vertical_hold - 33;
+  recompute_pixel_offset();
+  copy_bounds_to_previous();
+}
+
+void new_line() {
+  if (v.shift > 0) {
+    v.shift -= (v.shift >= 8) ? 2 : 1;
+  } else if (v.shift < 0) {
+    v.shift += (v.shift < -7) ? 2 : 1;
+  } else if (v.line_mode != 2) {
+    int d = v.x - v.line_end;
+    if (d == 1) {
+      if (v.line_end < 472) ++v.line_end;
+    } else if (d == -1) {
+      if (v.line_end > 376) --v.line_end;
+    } else {
+      v.shift = d;
+    }
+  }
+  recompute_pixel_offset();
+  ++v.y;
+  v.x = -80;
+  if (v.vblank > 0) --v.vblank;
+}
+
+// Horizontal hold: the line ends at the monitor's sync, or runs free at the line-end
+// position, which follows the sync slowly.
+inline void monitor_horizontal() {
+  bool sync_now = v.hsync_moment == microsecond_counter;
+  if (v.x > 375 && sync_now) {
+    if (v.x >= v.line_end) {
+      v.line_mode = 0;
+    } else if (v.line_end > 376) {
+      --v.line_end;
+      v.line_mode = 1;
+    }
+    new_line();
+  } else if (v.x >= v.line_end) {
+    if (sync_now) {
+      v.line_mode = 0;
+    } else if (v.line_end < 472) {
+      ++v.line_end;
+      if (v.line_mode != 2)
+        v.line_mode = 2;
+      else
+        v.shift = 3;
+    }
+    new_line();
+  }
+}
+
+// ---- CRTC vertical logic ---------------------------------------------------------------
+
+void start_vsync(int delay) {
+  v.vsync_state = 1;
+  v.vsync_count = 0;
+  v.vsync_started_this_line = true;
+  v.lines_since_vsync = 0;
+  v.vblank = 26;
+  v.vsync_delay = delay;
+  if (v.y > 222) new_monitor_frame();
+}
+
+void end_vsync() {
+  v.vsync_state = 0;
+  v.vsync_count = -1;
+}
+
+inline void advance_vsync_count() { v.vsync_count = (v.vsync_count >= 16) ? 1 : v.vsync_count + 1; }
+
+// The counter runs 1..16 after its first line; compared in 4 bits, so a 1-line VSYNC
+// (stored width 0) also ends at 16.
+inline bool vsync_width_reached() { return (v.vsync_count & 15) == v.vsync_width_m1; }
+
+bool vsync_row_condition() {
+  if (v.r0 == 0 || v.vcc != v.r7) return false;
+  if (v.type == 2 && (v.hsync_active || v.r2 + v.hsync_width == v.r0 + 1)) return false;
+  return true;
+}
+
+// VSYNC at the start of a line (and on demand after an R7 write or a type-0 restart).
+void vsync_evaluate(int delay) {
+  bool cond = vsync_row_condition();
+  v.vsync_condition = cond;
+  if (cond) {
+    if (v.vsync_state == 0) {
+      if (!v.vsync_started_this_line) start_vsync(delay);
+    } else {
+      if (vsync_width_reached()) {
+        if (v.vsync_started_this_line)
+          end_vsync();
+        else
+          v.vsync_state = 3;
+      }
+      advance_vsync_count();
+    }
+  } else if (v.vsync_state != 0) {
+    if (vsync_width_reached())
+      end_vsync();
+    else
+      advance_vsync_count();
+  }
+}
+
+void vertical_display_and_vsync() {
+  if (v.vcc == v.r6) {
+    v.vde = false;
+    v.off_by_r6 = false;
+    v.bounds.last_line = v.y;
+  }
+  vsync_evaluate(2);
+}
+
+// The CRTC begins a new frame at row 0.
+void crtc_restart() {
+  v.in_adjust = false;
+  v.vcc = v.rc = v.vadj = 0;
+  v.vde = true;
+  if (!v.first_line_recorded) {
+    v.bounds.first_line = v.y;
+    v.first_line_recorded = true;
+  }
+  v.row_start = v.ma = ((v.r12 << 8) | v.r13) & 0x3FFF;
+  v.last_row_reached = false;
+  v.restart_now = false;
+  v.adjust_pending = false;
+  if (v.type == 0) {
+    // A VSYNC beginning in the last microsecond of a HSYNC sees that HSYNC end too.
+    bool last_us = v.hsync_active && v.hsync_count == v.hsync_width - 1;
+    vsync_evaluate(last_us ? 3 : 2);
+  }
+}
+
+void start_of_line() {
+  if (v.skew == 0 && !v.skew3_disable) {
+    v.hde = true;
+    record_first_x();
+  }
+  if (v.type == 1 && v.r5 == 0 && v.vcc == 0) v.row_start = ((v.r12 << 8) | v.r13) & 0x3FFF;
+  v.ma = v.row_start;
+}
+
+void end_of_line() {
+  if (!v.in_adjust || v.type != 0) {
+    if (v.in_adjust) v.vadj = (v.vadj + 1) & 31;
+    if (v.rc == v.r9) {
+      v.rc = 0;
+      v.last_row = v.vcc == v.r4;
+      v.vcc = (v.vcc + 1) & 127;
+      if (v.last_row) {
+        if (v.type != 0) {
+          v.in_adjust = true;
+          v.rc = v.vadj = 0;
+          v.adjust_pending = false;
+        } else if (v.adjust_pending) {
+          if (v.r5 != 0) {
+            v.in_adjust = true;
+            v.adjust_pending = false;
+          }
+          v.rc = v.vadj = 0;
+        }
+      }
+    } else {
+      v.rc = (v.rc + 1) & 31;
+    }
+  } else {
+    // Type 0 vertical adjust: the raster counter cycles, the row counter stands.
+    v.rc = (v.rc == v.r9) ? 0 : ((v.rc + 1) & 31);
+  }
+  ++v.lines_since_vsync;
+  v.hcc = 0;
+  v.vsync_started_this_line = false;
+  if (v.restart_now) crtc_restart();
+  start_of_line();
+}
+
+// Type 0 recognises the end of the frame on the last line at characters 1 and 2.
+inline void type0_frame_end_check() {
+  if (v.check_next) {
+    v.check_next = false;
+    if (v.last_row_reached) {
+      if (v.r5 == v.vadj) {
+        v.restart_now = true;
+      } else if (!v.in_adjust) {
+        v.adjust_pending = true;
+      } else {
+        v.vadj = (v.vadj + 1) & 31;
+        if (v.r5 == v.vadj) v.restart_now = true;
+      }
+    }
+  }
+  if (v.hcc == 1) {
+    if (v.rc == v.r9 && v.vcc == v.r4) {
+      v.last_row_reached = true;
+      v.vadj = 0;
+    }
+    v.check_next = true;
+  }
+}
+
+// ---- Pixels ------------------------------------------------------------------------------------
+
+// The 8 host pixels of a video byte under the pens and palette in effect.
+inline const VideoState::BytePixels& byte_pixels(uint8_t b) {
+  VideoState::BytePixels& e = v.byte_pixels[b];
+  if (e.generation != v.pixel_generation) {
+    const uint16_t* pens = v.pen_current[b];
+    uint16_t any = 0;
+    for (int i = 0; i < 8; ++i) any |= e.px[i] = v.palette[pens[i]];
+    e.blank = any == 0;
+    e.generation = v.pixel_generation;
+  }
+  return e;
+}
+
+inline void write_groups(int index, uint16_t* px) {
+  for (int g = 0; g < 2; ++g) {
+    uint16_t* grp = px + 8 * g;
+    uint16_t any = 0;
+    for (int i = 0; i < 8; ++i) any |= grp[i];
+    if (v.prev_group_blank && any) grp[0] = grp[1] = grp[2] = grp[3] = 0;
+    v.prev_group_blank = any == 0;
+  }
+  put_pixels(index, px, 16);
+}
+
+inline void fill16(uint16_t* px, uint16_t c) {
+  for (int i = 0; i < 16; ++i) px[i] = c;
+}
+
+// With the picture shifted right, the start of the row shows the border.
+void fill_left_edge() {
+  const bool beam_off = v.blackout != 0 || v.vblank == 23 || v.vblank == 24;
+  fill_pixels(v.y * LINE_PITCH, beam_off ? 0 : (v.vblank == 0 ? v.palette[16] : blank_black()),
+              v.pixel_offset);
+}
+
+void draw_character() {
+  const int index = v.y * LINE_PITCH + v.x * 2 + v.pixel_offset;
+  const bool beam_off = v.blackout != 0 || v.vblank == 23 || v.vblank == 24;
+  uint16_t px[16];
+  if (beam_off) {
+    fill16(px, 0);
+  } else {
+    const bool hsync_blank = v.hsync_active && v.hsync_count < v.hsync_width - 1;
+    const bool line_last = v.hcc == v.r0;
+    const bool r2_blank = line_last && v.r2 == 0 && v.hsync_width != 0;
+    if (!v.vde || !v.hde || hsync_blank || v.vsync_state == 1) {
+      fill16(px, (hsync_blank || v.vblank != 0) ? blank_black() : v.palette[16]);
+      if (r2_blank)
+        for (int i = 8; i < 16; ++i) px[i] = blank_black();
+    } else {
+      if (v.vblank != 0) {
+        fill16(px, blank_black());
+      } else {
+        const int addr = ((v.rc & 7) << 11) | ((v.ma & 0x3FF) << 1);
+        const uint8_t* block = v.video_block[(v.ma >> 12) & 3];
+        std::memcpy(px, byte_pixels(block[addr]).px, 16);
+        std::memcpy(px + 8, byte_pixels(block[addr + 1]).px, 16);
+      }
+      if (r2_blank) {
+        for (int i = 4; i < 16; ++i) px[i] = blank_black();
+      } else if (line_last && v.type == 0) {
+        for (int i = 8; i < 16; ++i) px[i] = v.palette[16];
+      }
+    }
+  }
+  if (v.x == 0 && v.pixel_offset > 0) fill_left_edge();
+  write_groups(index, px);
+}
+
+// With the picture shifted left, the end of the row shows the border.
+void fill_right_edge() {
+  bool beam_off = v.blackout != 0 || v.vblank == 23 || v.vblank == 24;
+  fill_pixels(v.y * LINE_PITCH + FRAME_WIDTH + v.pixel_offset, beam_off ? 0 : v.palette[16],
+              -v.pixel_offset);
+}
+
+// ---- The per-microsecond step ------------------------------------------------------------------
+
+inline void step() {
+  // 1. Blackout after the monitor's HSYNC.
+  if (v.blackout > 0) --v.blackout;
+  if (v.blackout_delay > 0 && --v.blackout_delay == 0) {
+    v.blackout = 4;
+    v.blackout_delay = -1;
+  }
+  // 2. HSYNC at the current character.
+  if (v.hcc == v.r2 && !v.hsync_active && v.hsync_width != 0) start_hsync();
+  if (v.hsync_active) {
+    if (v.hsync_count < 7) apply_pending_pens();
+    if (v.hsync_count == v.hsync_width - 1) v.blackout = 0;
+  }
+  // 3. Pixels.
+  if (static_cast<unsigned>(v.x) < 384u && static_cast<unsigned>(v.y) < 272u)
+    draw_character();
+  else if (v.x == 384 && v.pixel_offset < 0 && v.y >= 1 && v.y < 272)
+    fill_right_edge();
+  // 4. Beam and address.
+  v.x += 8;
+  v.ma = (v.ma + 1) & 0x3FFF;
+  // 5. Horizontal counter.
+  if (v.hcc == v.r0) {
+    end_of_line();
+  } else {
+    v.hcc = (v.hcc + 1) & 255;
+    if (v.hcc == 0) v.ma = v.row_start;
+    if (v.skew != 0 && v.hcc == v.skew && !v.skew3_disable) {
+      v.hde = true;
+      record_first_x();
+    }
+  }
+  if (v.skew3_count > 0 && --v.skew3_count == 0) {
+    v.skew3_disable = false;
+    if (v.hcc >= v.skew && v.hcc < v.r1 + v.skew) v.hde = true;
+  }
+  if (v.type == 0) type0_frame_end_check();
+  // 6. Horizontal display end.
+  if (v.hcc == v.r1 + v.skew) {
+    v.hde = false;
+    v.bounds.last_x = v.x;
+  }
+  // 7. Row start latch.
+  if (v.hcc == v.r1 && v.rc == v.r9 && (v.type != 0 || !v.in_adjust || v.last_row))
+    v.row_start = v.ma;
+  // 8. HSYNC counting.
+  bool started = false;
+  if (v.hcc == v.r2 && !v.hsync_active) {
+    if (v.hsync_width != 0) {
+      start_hsync();
+      started = true;
+    }
+  } else if (v.hsync_active) {
+    if (v.type == 2) {
+      if (++v.hsync_count == 17) {
+        v.hsync_count = 0;
+        apply_pending_pens();
+      }
+    } else {
+      v.hsync_count = (v.hsync_count + 1) & 15;
+    }
+    if (v.hsync_count < 7) apply_pending_pens();
+  }
+  if (v.hsync_active) {
+    if (v.hsync_count == v.hsync_width - 1) v.blackout = 0;
+    if (v.hsync_count == v.hsync_width) {
+      v.hsync_active = false;
+      v.hsync_count = -1;
+      ga_hsync_end();
+    }
+  }
+  if (started && v.hsync_width > 2) {
+    v.blackout_delay = 2;
+    v.hsync_moment = microsecond_counter + (v.hsync_width <= 4 ? 3 : 4);
+  }
+  // 9. Monitor line end.
+  monitor_horizontal();
+  // 10. No VSYNC accepted for too long: the monitor starts a frame by itself.
+  if (v.y > 335) {
+    if (v.r0 != 0 || v.r4 != 0) {
+      host.render_frame();
+      v.frame_completed = true;
+      ++v.frames;
+      copy_bounds_to_previous();
+    }
+    host.poll_events();
+    frame_restart();
+  }
+  // 11. Types 1 and 2 end the vertical adjust.
+  if (v.type != 0 && v.in_adjust && v.vadj == v.r5) crtc_restart();
+  // 12. Start of a line: vertical display end and VSYNC.
+  if (v.hcc == 0) vertical_display_and_vsync();
+  // 13. Time.
+  ++microsecond_counter;
+  if (v.break_armed && v.break_time == microsecond_counter) {
+    v.break_armed = false;
+    request_stop(0x24000);
+  }
+}
+
+// ---- Plain spans ----------------------------------------------------------------------------------
+//
+// Most microseconds only draw a character and count: no sync, no line end, no display
+// edge. The engine works out how many such steps lie ahead and runs them in a tight loop;
+// anything that changes the CRTC from outside ends the span (invalidate_plain).
+
+inline int limit_to(int budget, int target, int from) {
+  // Steps before the one that makes the horizontal counter equal target.
+  if (target > from) {
+    int d = target - from - 1;
+    if (d < budget) return d;
+  }
+  return budget;
+}
+
+int plain_steps_ahead() {
+  if (v.skew3_count > 0 || v.y > 335) return 0;
+  int hsync_budget = 255;
+  if (v.hsync_active) {
+    // Inside a HSYNC only the counter moves, until the microsecond before its last.
+    if (v.hsync_count < 7 && v.pen_current != v.pen_pending) return 0;
+    hsync_budget = v.hsync_width - 2 - v.hsync_count;
+    if (hsync_budget <= 0) return 0;
+  }
+  if (v.type == 0 && v.check_next) return 0;
+  if (v.type != 0 && v.in_adjust && v.vadj == v.r5) return 0;
+  if (v.hcc == v.r2 && v.hsync_width != 0) return 0;
+  // Line end (or the wrap to 0 when R0 was lowered below the counter).
+  int budget = v.hcc <= v.r0 ? v.r0 - v.hcc : 255 - v.hcc;
+  if (hsync_budget < budget) budget = hsync_budget;
+  budget = limit_to(budget, v.r1, v.hcc);
+  budget = limit_to(budget, v.r1 + v.skew, v.hcc);
+  if (v.hsync_width != 0 && !v.hsync_active) budget = limit_to(budget, v.r2, v.hcc);
+  if (v.skew != 0) budget = limit_to(budget, v.skew, v.hcc);
+  if (v.type == 0) budget = limit_to(budget, 1, v.hcc);
+  // Monitor: the step whose beam reaches the line end, or the HSYNC moment.
+  int to_line_end = (v.line_end - v.x + 7) / 8 - 1;
+  if (v.line_end - v.x <= 8) to_line_end = 0;
+  if (to_line_end < budget) budget = to_line_end;
+  if (v.hsync_moment >= microsecond_counter && v.hsync_moment - microsecond_counter < static_cast<uint64_t>(budget))
+    budget = static_cast<int>(v.hsync_moment - microsecond_counter);
+  if (v.break_armed && v.break_time > microsecond_counter &&
+      v.break_time - microsecond_counter - 1 < static_cast<uint64_t>(budget))
+    budget = static_cast<int>(v.break_time - microsecond_counter - 1);
+  if ((v.blackout != 0 || v.blackout_delay > 0) && static_cast<unsigned>(v.y) < 272u) {
+    // The blackout after a HSYNC counts down in a span only where nothing is drawn.
+    if (v.x > 384 || (v.x == 384 && v.pixel_offset >= 0)) {
+      // right of the picture for the rest of the line
+    } else if (v.x < 0) {
+      const int outside = (-v.x + 7) / 8;
+      if (outside < budget) budget = outside;
+    } else {
+      return 0;
+    }
+  }
+  return budget > 0 ? budget : 0;
+}
+
+// How the characters of a plain span look: one colour, or video memory.
+void prepare_span() {
+  const bool beam_off = v.vblank == 23 || v.vblank == 24;
+  v.span_uniform = beam_off || !v.vde || !v.hde || v.hsync_active || v.vsync_state == 1 || v.vblank != 0;
+  v.span_colour = beam_off ? 0 : ((v.vblank != 0 || v.hsync_active) ? blank_black() : v.palette[16]);
+}
+
+// Characters of a plain span, all inside the visible window of a visible line.
+void span_uniform(int index, int count) {
+  const uint16_t colour = v.span_colour;
+  const bool colour_blank = colour == 0;
+  uint16_t px[16];
+  for (int k = 0; k < 16; ++k) px[k] = colour;
+  if (v.prev_group_blank && !colour_blank) {
+    uint16_t first[16];
+    std::memcpy(first, px, sizeof px);
+    first[0] = first[1] = first[2] = first[3] = 0;
+    put_pixels(index, first, 16);
+    index += 16;
+    --count;
+  }
+  for (; count > 0; --count, index += 16) put_pixels(index, px, 16);
+  v.prev_group_blank = colour_blank;
+}
+
+void span_memory(int index, int ma, int count) {
+  const int raster = (v.rc & 7) << 11;
+  bool prev_blank = v.prev_group_blank;
+  for (; count > 0; --count, index += 16, ++ma) {
+    const int addr = raster | ((ma & 0x3FF) << 1);
+    const uint8_t* block = v.video_block[(ma >> 12) & 3];
+    const VideoState::BytePixels& a = byte_pixels(block[addr]);
+    const VideoState::BytePixels& b = byte_pixels(block[addr + 1]);
+    if (!(prev_blank | a.blank) && index >= 0 && index + 16 <= FRAME_PIXELS) {
+      std::memcpy(frame_buffer + index, a.px, 16);
+      std::memcpy(frame_buffer + index + 8, b.px, 16);
+      if (b.blank) prev_blank = true;
+      continue;
+    }
+    uint16_t px[16];
+    std::memcpy(px, a.px, 16);
+    std::memcpy(px + 8, b.px, 16);
+    if (prev_blank && !a.blank) px[0] = px[1] = px[2] = px[3] = 0;
+    if (a.blank && !b.blank) px[8] = px[9] = px[10] = px[11] = 0;
+    prev_blank = b.blank;
+    put_pixels(index, px, 16);
+  }
+  v.prev_group_blank = prev_blank;
+}
+
+// The blackout countdowns of n steps outside the picture (sub-step 1 of the step).
+void count_blackout(int n) {
+  for (int i = 0; i < n; ++i) {
+    if (v.blackout > 0) --v.blackout;
+    if (v.blackout_delay > 0 && --v.blackout_delay == 0) {
+      v.blackout = 4;
+      v.blackout_delay = -1;
+    }
+  }
+}
+
+// The characters of n plain steps from beam position x0 on a visible line.
+void draw_plain(int x0, int n) {
+  // Characters with 0 <= x < 384.
+  const int first = x0 < 0 ? (-x0 + 7) / 8 : 0;
+  int last = x0 < 384 ? (384 - x0 + 7) / 8 : 0;
+  if (last > n) last = n;
+  const int row = v.y * LINE_PITCH + v.pixel_offset;
+  if (v.pixel_offset > 0 && x0 <= 0 && (-x0) % 8 == 0 && -x0 / 8 < n) fill_left_edge();
+  if (first < last) {
+    const int index = row + (x0 + 8 * first) * 2;
+    if (v.span_uniform)
+      span_uniform(index, last - first);
+    else
+      span_memory(index, v.ma + first, last - first);
+  }
+  if (v.pixel_offset < 0 && v.y >= 1 && x0 <= 384 && (384 - x0) % 8 == 0 && (384 - x0) / 8 < n)
+    fill_right_edge();
+}
+
+// n plain steps: characters drawn, counters moved, nothing else happens.
+inline void run_plain(int n) {
+  const int x0 = v.x;
+  if (v.hsync_active) v.hsync_count += n;  // stays below width - 1 within the span
+  if (v.blackout != 0 || v.blackout_delay > 0) count_blackout(n);
+  if (static_cast<unsigned>(v.y) < 272u && x0 < 392 && x0 + 8 * n > 0) draw_plain(x0, n);
+  v.x = x0 + 8 * n;
+  v.ma = (v.ma + n) & 0x3FFF;
+  v.hcc += n;
+  microsecond_counter += static_cast<uint64_t>(n);
+}
+
+bool fast_path = true;
+
+inline void run_steps(int n) {
+  while (n > 0) {
+    if (v.plain_left == 0) {
+      if (!fast_path) {
+        step();
+        --n;
+        continue;
+      }
+      v.plain_left = plain_steps_ahead();
+      if (v.plain_left == 0) {
+        step();
+        --n;
+        continue;
+      }
+      prepare_span();
+    }
+    const int k = n < v.plain_left ? n : v.plain_left;
+    run_plain(k);
+    v.plain_left -= k;
+    n -= k;
+  }
+}
+
+// ---- Frame end ------------------------------------------------------------------------------------
+
+long elapsed_us(const timeval& now, const timeval& last) {
+  return (now.tv_sec - last.tv_sec) * 1000000L + (now.tv_usec - last.tv_usec);
+}
+
+void throttle() {
+  long target = static_cast<long>(v.frame_length);
+  if (v.last.tv_sec == 0 && v.last.tv_usec == 0) gettimeofday(&v.last, nullptr);
+  gettimeofday(&v.now, nullptr);
+  if (target > 3500) {
+    while (elapsed_us(v.now, v.last) < target - 3500) {
+      host.delay_ms(3);
+      gettimeofday(&v.now, nullptr);
+    }
+  }
+  while (elapsed_us(v.now, v.last) < target) gettimeofday(&v.now, nullptr);
+  v.last = v.now;
+}
+
+void frame_end_work() {
+  v.frame_completed = false;
+  int type = setting(kw::CRTC_TYPE);
+  if (type != v.type) crtc_apply_type(type);
+  if (v.realtime) throttle();
+  host.audio_mark_frame(frame_start_us);
+  frame_start_us = microsecond_counter;
+  host.poll_events();
+  host.refresh_overlay();
+}
+
+// Interrupt acknowledge time beyond the processor's own count, for the CRTC timings
+// where the real Gate Array's interrupt lands a microsecond earlier or later.
+int acknowledge_time(int accepted, int adjustment) {
+  int t = accepted + 1;
+  if (v.hsync_width == 15 && (z80_reg16(z80w::IM) & 0xFF) == 2) t = accepted + 2;
+  if ((v.r2 == 3 && v.hsync_width == 3 && v.int_counter != 15) || (v.r2 == 12 && v.hsync_width == 5))
+    --t;
+  if (adjustment < 0) --t;
+  return t;
+}
+
+}  // namespace
+
+// ---- Engine operations for the register side effects -----------------------------------------
+
+void raster_vsync_on_r7() {
+  bool cond = vsync_row_condition();
+  v.vsync_condition = cond;
+  if (cond && v.vsync_state == 0 && !v.vsync_started_this_line) start_vsync(2);
+}
+
+void raster_restart_with_vsync() {
+  crtc_restart();
+  if (v.type != 0 && v.r7 == 0) vsync_evaluate(2);
+}
+
+// ---- Public operations -------------------------------------------------------------------------------
+
+int video_advance(int tstates, int adjustment, uint32_t& wait, uint32_t& /*refresh*/) {
+  v.owed += (tstates + std::abs(adjustment) + 3) / 4;
+  const bool single_step = (stop_request_word & stopbit::STEP) != 0;
+  if (single_step) {
+    if (v.owed > 0) {
+      run_steps(1);
+      --v.owed;
+      if (v.owed == 1) {
+        z80_flush_pending_out(1);
+      } else if (v.owed == 0) {
+        z80_flush_pending_in();
+        z80_flush_pending_out(0);
+      }
+    }
+  } else if (v.owed > 0) {
+    if (z80.pending_out.port < 0 && z80.pending_in.port < 0) {
+      if (v.owed <= v.plain_left) {
+        run_plain(v.owed);
+        v.plain_left -= v.owed;
+      } else {
+        run_steps(v.owed);
+      }
+    } else {
+      run_steps(v.owed - 1);
+      z80_flush_pending_out(1);
+      run_steps(1);
+      z80_flush_pending_in();
+      z80_flush_pending_out(0);
+    }
+    v.owed = 0;
+  }
+
+  // A CRTC that ends no frames must not freeze the user interface.
+  int32_t diff = static_cast<int32_t>(static_cast<uint32_t>(microsecond_counter) -
+                                      static_cast<uint32_t>(frame_start_us));
+  v.frame_length = static_cast<uint64_t>(static_cast<int64_t>(diff));
+  if (v.frame_length > 50000) {
+    if (v.frame_length > 1000000) v.frame_length = 20000;
+    host.poll_events();
+  }
+
+  if (v.owed != 0) return v.owed;
+  if (!v.int_pending) return 0;
+  if (setting(kw::PPI_50HZ) == 0 && setting(kw::VSYNC_POSITION) > 4) setting(kw::VSYNC_POSITION) = 4;
+  if (v.frame_completed) frame_end_work();
+
+  int accepted = z80_irq(0xFF);
+  if (accepted == 0) {
+    if (!v.interrupt_resume) wait = 0;
+    return 0;
+  }
+  ga_acknowledge_interrupt();
+  int ack = acknowledge_time(accepted, adjustment);
+  wait = 0;
+  if (single_step) {
+    v.owed = ack > 0 ? ack : 0;
+    return v.owed;
+  }
+  if (ack > 0) run_steps(ack);
+  return 0;
+}
+
+void video_run(int microseconds) {
+  if (microseconds > 0) run_steps(microseconds);
+}
+
+int video_reset(int kind) {
+  invalidate_plain();
+  ++v.pixel_generation;
+  setting(kw::PALETTE_CHANGE) = 1;
+  if (kind != 1) {
+    int type = setting(kw::CRTC_TYPE);
+    if (type != v.type) crtc_apply_type(type);
+    return 0;
+  }
+  v.vde = v.hde = false;
+  v.pixel_offset = 0;
+  v.shift = 0;
+  v.vertical_hold = 0;
+  v.r0 = v.r1 = v.r2 = v.r4 = v.r5 = v.r6 = v.r7 = v.r9 = v.r12 = v.r13 = 0;
+  v.r3_raw = v.r8_raw = 0;
+  v.interlace = false;
+  v.skew = 0;
+  v.skew3_disable = false;
+  v.skew3_count = 0;
+  crtc_apply_type(setting(kw::CRTC_TYPE));
+  v.field = 0;
+  v.x = -80;
+  v.y = -43;
+  v.hcc = v.vcc = v.rc = v.vadj = 0;
+  v.ma = v.row_start = 0;
+  v.in_adjust = false;
+  v.check_next = v.last_row_reached = v.restart_now = v.adjust_pending = false;
+  v.last_row = v.off_by_r6 = false;
+  v.lines_since_vsync = 0;
+  v.int_counter = 0;
+  v.int_pending = false;
+  v.vsync_delay = -1;
+  v.line_end = 400;
+  v.line_mode = 0;
+  v.hsync_moment = ~0ull;
+  v.vblank = 0;
+  v.blackout = 0;
+  v.blackout_delay = -1;
+  v.prev_group_blank = false;
+  microsecond_counter = 0;
+  frame_start_us = 0;
+  v.frame_length = 0;
+  v.owed = 0;
+  v.frame_completed = false;
+  v.frames = 0;
+  for (int i = 0; i < 17; ++i) {
+    v.palette[i] = 0;
+    v.ink[i] = -1;
+  }
+  reset_bounds(v.bounds);
+  reset_bounds(v.previous_bounds);
+  v.first_x_recorded = v.first_line_recorded = false;
+  gettimeofday(&v.last, nullptr);
+  return 0;
+}
+
+void video_apply_timing_settings() {
+  v.realtime = setting(kw::REALTIME);
+  v.interrupt_resume = setting(kw::INTERRUPT_RESUME);
+  v.vsync_position = setting(kw::VSYNC_POSITION);
+}
+
+void ga_set_ink(int pen, int colour) {
+  if (pen < 0 || pen > 16) return;
+  v.ink[pen] = colour & 31;
+  v.palette[pen] = host_colour[colour & 31];
+  ++v.pixel_generation;
+  if (pen == 16) invalidate_plain();
+}
+
+void ga_set_mode(int mode) {
+  v.pen_pending = pen_tables[mode & 3];
+  invalidate_plain();
+}
+
+void ga_reset_interrupt() {
+  v.int_counter = 0;
+  v.int_pending = false;
+}
+
+bool ga_interrupt_pending() { return v.int_pending; }
+
+void ga_acknowledge_interrupt() {
+  v.int_pending = false;
+  v.int_counter &= 0x1F;
+}
+
+int ga_screen_mode() {
+  for (int m = 0; m < 4; ++m)
+    if (v.pen_current == pen_tables[m]) return m;
+  return 0;
+}
+int ga_interrupt_counter() { return v.int_counter; }
+
+void video_map_block(int index, uint8_t* block) {
+  if (index >= 0 && index < 4) v.video_block[index] = block ? block : empty_block;
+}
+
+void video_refresh_palette() {
+  for (int i = 0; i < 17; ++i)
+    if (v.ink[i] >= 0) v.palette[i] = host_colour[v.ink[i]];
+  ++v.pixel_generation;
+  invalidate_plain();
+}
+
+void frame_restart() {
+  invalidate_plain();
+  v.y = v.vertical_hold - 33;
+  recompute_pixel_offset();
+  v.vblank = 26;
+}
+
+void clear_frame_buffer() { std::memset(frame_buffer, 0, sizeof frame_buffer); }
+
+const DisplayBounds& previous_display_bounds() { return v.previous_bounds; }
+int interlace_field() { return v.field; }
+uint64_t frames_rendered() { return v.frames; }
+
+bool vsync_active() { return v.vsync_state == 1; }
+bool vertical_display_on() { return v.vde; }
+
+void video_arm_break(uint64_t at) {
+  invalidate_plain();
+  v.break_time = at;
+  v.break_armed = true;
+}
+void video_disarm_break() { v.break_armed = false; }
+bool video_break_armed() { return v.break_armed; }
+
+void video_set_fast_path(bool on) {
+  fast_path = on;
+  invalidate_plain();
+}
+
+BeamState beam_state() {
+  return BeamState{v.x,           v.y,           v.hcc,          v.vcc,           v.rc,
+                   v.vadj,        v.in_adjust,   v.ma,           v.hsync_active,  v.hde,
+                   v.vde,         v.hsync_count, v.vsync_count,  v.vsync_state,   v.vertical_hold,
+                   v.line_end,    v.pixel_offset};
+}
+
+// Static start-up values: idle syncs, the firmware's mode 1 pens, no video RAM yet.
+namespace {
+struct VideoInit {
+  VideoInit() {
+    v.hsync_count = -1;
+    v.vsync_count = -1;
+    v.vsync_delay = -1;
+    v.blackout_delay = -1;
+    v.type = 1;
+    v.pen_current = v.pen_pending = pen_tables[1];
+    for (auto& b : v.video_block) b = empty_block;
+    for (int& i : v.ink) i = -1;
+    v.x = -80;
+    v.y = -43;
+    v.line_end = 400;
+    v.hsync_moment = ~0ull;
+    v.vsync_width_m1 = 15;
+    v.pixel_generation = 1;
+    reset_bounds(v.bounds);
+    reset_bounds(v.previous_bounds);
+  }
+} video_init;
+}  // namespace

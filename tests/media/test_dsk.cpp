@@ -1,0 +1,218 @@
+// Disc images in the drives: refusal of bad files, write protection of read-only files,
+// hostile images through the controller, and the autostart search and typing text.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "disc_support.h"
+#include "hardware/memory.h"
+
+using namespace disc;
+
+namespace {
+
+// Sets or clears the immutable flag of a file (the super-user ignores permissions).
+bool set_immutable(const std::string& path, bool on) {
+  int fd = ::open(path.c_str(), O_RDONLY);
+  int flags = 0;
+  bool ok = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+  ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  if (fd >= 0) ::close(fd);
+  return ok;
+}
+
+// A data-format image whose directory (track 0, C1..C4) holds the given 32-byte entries
+// made from (user, 11 name characters, hidden, extent).
+struct Entry {
+  uint8_t user;
+  const char* name11;
+  bool hidden;
+  uint8_t extent = 0;
+};
+Bytes image_with_directory(const std::vector<Entry>& entries) {
+  Bytes image = build_image(false, 3, 1, data_format_track);
+  std::fill_n(image.begin() + 512, 2048, 0xE5);
+  for (size_t i = 0; i < entries.size(); i++) {
+    uint8_t* e = image.data() + 512 + 32 * i;
+    std::memset(e, 0, 32);
+    e[0] = entries[i].user;
+    std::memcpy(e + 1, entries[i].name11, 11);
+    e[10] |= entries[i].hidden ? 0x80 : 0;
+    e[12] = entries[i].extent;
+  }
+  return image;
+}
+
+}  // namespace
+
+class DskTest : public DiscTest {};
+
+TEST_F(DskTest, InsertRefusesFilesThatAreNotImages) {
+  Bytes good = build_image(false, 10, 1, data_format_track);
+  Bytes wrong = good;
+  wrong[7] = 'X';
+  for (const Bytes& bytes : {wrong, Bytes(good.begin(), good.begin() + 255)}) {
+    drive_set_path(0, put_image("bad.dsk", bytes).c_str());
+    EXPECT_EQ(drive_insert(0), 1);
+    EXPECT_FALSE(drive_has_disc(0));
+  }
+  EXPECT_EQ(dsk_check_file((dir / "bad.dsk").c_str()), 0) << "the signature of the short file is right";
+  EXPECT_EQ(dsk_check_file(put_image("w.dsk", wrong).c_str()), 1);
+  EXPECT_EQ(dsk_check_file((dir / "missing.dsk").c_str()), 1);
+  drive_set_path(0, (dir / "missing.dsk").c_str());
+  EXPECT_EQ(drive_insert(0), 1);
+  EXPECT_EQ(drive_eject(0), 1) << "nothing to eject";
+
+  // A new disc is read under the head where it stands.
+  insert(0, put_image("a.dsk", good));
+  seek(0, 6);
+  insert(0, put_image("b.dsk", build_image(true, 10, 1, data_format_track)));
+  EXPECT_EQ(read_id(0).at(3), 6);
+  EXPECT_EQ(read(0, 6, 0, 0xC2, 0xC2).data.at(9), pattern(6, 0, 0xC2, 9));
+}
+
+TEST_F(DskTest, ReadOnlyFileIsInsertedWriteProtected) {
+  Bytes image = build_image(false, 1, 1, data_format_track);
+  std::string path = put_image("ro.dsk", image);
+  ::chmod(path.c_str(), 0444);
+  struct Immutable {
+    std::string path;
+    bool on = false;
+    ~Immutable() {
+      if (on) set_immutable(path, false);
+    }
+  } guard{path};
+  if (::geteuid() == 0 && !(guard.on = set_immutable(path, true)))
+    GTEST_SKIP() << "cannot make a file unwritable for the super-user here";
+  insert(0, path);
+  command({0x04, 0x00});
+  EXPECT_EQ(results(), (Bytes{0x70}));
+  EXPECT_EQ(write(0, 0, 0, 0xC1, 0xC1, Bytes(512, 1)).result.at(1), 0x02);
+  drive_eject(0);
+  EXPECT_EQ(read_file(path), image);
+}
+
+TEST_F(DskTest, HostileImagesNeverCrashOrChangeSize) {
+  std::vector<Bytes> images;
+  // Sectors longer than the controller's buffer, one of 65535 bytes past the file's end.
+  images.push_back(build_image(true, 2, 1, [](int, int) { return TrackSpec{{{1, 0, 9000}, {2, 0, 512}}}; }));
+  images.back()[256 + 0x18 + 14] = 0xFF, images.back()[256 + 0x18 + 15] = 0xFF;
+  // 200 tracks of 0xFF00 bytes on two sides claimed by a small file, N = 7.
+  images.push_back(build_image(false, 2, 1, data_format_track));
+  images.back()[0x30] = 200, images.back()[0x31] = 2, images.back()[0x33] = 0xFF, images.back()[256 + 0x14] = 7;
+  // A table pointing beyond the file, no sides, a truncated track block.
+  images.push_back(build_image(true, 3, 1, data_format_track));
+  images.back()[0x35] = 0xFF, images.back()[0x31] = 0;
+  images.back().resize(356);
+
+  setting(kw::DRIVE_A_AUTOSTART) = 1;
+  for (size_t i = 0; i < images.size(); i++) {
+    std::string path = put_image("h" + std::to_string(i) + ".dsk", images[i]);
+    insert(0, path);
+    command({0x03, 0xF1, 0x02});  // fastest steps
+    for (int t = 0; t < 45; t++) {
+      seek(0, t);
+      Bytes id = read_id(0);
+      read(0, id.at(3), id.at(4), id.at(5), id.at(5));
+      write(0, id.at(3), id.at(4), id.at(5), id.at(5), Bytes(600, 0x5A));
+    }
+    drive_eject(0);
+    EXPECT_EQ(std::filesystem::file_size(path), images[i].size()) << "image " << i;
+  }
+  // The first 8 KB of a long sector are transferred; its full length places the next.
+  insert(0, put_image("long.dsk", images[0]));
+  seek(0, 0);
+  Transfer t = read(0, 0, 0, 1, 1);
+  ASSERT_EQ(t.data.size(), 8192u);
+  EXPECT_EQ(t.data[8191], pattern(0, 0, 1, 8191));
+  EXPECT_EQ(read(0, 0, 0, 2, 2).data.at(0), pattern(0, 0, 2, 0));
+}
+
+TEST_F(DskTest, AutostartFindsTheProgramsOfTheRealDiscs) {
+  REQUIRE_ASSET(disks_dir() + "/boulderdash_cpc.dsk");
+  REQUIRE_ASSET(disks_dir() + "/dtc_cpc.dsk");
+  setting(kw::DRIVE_A_AUTOSTART) = 1;
+  insert(0, copy_disk("boulderdash_cpc.dsk"));
+  ASSERT_NE(drive_autostart_name(0), nullptr);
+  EXPECT_STREQ(drive_autostart_name(0), "BOULDER .BAS");
+  EXPECT_EQ(disc_drives[0].block_size, 1024);
+  insert(0, copy_disk("dtc_cpc.dsk"));
+  ASSERT_NE(drive_autostart_name(0), nullptr);
+  EXPECT_STREQ(drive_autostart_name(0), "-DTC    .   ");
+  setting(kw::DRIVE_A_AUTOSTART) = 0;
+  EXPECT_EQ(drive_autostart_name(0), nullptr);
+}
+
+TEST_F(DskTest, AutostartChoosesAmongDirectoryEntries) {
+  setting(kw::DRIVE_A_AUTOSTART) = 1;
+  const std::vector<std::pair<std::vector<Entry>, const char*>> cases = {
+      {{{0, "HIDE    BIN", true}, {0, "GAME    BAS", false}}, "GAME    .BAS"},
+      {{{0, "LOADER  BIN", false}, {0, "MENU    BAS", false}}, "MENU    .BAS"},
+      {{{0, "-INTRO  BIN", false}, {0, "MENU    BAS", false}}, "-INTRO  .BIN"},
+      {{{0, "FIRST   BIN", false}, {0, "SECRET  BIN", true}}, "FIRST   .BIN"},
+      {{{1, "USER1   BAS", false}, {0, "PART2   BAS", false, 1}, {0, "README  TXT", false},
+        {0, "        BAS", false}, {0, "RUNME      ", false}},
+       "RUNME   .   "},
+      {{{0xE5, "DELETED BAS", false}}, nullptr},
+  };
+  for (size_t i = 0; i < cases.size(); i++) {
+    insert(0, put_image("d" + std::to_string(i) + ".dsk", image_with_directory(cases[i].first)));
+    const char* name = drive_autostart_name(0);
+    EXPECT_EQ(name ? std::string(name) : "(none)", cases[i].second ? cases[i].second : "(none)") << i;
+  }
+  // A system disc: a boot sector starts CP/M; an empty one leaves it to the directory
+  // on track 2.
+  auto system_track = [](int t, int s) {
+    TrackSpec ts = data_format_track(t, s);
+    for (auto& sp : ts.sectors) sp.r = static_cast<uint8_t>(sp.r - 0x80);
+    return ts;
+  };
+  Bytes image = build_image(false, 3, 1, system_track);
+  insert(0, put_image("cpm.dsk", image));
+  EXPECT_STREQ(drive_autostart_name(0), "|CPM");
+  std::fill_n(image.begin() + 512, 4, 0xE5);
+  const size_t directory = 256 + 2 * (256 + 9 * 512) + 256;
+  std::fill_n(image.begin() + directory, 2048, 0xE5);
+  std::memset(image.data() + directory, 0, 32);
+  std::memcpy(image.data() + directory + 1, "SYSGAME BAS", 11);
+  insert(0, put_image("sys.dsk", image));
+  ASSERT_NE(drive_autostart_name(0), nullptr);
+  EXPECT_STREQ(drive_autostart_name(0), "SYSGAME .BAS");
+}
+
+TEST_F(DskTest, AutostartText) {
+  EXPECT_EQ(dsk_autostart_text("BOULDER .BAS", false), "run\"BOULDER .BAS\n");
+  EXPECT_EQ(dsk_autostart_text("BOULDER .BAS", true), "|disc:run\"BOULDER .BAS\n");
+  EXPECT_EQ(dsk_autostart_text("|CPM", false), "|CPM\n");
+  // The prefix follows three bytes of the memory the processor sees.
+  std::vector<uint8_t> ram(65536, 0);
+  uint8_t* saved[4];
+  for (int i = 0; i < 4; i++) saved[i] = read_bank[i], read_bank[i] = ram.data() + i * 16384;
+  ram[0xA866] = 1, ram[0xBC79] = 2, ram[0xBC78] = 3;
+  EXPECT_FALSE(dsk_autostart_needs_prefix());
+  ram[0xBC79] = 1;
+  EXPECT_TRUE(dsk_autostart_needs_prefix());
+  ram[0xBC79] = 2, ram[0xBC78] = 0xA4;
+  EXPECT_TRUE(dsk_autostart_needs_prefix());
+  ram[0xBC78] = 0xFF, ram[0xBC79] = 0xFF;
+  EXPECT_TRUE(dsk_autostart_needs_prefix());
+  for (int i = 0; i < 4; i++) read_bank[i] = saved[i];
+}
+
+TEST_F(DskTest, PrivateDriveRecordReadsSectors) {
+  DiscDrive d{};
+  d.unit = 3;
+  ASSERT_EQ(dsk_open_image(d, put_image("p.dsk", build_image(true, 4, 1, data_format_track)).c_str(), true), 0);
+  EXPECT_EQ(d.st3 & 0x63, 0x63) << "ready, write protected, unit 3";
+  ASSERT_EQ(fdc_track_load(d, 3, 0), 0);
+  uint8_t buffer[512];
+  ASSERT_EQ(dsk_read_sector(d, 3, 0, 0xC7, buffer, 512), 512);
+  EXPECT_EQ(buffer[511], pattern(3, 0, 0xC7, 511));
+  EXPECT_EQ(dsk_read_sector(d, 3, 0, 0xD0, buffer, 512), -1);
+  dsk_close_image(d);
+  EXPECT_EQ(dsk_open_image(d, put_image("bad.dsk", Bytes(300, 0x41)).c_str(), true), 1);
+  EXPECT_EQ(d.file, nullptr);
+}

@@ -1,0 +1,277 @@
+// The disc controller driven through its registers as the CPC's disc ROM drives it.
+#include <sstream>
+
+#include "disc_support.h"
+
+using namespace disc;
+
+namespace {
+Bytes slice(const Bytes& v, size_t at, size_t n) { return Bytes(v.begin() + at, v.begin() + at + n); }
+// Sector `index` of track t of the standard test disc (tracks of 0x1300 bytes).
+size_t boulder_sector(int t, int index) { return 256 + t * 0x1300 + 256 + index * 512; }
+}  // namespace
+
+class FdcTest : public DiscTest {};
+
+TEST_F(FdcTest, RealImagesReadLikeTheDiscRom) {
+  REQUIRE_ASSET(disks_dir() + "/boulderdash_cpc.dsk");
+  REQUIRE_ASSET(disks_dir() + "/dtc_cpc.dsk");
+  std::string path = copy_disk("boulderdash_cpc.dsk");
+  const Bytes file = read_file(path);
+  insert(0, path);
+  command({0x03, 0xA1, 0x03});  // SPECIFY as the disc ROM sets it up
+  EXPECT_EQ(fdc_read_status(), 0x80);
+  EXPECT_EQ(seek(0, -1), (Bytes{0x20, 0}));
+  EXPECT_EQ(seek(0, 2), (Bytes{0x20, 2}));
+  Transfer t = read(0, 2, 0, 0xC1, 0xC9);
+  EXPECT_EQ(t.data, slice(file, boulder_sector(2, 0), 9 * 512));
+  EXPECT_EQ(t.result, (Bytes{0x40, 0x80, 0x00, 2, 0, 0xC9, 2})) << "end of cylinder after EOT";
+  t = read(0, 2, 0, 0xC5, 0xC5);
+  EXPECT_EQ(t.data, slice(file, boulder_sector(2, 4), 512)) << "EOT = R: one sector";
+  EXPECT_EQ(t.result, (Bytes{0x40, 0x80, 0x00, 2, 0, 0xC5, 2}));
+
+  // Extended image in drive B: sectors stored in the order of an interleaved ID list.
+  path = copy_disk("dtc_cpc.dsk");
+  const Bytes ext = read_file(path);
+  insert(1, path);
+  ASSERT_EQ(seek(1, 3), (Bytes{0x21, 3}));
+  const size_t track = 256 + 3 * 0x1300;
+  Bytes expected;
+  for (int r = 0xC1; r <= 0xC9; r++) {
+    int i = 0;
+    while (ext[track + 0x18 + 8 * i + 2] != r) i++;
+    auto part = slice(ext, track + 256 + i * 512, 512);
+    expected.insert(expected.end(), part.begin(), part.end());
+  }
+  t = read(1, 3, 0, 0xC1, 0xC9);
+  EXPECT_EQ(t.data, expected);
+  EXPECT_EQ(t.result.at(0), 0x41);
+  // READ ID walks the ID list in the order the sectors pass the head.
+  const int first = read_id(1).at(5);
+  int i = 0;
+  while (ext[track + 0x18 + 8 * i + 2] != first) i++;
+  for (int k = 1; k < 12; k++) EXPECT_EQ(read_id(1).at(5), ext[track + 0x18 + 8 * ((i + k) % 9) + 2]);
+}
+
+TEST_F(FdcTest, RotationalModel) {
+  auto image = build_image(true, 40, 1, [](int t, int s) {
+    if (t > 0) return data_format_track(t, s);
+    return TrackSpec{{{3, 0, 512}, {1, 0, 512}, {4, 0, 512}, {2, 0, 512}}};
+  });
+  insert(0, put_image("a.dsk", image));
+  // READ ID holds RQM clear for 16976 / S status reads unless it stops at the index.
+  command({0x4A, 0x00});
+  int held = 0;
+  while (!(fdc_read_status() & msr_bit::RQM) && held < 100000) held++;
+  EXPECT_EQ(held, 16976 / 4);
+  EXPECT_EQ(results(), (Bytes{0, 0, 0, 0, 0, 3, 2}));
+  // A missing sector ends after one revolution; the search restarts at the index hole.
+  Transfer t = read(0, 0, 0, 9, 9);
+  EXPECT_TRUE(t.data.empty());
+  EXPECT_EQ(t.result.at(0), 0x40);
+  EXPECT_EQ(t.result.at(1), 0x04);
+  command({0x4A, 0x00});
+  EXPECT_FALSE(fdc_read_status() & msr_bit::RQM);
+  EXPECT_EQ(results().at(5), 3);
+  read_id(0), read_id(0);
+  command({0x4A, 0x00});  // the last sector: back at the index, no hold
+  EXPECT_TRUE(fdc_read_status() & msr_bit::RQM);
+  EXPECT_EQ(results().at(5), 2);
+  // Seeking turns the disc: 10 tracks of 9 sectors pass 10 × 11 × 9 / 200 = 4 sectors,
+  // 20 tracks a whole revolution.
+  seek(0, 1);
+  seek(0, 11);
+  EXPECT_EQ(read_id(0).at(5), 0xC5);
+  seek(0, 31);
+  EXPECT_EQ(read_id(0).at(5), 0xC6);
+}
+
+TEST_F(FdcTest, CommandPhaseAndInterrupts) {
+  auto image = build_image(false, 10, 1, data_format_track);
+  // Reading the data register while a command byte is awaited feeds a 0 byte (code 0,
+  // dropped) and reads 0xFF; unknown codes are dropped; bits above the code are ignored.
+  EXPECT_EQ(fdc_read_data(), 0xFF);
+  EXPECT_EQ(fdc_read_status(), 0x80);
+  fdc_write_data(0x1F);
+  EXPECT_EQ(fdc_read_status(), 0x80);
+  fdc_write_data(0xE8);
+  EXPECT_EQ(results(), (Bytes{0x80})) << "SENSE INTERRUPT STATUS with nothing pending";
+  // SEEK: drive busy until its interrupt is sensed.
+  insert(0, put_image("a.dsk", image));
+  command({0x0F, 0x00, 5});
+  EXPECT_EQ(fdc_read_status(), 0x81);
+  command({0x08});
+  EXPECT_EQ(results(), (Bytes{0x20, 5}));
+  EXPECT_EQ(fdc_read_status(), 0x80);
+  EXPECT_EQ(seek(0, 12), (Bytes{0x60, 5})) << "beyond the last track the head stays";
+  EXPECT_EQ(read_id(0).at(3), 5);
+  EXPECT_EQ(seek(1, 3), (Bytes{0x69, 0})) << "empty drive B is not ready";
+  // A write in the result phase is taken as a read.
+  command({0x04, 0x00});
+  EXPECT_EQ(fdc_read_status(), 0xD0);
+  fdc_write_data(0x55);
+  EXPECT_EQ(fdc_read_status(), 0x80);
+  // SCANs end at their first data byte.
+  command({0x1D, 0x01, 0, 0, 0xC1, 2, 0xC1, 0x2A, 1});
+  EXPECT_EQ(fdc_read_status(), 0xB0);
+  fdc_write_data(0x12);
+  EXPECT_EQ(results(), (Bytes{0x01, 0, 0, 0, 0, 0, 0}));
+  // Ejecting reports a status change once.
+  drive_eject(0);
+  command({0x08});
+  EXPECT_EQ(results(), (Bytes{0x08, 5}));
+  command({0x08});
+  EXPECT_EQ(results(), (Bytes{0x80}));
+}
+
+TEST_F(FdcTest, MotorOffOrEmptyDriveIsNotReady) {
+  insert(0, put_image("a.dsk", build_image(false, 2, 1, data_format_track)));
+  command({0x04, 0x00});
+  EXPECT_EQ(results(), (Bytes{0x30}));
+  fdc_write_motor(0);
+  command({0x04, 0x00});
+  EXPECT_EQ(results(), (Bytes{0x10}));
+  EXPECT_EQ(read(0, 0, 0, 0xC1, 0xC1).result.at(0), 0x48);
+  EXPECT_EQ(read_id(0).at(0), 0x48);
+  fdc_write_motor(1);
+  EXPECT_EQ(read(1, 0, 0, 0xC1, 0xC1).result.at(0), 0x49);
+  std::ostringstream out;
+  fdc_dump(out);
+  EXPECT_EQ(out.str(), "FDC :  motor = 1\n");
+  fdc_reset(1);
+  EXPECT_EQ(fdc_motor_state(), 0);
+  EXPECT_TRUE(drive_has_disc(0)) << "a reset keeps the disc";
+}
+
+TEST_F(FdcTest, WritesGoToTheSectorsPlaceOnly) {
+  REQUIRE_ASSET(disks_dir() + "/boulderdash_cpc.dsk");
+  std::string path = copy_disk("boulderdash_cpc.dsk");
+  const Bytes before = read_file(path);
+  insert(0, path);
+  seek(0, 7);
+  Bytes data(1024);
+  for (size_t i = 0; i < data.size(); i++) data[i] = static_cast<uint8_t>(i * 5 + 1);
+  Transfer w = write(0, 7, 0, 0xC3, 0xC4, data);
+  EXPECT_EQ(w.data.size(), 1024u);
+  EXPECT_EQ(w.result, (Bytes{0x40, 0x80, 0x00, 7, 0, 0xC4, 2}));
+  EXPECT_EQ(read(0, 7, 0, 0xC3, 0xC4).data, data);
+  drive_eject(0);
+  Bytes expected = before;
+  std::copy(data.begin(), data.end(), expected.begin() + boulder_sector(7, 2));
+  EXPECT_TRUE(read_file(path) == expected) << "only the two sectors changed";
+
+  // With write protection nothing is written.
+  setting(kw::DRIVE_A_WRITEPROT) = 1;
+  insert(0, path);
+  command({0x04, 0x00});
+  EXPECT_EQ(results(), (Bytes{0x60})) << "ready, write protected, head on track 7";
+  w = write(0, 0, 0, 0xC1, 0xC1, Bytes(512, 0x11));
+  EXPECT_TRUE(w.data.empty());
+  EXPECT_EQ(w.result.at(1), 0x02);
+  command({0x4D, 0x00, 2, 9, 0x52, 0xE5});
+  EXPECT_EQ(results().at(1), 0x02);
+  drive_eject(0);
+  EXPECT_TRUE(read_file(path) == expected);
+}
+
+TEST_F(FdcTest, DeletedDataMarks) {
+  auto image = build_image(true, 1, 1, [](int, int) { return TrackSpec{{{1, 0, 512}, {2, 0x40, 512}, {3, 0, 512}}}; });
+  insert(0, put_image("a.dsk", image));
+  // WRITE DELETED DATA writes the data but no mark.
+  EXPECT_EQ(write(0, 0, 0, 1, 1, Bytes(512, 0x77), 0x49).result.at(2), 0x00);
+  Transfer r = read(0, 0, 0, 1, 1);
+  EXPECT_EQ(r.data, Bytes(512, 0x77));
+  EXPECT_EQ(r.result.at(2), 0x00);
+  // READ DATA transfers a marked sector whole, then ends.
+  r = read(0, 0, 0, 1, 3);
+  EXPECT_EQ(r.data.size(), 1024u);
+  EXPECT_EQ(r.result.at(0), 0x40);
+  EXPECT_EQ(r.result.at(1), 0x00);
+  EXPECT_EQ(r.result.at(2), 0x40);
+  // READ DELETED DATA: the marked sector reads normally, an unmarked one sets the mark.
+  r = read(0, 0, 0, 2, 2, 0x4C);
+  EXPECT_EQ(r.result.at(1), 0x80);
+  EXPECT_EQ(r.result.at(2), 0x00);
+  EXPECT_EQ(read(0, 0, 0, 3, 3, 0x4C).result.at(2), 0x40);
+}
+
+TEST_F(FdcTest, FormatTrack) {
+  auto image = build_image(false, 4, 1, data_format_track);
+  const size_t track_size = image[0x32] | (image[0x33] << 8);
+  std::string path = put_image("a.dsk", image);
+  insert(0, path);
+  seek(0, 2);
+  command({0x4D, 0x00, 2, 9, 0x52, 0xE5});
+  for (int i = 0; i < 9; i++) command({2, 0, static_cast<uint8_t>(0x41 + i), 2});
+  EXPECT_EQ(results().at(0), 0x00);
+  EXPECT_EQ(read(0, 2, 0, 0x45, 0x45).data, Bytes(512, 0xE5));
+  Bytes after = read_file(path);
+  ASSERT_EQ(after.size(), image.size());
+  const uint8_t* block = after.data() + 256 + 2 * track_size;
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(block), 12), "Track-Info\r\n");
+  EXPECT_EQ(Bytes(block + 0x10, block + 0x18), (Bytes{2, 0, 0, 0, 2, 9, 0x52, 0xE5}));
+  EXPECT_EQ(block[0x18 + 8 * 3 + 2], 0x44);
+  EXPECT_TRUE(std::equal(after.begin(), after.begin() + 256 + 2 * track_size, image.begin()));
+  EXPECT_TRUE(std::equal(after.begin() + 256 + 3 * track_size, after.end(), image.begin() + 256 + 3 * track_size));
+
+  // SC = 25 formats 19 sectors: 76 ID bytes are taken.
+  command({0x4D, 0x00, 0, 25, 0x20, 0x00});
+  size_t taken = 0;
+  while ((fdc_read_status() & msr_bit::EXM) && taken < 100) fdc_write_data(static_cast<uint8_t>(++taken));
+  EXPECT_EQ(taken, 76u);
+  EXPECT_EQ(results().at(0), 0x00);
+  EXPECT_EQ(read_file(path)[256 + 2 * track_size + 0x15], 19);
+  // Sectors that do not fit the track size are refused, and so is an extended image.
+  Bytes snapshot = read_file(path);
+  command({0x4D, 0x00, 3, 9, 0x20, 0x00});
+  for (int i = 0; i < 36; i++) fdc_write_data(0);
+  EXPECT_EQ(results().at(0), 0x40);
+  EXPECT_EQ(read_file(path), snapshot);
+  auto ext = build_image(true, 1, 1, data_format_track);
+  insert(1, put_image("e.dsk", ext));
+  command({0x4D, 0x01, 2, 1, 0x20, 0x00});
+  command({0, 0, 1, 2});
+  EXPECT_EQ(results().at(0), 0x41);
+  EXPECT_EQ(read_file(dir / "e.dsk"), ext);
+}
+
+TEST_F(FdcTest, SideSelection) {
+  auto expect_side = [](const Transfer& t, int side) {
+    ASSERT_EQ(t.data.size(), 512u);
+    EXPECT_EQ(t.data[300], pattern(1, side, 0xC3, 300));
+  };
+  insert(0, put_image("two.dsk", build_image(false, 2, 2, data_format_track)));
+  seek(0, 1);
+  expect_side(read(0x04, 1, 1, 0xC3, 0xC3), 1);
+  expect_side(read(0x00, 1, 0, 0xC3, 0xC3), 0);
+  setting(kw::DRIVE_A_SIDE) = 1;
+  insert(0, (dir / "two.dsk").string());
+  expect_side(read(0x00, 1, 1, 0xC3, 0xC3), 1);
+  // A one-sided image ignores HD; ST0 still reports it.
+  insert(1, put_image("one.dsk", build_image(false, 2, 1, data_format_track)));
+  seek(1, 1);
+  Transfer t = read(0x05, 1, 0, 0xC3, 0xC3);
+  expect_side(t, 0);
+  EXPECT_EQ(t.result.at(0), 0x45);
+}
+
+TEST_F(FdcTest, OddTrackTables) {
+  // A track block claiming 20 sectors has one.
+  auto image = build_image(true, 3, 1, [](int t, int s) {
+    TrackSpec ts = data_format_track(t, s);
+    if (t == 0) ts.stored_count = 20;
+    if (t == 1) ts.sectors.clear(), ts.table_size = 0;  // unformatted: no bytes in the file
+    return ts;
+  });
+  ASSERT_EQ(image.size(), 256u + 2 * (256 + 9 * 512));
+  insert(0, put_image("a.dsk", image));
+  EXPECT_EQ(read_id(0).at(5), 0xC1);
+  EXPECT_EQ(read_id(0).at(5), 0xC1);
+  EXPECT_EQ(read(0, 0, 0, 0xC2, 0xC2).result.at(1), 0x04);
+  // The track after the empty one starts where it would have.
+  EXPECT_EQ(seek(0, 2), (Bytes{0x20, 2}));
+  EXPECT_EQ(read(0, 2, 0, 0xC4, 0xC4).data.at(7), pattern(2, 0, 0xC4, 7));
+  EXPECT_EQ(seek(0, 1), (Bytes{0x20, 1}));
+  EXPECT_EQ(read_id(0).at(1), 0x01);
+  EXPECT_EQ(read(0, 1, 0, 0xC1, 0xC1).result.at(1), 0x04);
+}

@@ -1,0 +1,139 @@
+// Media files: ZIP members through temporary copies, temporary numbers and cleaning,
+// the case-insensitive retry and the archive-aware streams.
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <cstdlib>
+
+#include "disc_support.h"
+#include "media/media_file.h"
+
+using namespace disc;
+namespace fs = std::filesystem;
+
+namespace {
+void make_zip(const fs::path& dir, const std::string& zip_name, const std::string& members) {
+  std::string cmd = "cd '" + dir.string() + "' && zip -q -X '" + zip_name + "' " + members;
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+}
+bool temp_files_left(const fs::path& dir) {
+  for (auto& e : fs::directory_iterator(dir))
+    if (e.path().filename().string().rfind("TMP", 0) == 0) return true;
+  return false;
+}
+}  // namespace
+
+class MediaFileTest : public DiscTest {};
+
+TEST_F(MediaFileTest, DiscInsideAZipArchive) {
+  REQUIRE_ASSET(disks_dir() + "/boulderdash_cpc.dsk");
+  const Bytes original = read_file(disks_dir() + "/boulderdash_cpc.dsk");
+  fs::create_directories(dir / "src");
+  write_file(dir / "src" / "boulder.dsk", original);
+  const time_t stamp = 1000000000;  // an even second: ZIP dates have two-second steps
+  utimbuf times{stamp, stamp};
+  ::utime((dir / "src" / "boulder.dsk").c_str(), &times);
+  make_zip(dir / "src", "games.zip", "boulder.dsk");
+  const Bytes archive = read_file(dir / "src" / "games.zip");
+
+  setting(kw::DRIVE_A_AUTOSTART) = 1;
+  insert(0, (dir / "src" / "games.zip").string() + "/boulder.dsk");
+  const fs::path temp = media_temp_name(disc_drives[0].temp_name);
+  EXPECT_EQ(temp.parent_path(), dir);
+  EXPECT_EQ(read_file(temp), original);
+  struct stat st;
+  ASSERT_EQ(::stat(temp.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, stamp) << "the member keeps its date";
+  EXPECT_STREQ(drive_autostart_name(0), "BOULDER .BAS");
+  // Writes reach the temporary copy only; eject removes it.
+  seek(0, 1);
+  write(0, 1, 0, 0xC1, 0xC1, Bytes(512, 0x33));
+  EXPECT_EQ(read(0, 1, 0, 0xC1, 0xC1).data, Bytes(512, 0x33));
+  drive_eject(0);
+  EXPECT_FALSE(fs::exists(temp));
+  EXPECT_EQ(read_file(dir / "src" / "games.zip"), archive);
+}
+
+TEST_F(MediaFileTest, TemporaryNumbersDifferAndWrapAfter32000) {
+  Bytes image = build_image(false, 1, 1, data_format_track);
+  write_file(dir / "a.dsk", image);
+  write_file(dir / "b.dsk", image);
+  make_zip(dir, "two.zip", "a.dsk b.dsk");
+  media_set_temp_counter(31999);
+  insert(0, (dir / "two.zip/a.dsk").string());
+  insert(1, (dir / "two.zip/b.dsk").string());
+  EXPECT_TRUE(fs::exists(dir / "TMP32000.$$$"));
+  EXPECT_TRUE(fs::exists(dir / "TMP00001.$$$"));
+  drive_eject(0);
+  drive_eject(1);
+  EXPECT_FALSE(temp_files_left(dir));
+}
+
+TEST_F(MediaFileTest, BrokenArchivesAndMissingMembersFailCleanly) {
+  write_file(dir / "a.dsk", build_image(false, 1, 1, data_format_track));
+  make_zip(dir, "good.zip", "a.dsk");
+  Bytes cut = read_file(dir / "good.zip");
+  cut.resize(cut.size() / 2);
+  write_file(dir / "cut.zip", cut);
+  write_file(dir / "junk.zip", Bytes(3000, 0x50));
+  for (const char* p : {"good.zip/none.dsk", "good.zip", "good.zip/", "junk.zip/a.dsk", "cut.zip/a.dsk", "no.zip/a.dsk"}) {
+    int number = 0;
+    EXPECT_EQ(media_open((dir / p).c_str(), "rb", number), nullptr) << p;
+    EXPECT_EQ(number, 0) << p;
+    drive_set_path(0, (dir / p).c_str());
+    EXPECT_EQ(drive_insert(0), 1) << p;
+  }
+  EXPECT_FALSE(temp_files_left(dir));
+}
+
+TEST_F(MediaFileTest, PlainPathsCleaningAndTheTemporaryDirectory) {
+  fs::create_directories(dir / "Games");
+  write_file(dir / "Games" / "Elite.DSK", Bytes{1, 2, 3});
+  int number = 0;
+  FILE* f = media_open((dir / "games" / "ELITE.dsk").c_str(), "rb", number);
+  ASSERT_NE(f, nullptr) << "found without regard to case";
+  EXPECT_EQ(std::fgetc(f), 1);
+  std::fclose(f);
+
+  for (const char* name : {"TMP00007.$$$", "TMP31999.$$$", "TMP1234.$$$", "TMP00007.txt"}) write_file(dir / name, Bytes{0});
+  media_clean_temp();
+  EXPECT_FALSE(fs::exists(dir / "TMP00007.$$$"));
+  EXPECT_FALSE(fs::exists(dir / "TMP31999.$$$"));
+  EXPECT_TRUE(fs::exists(dir / "TMP1234.$$$"));
+  EXPECT_TRUE(fs::exists(dir / "TMP00007.txt"));
+
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old ? old : "";
+  set_setting_text(kw::TMP_PATH, nullptr);
+  ::setenv("TMPDIR", "/var/tmp", 1);
+  EXPECT_EQ(media_temp_dir(), "/var/tmp/");
+  ::unsetenv("TMPDIR");
+  EXPECT_EQ(media_temp_name(42), "/tmp/TMP00042.$$$");
+  if (old) ::setenv("TMPDIR", saved.c_str(), 1);
+}
+
+TEST_F(MediaFileTest, ArchiveAwareStreams) {
+  Bytes rom(32768);
+  for (size_t i = 0; i < rom.size(); i++) rom[i] = static_cast<uint8_t>(i ^ (i >> 8));
+  write_file(dir / "os.rom", rom);
+  make_zip(dir, "roms.zip", "os.rom");
+  const Bytes archive = read_file(dir / "roms.zip");
+  {
+    zip_ifs in((dir / "roms.zip/os.rom").c_str());
+    ASSERT_TRUE(in);
+    in.seekg(16384);
+    Bytes upper(16384);
+    in.read(reinterpret_cast<char*>(upper.data()), 16384);
+    EXPECT_EQ(in.gcount(), 16384);
+    EXPECT_TRUE(std::equal(upper.begin(), upper.end(), rom.begin() + 16384));
+    EXPECT_TRUE(fs::exists(in.host_name()));
+  }
+  EXPECT_FALSE(temp_files_left(dir)) << "closing removes the temporary copy";
+  EXPECT_FALSE(zip_ifs((dir / "nothing.rom").c_str()));
+  EXPECT_FALSE(zip_ifs((dir / "roms.zip/nothing.rom").c_str()));
+  { zip_ofs((dir / "roms.zip/new.bin").c_str()) << "data"; }
+  EXPECT_FALSE(temp_files_left(dir));
+  EXPECT_EQ(read_file(dir / "roms.zip"), archive) << "an archive is never changed";
+  { zip_ofs((dir / "plain.bin").c_str()) << "xyz"; }
+  EXPECT_EQ(read_file(dir / "plain.bin"), (Bytes{'x', 'y', 'z'}));
+}

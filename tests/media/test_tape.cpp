@@ -1,0 +1,230 @@
+// Tape bypass: the traps read and write host files in TAPE_PATH with the firmware's
+// register conventions.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "config/messages.h"
+#include "config/settings.h"
+#include "core/machine.h"
+#include "media/tape.h"
+#include "test_support.h"
+#include "z80/z80.h"
+#include "z80/z80_bus.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<uint8_t> file_bytes(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), {}};
+}
+
+std::vector<uint8_t> header_for(uint8_t type, uint16_t load, uint16_t length, uint16_t entry,
+                                uint32_t length24) {
+  std::vector<uint8_t> h(128, 0);
+  std::memcpy(h.data() + 1, "GAME    BAS", 11);
+  h[18] = type;
+  h[21] = load & 0xFF; h[22] = load >> 8;
+  h[24] = length & 0xFF; h[25] = length >> 8;
+  h[26] = entry & 0xFF; h[27] = entry >> 8;
+  h[64] = length24 & 0xFF; h[65] = length24 >> 8 & 0xFF; h[66] = length24 >> 16 & 0xFF;
+  const uint16_t sum = tape_header_checksum(h.data());
+  h[67] = sum & 0xFF; h[68] = sum >> 8;
+  return h;
+}
+
+class Tape : public testing::Test {
+ protected:
+  fs::path dir = testsupport::temp_dir("tape");
+  std::vector<uint8_t> ram = std::vector<uint8_t>(65536, 0);
+  uint8_t* saved_read[4];
+  uint8_t* saved_write[4];
+  int saved_model = hardware_model;
+
+  void SetUp() override {
+    for (int q = 0; q < 4; ++q) {
+      saved_read[q] = read_bank[q];
+      saved_write[q] = write_bank[q];
+      read_bank[q] = write_bank[q] = ram.data() + q * 16384;
+    }
+    hardware_model = model::CPC6128;
+    set_setting_text(kw::TAPE_PATH, (dir.string() + "/").c_str());
+    tape_close();
+  }
+  void TearDown() override {
+    tape_close();
+    for (int q = 0; q < 4; ++q) {
+      read_bank[q] = saved_read[q];
+      write_bank[q] = saved_write[q];
+    }
+    hardware_model = saved_model;
+    fs::remove_all(dir);
+  }
+  // The firmware passes the file name as B characters at HL.
+  void name(const std::string& n) {
+    std::memcpy(ram.data() + 0x9000, n.data(), n.size());
+    z80_reg8(z80r::B) = static_cast<uint8_t>(n.size());
+    z80_reg16(z80w::HL) = 0x9000;
+  }
+  void write(const std::string& file, const std::vector<uint8_t>& bytes) {
+    std::ofstream(dir / file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                     static_cast<std::streamsize>(bytes.size()));
+  }
+  uint8_t F() { return z80_reg8(z80r::F); }
+};
+
+}  // namespace
+
+TEST_F(Tape, OpenFindsTheNameWithBasExtensionAndCopiesTheHeader) {
+  auto file = header_for(0, 0x170, 3, 0, 3);
+  file.insert(file.end(), {1, 2, 3});
+  write("GAME.BAS", file);
+  name("GAME");
+  tape_trap(0xFC77);
+  EXPECT_EQ(F() & 0x01, 0x01);
+  EXPECT_EQ(z80_reg16(z80w::HL), 0xB1A4);
+  EXPECT_EQ(z80_reg16(z80w::DE), 0x170);
+  EXPECT_EQ(z80_reg16(z80w::BC), 3);
+  EXPECT_EQ(z80_reg8(z80r::A), 0);
+  EXPECT_EQ(ram[0xB1A4 + 1], 'G');
+
+  // Read it whole to 0x4000.
+  z80_reg16(z80w::HL) = 0x4000;
+  tape_trap(0xFC83);
+  EXPECT_EQ(ram[0x4000], 1);
+  EXPECT_EQ(ram[0x4002], 3);
+  EXPECT_EQ(F(), 1);
+  tape_trap(0xFC83);  // already read directly: a failure
+  EXPECT_EQ(F(), 0);
+}
+
+TEST_F(Tape, MissingFileSetsZeroAndHeaderlessFileIsAscii) {
+  name("NOTHERE");
+  tape_trap(0xFC77);
+  EXPECT_EQ(F(), 0x40);
+
+  write("TEXT.TXT", {'H', 'i', '\r'});
+  name("TEXT.TXT");
+  tape_trap(0xFC77);
+  EXPECT_EQ(F() & 1, 1);
+  EXPECT_EQ(z80_reg8(z80r::A), 0x16);
+  std::string read;
+  for (;;) {
+    tape_trap(0xFC80);
+    if (!(F() & 1)) break;
+    read.push_back(static_cast<char>(z80_reg8(z80r::A)));
+  }
+  EXPECT_EQ(read, "Hi\r");
+  // A character returned with 0x86 is read again.
+  z80_reg8(z80r::A) = 'X';
+  tape_trap(0xFC86);
+  tape_trap(0xFC80);
+  EXPECT_EQ(z80_reg8(z80r::A), 'X');
+}
+
+TEST_F(Tape, ZeroLengthInHeaderMeansTheRestOfTheFile) {
+  auto file = header_for(2, 0x4000, 0, 0x4000, 0);
+  file.insert(file.end(), 10, 0xAA);
+  write("DATA.BIN", file);
+  name("DATA.BIN");
+  tape_trap(0xFC77);
+  int count = 0;
+  for (tape_trap(0xFC80); F() & 1; tape_trap(0xFC80)) ++count;
+  EXPECT_EQ(count, 10);
+}
+
+TEST_F(Tape, SaveBinaryWritesHeaderAsciiWritesNone) {
+  name("PIC.BIN");
+  tape_trap(0xFC8C);
+  ASSERT_EQ(F() & 1, 1);
+  for (int i = 0; i < 16; ++i) ram[0xC000 + i] = static_cast<uint8_t>(i);
+  z80_reg8(z80r::A) = 2;
+  z80_reg16(z80w::HL) = 0xC000;
+  z80_reg16(z80w::DE) = 16;
+  z80_reg16(z80w::BC) = 0xC004;
+  tape_trap(0xFC98);
+  tape_trap(0xFC8F);
+  auto bytes = file_bytes(dir / "PIC.BIN");
+  ASSERT_EQ(bytes.size(), 128u + 16u);
+  EXPECT_EQ(std::string(bytes.begin() + 1, bytes.begin() + 12), "PIC     BIN");
+  EXPECT_EQ(bytes[18], 2);
+  EXPECT_EQ(bytes[21] | bytes[22] << 8, 0xC000);
+  EXPECT_EQ(bytes[24] | bytes[25] << 8, 16);
+  EXPECT_EQ(bytes[26] | bytes[27] << 8, 0xC004);
+  EXPECT_EQ(bytes[67] | bytes[68] << 8, tape_header_checksum(bytes.data()));
+  EXPECT_EQ(bytes[128 + 15], 15);
+
+  // ASCII, character by character: the firmware leaves type 0x16 in its header buffer.
+  name("NOTES");
+  tape_trap(0xFC8C);
+  for (char c : std::string("AB")) {
+    z80_reg8(z80r::A) = static_cast<uint8_t>(c);
+    tape_trap(0xFC95);
+  }
+  tape_trap(0xFC8F);
+  auto text = file_bytes(dir / "NOTES");
+  EXPECT_EQ(std::string(text.begin(), text.end()), "AB");
+}
+
+TEST_F(Tape, CharacterOutputOfABinaryFileGetsItsLengthOnClose) {
+  name("LIST.BAS");
+  tape_trap(0xFC8C);
+  const uint16_t header = z80_reg16(z80w::HL);
+  ram[header + 18] = 0;  // BASIC program, as the firmware fills in
+  ram[header + 21] = 0x70; ram[header + 22] = 0x01;
+  for (int i = 0; i < 300; ++i) {
+    z80_reg8(z80r::A) = static_cast<uint8_t>(i);
+    tape_trap(0xFC95);
+  }
+  tape_trap(0xFC8F);
+  auto bytes = file_bytes(dir / "LIST.BAS");
+  ASSERT_EQ(bytes.size(), 128u + 300u);
+  EXPECT_EQ(bytes[24] | bytes[25] << 8, 300);
+  EXPECT_EQ(bytes[64] | bytes[65] << 8 | bytes[66] << 16, 300);
+  EXPECT_EQ(bytes[67] | bytes[68] << 8, tape_header_checksum(bytes.data()));
+
+  // And it loads back with that length.
+  name("LIST.BAS");
+  tape_trap(0xFC77);
+  EXPECT_EQ(z80_reg16(z80w::BC), 300);
+}
+
+TEST_F(Tape, NamesCannotLeaveTheTapeDirectory) {
+  fs::create_directories(dir / "sub");
+  name("../escape.bin");
+  tape_trap(0xFC8C);
+  EXPECT_EQ(F(), 0x40);
+  EXPECT_FALSE(fs::exists(dir.parent_path() / "escape.bin"));
+}
+
+TEST_F(Tape, UnknownTrapStepsBackAndStopRequestsTape) {
+  z80_reg16(z80w::PC) = 0x1234;
+  tape_trap(0xFC11);
+  EXPECT_EQ(z80_reg16(z80w::PC), 0x1233);
+  z80_reg16(z80w::PC) = 0x1234;
+  tape_trap(0xF911);  // another second byte: reported only
+  EXPECT_EQ(z80_reg16(z80w::PC), 0x1234);
+
+  clear_stop_request();
+  tape_trap(0xFCFC);
+  EXPECT_TRUE(stop_request_word & stopbit::TAPE);
+  clear_stop_request();
+}
+
+TEST_F(Tape, CatalogListsNameTypeAndLength) {
+  auto file = header_for(2, 0x4000, 2000, 0, 2000);
+  file.resize(128 + 2000);
+  write("SCREEN.BIN", file);
+  write("README", {'x'});
+  auto lines = tape_catalog(dir.string() + "/");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("README"), std::string::npos);
+  EXPECT_NE(lines[1].find("SCREEN.BIN"), std::string::npos);
+  EXPECT_NE(lines[1].find("2000"), std::string::npos);
+}

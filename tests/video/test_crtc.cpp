@@ -1,0 +1,171 @@
+// CRTC register file, port side per type, snapshot blocks and the debugger dump.
+#include <sstream>
+
+#include "video_fixture.h"
+
+using namespace videotest;
+
+namespace {
+
+class CrtcTest : public VideoTest {};
+
+TEST_F(CrtcTest, RegistersAreMaskedToTheirWidthsOnEveryType) {
+  for (int type = 0; type < 3; ++type) {
+    start(type);
+    for (int r = 0; r < 18; ++r) crtc_write_register(r, 0xFF);
+    EXPECT_EQ(crtc_register(0), 255);
+    EXPECT_EQ(crtc_register(1), 255);
+    EXPECT_EQ(crtc_register(2), 255);
+    EXPECT_EQ(crtc_register(3), 15);
+    EXPECT_EQ(crtc_register(4), 127);
+    EXPECT_EQ(crtc_register(5), 31);
+    EXPECT_EQ(crtc_register(6), 127);
+    EXPECT_EQ(crtc_register(7), 127);
+    EXPECT_EQ(crtc_register(9), 31);
+    EXPECT_EQ(crtc_register(12), 63);
+    EXPECT_EQ(crtc_register(13), 255);
+    EXPECT_EQ(crtc_register(10), 0) << "cursor registers are not stored";
+    crtc_write_register(3, 0xF0);
+    EXPECT_EQ(crtc_register(3), type == 2 ? 16 : 0) << "type " << type;
+  }
+}
+
+TEST_F(CrtcTest, ReadPortAnswersPerType) {
+  for (int type = 0; type < 3; ++type) {
+    start(type);
+    crtc_select(12);
+    crtc_write(0xF0);
+    crtc_select(13);
+    crtc_write(0x34);
+    crtc_select(14);
+    crtc_write(0xFF);
+    crtc_select(15);
+    crtc_write(0x56);
+    crtc_select(12);
+    EXPECT_EQ(crtc_read_register(), type == 0 ? 0x30 : 0x00) << "type " << type;
+    crtc_select(13);
+    EXPECT_EQ(crtc_read_register(), type == 0 ? 0x34 : 0x00);
+    crtc_select(14);
+    EXPECT_EQ(crtc_read_register(), 0x3F);
+    crtc_select(15);
+    EXPECT_EQ(crtc_read_register(), 0x56);
+    crtc_select(31);
+    EXPECT_EQ(crtc_read_register(), type == 1 ? 0xFF : 0x00);
+    crtc_select(1);
+    EXPECT_EQ(crtc_read_register(), 0x00);
+  }
+}
+
+TEST_F(CrtcTest, StatusPortOfType1ShowsTheVerticalBorder) {
+  start(1);
+  program_standard_crtc();
+  settle();
+  run_to(10, 0, 5);
+  EXPECT_EQ(crtc_read_status(), 0x00);
+  run_to(30, 0, 5);
+  EXPECT_EQ(crtc_read_status(), 0x20);
+  start(0);
+  EXPECT_EQ(crtc_read_status(), 0xFF);
+}
+
+TEST_F(CrtcTest, SnapshotBlockRoundTripAndSelectionWraps) {
+  program_standard_crtc();
+  for (int r = 0; r < 16; ++r) {
+    crtc_select(r);
+    crtc_write(static_cast<uint8_t>(r * 3 + 1));
+  }
+  crtc_select(9);
+  uint8_t block[CRTC_BLOCK_SIZE];
+  crtc_save(block);
+  EXPECT_EQ(block[0], 9);
+  EXPECT_EQ(block[1 + 4], 13);
+
+  crtc_reset();
+  EXPECT_EQ(crtc_selected(), 0);
+  EXPECT_EQ(crtc_copy(16), 0xFF);
+  EXPECT_EQ(crtc_register(4), 0);
+
+  block[0] = 20;  // 20 mod 18
+  crtc_load(block);
+  EXPECT_EQ(crtc_selected(), 2);
+  EXPECT_EQ(crtc_register(4), 13);
+  EXPECT_EQ(crtc_register(13), 40);
+  EXPECT_EQ(crtc_copy(7), 22);
+
+  std::stringstream s;
+  ASSERT_EQ(crtc_save(s), 0);
+  EXPECT_EQ(s.str().size(), static_cast<size_t>(CRTC_BLOCK_SIZE));
+  std::istringstream shortblock(std::string(5, '\0'));
+  EXPECT_EQ(crtc_load(shortblock), 1) << "a short block loads nothing";
+  EXPECT_EQ(crtc_register(4), 13);
+}
+
+TEST_F(CrtcTest, RasterBlockRoundTrip) {
+  program_standard_crtc();
+  settle();
+  run_to(7, 3, 20);
+  uint8_t a[RASTER_BLOCK_SIZE];
+  raster_save(a);
+  const BeamState before = beam_state();
+  const uint64_t time = microsecond_counter;
+  uint64_t stored = 0;
+  for (int i = 0; i < 8; ++i) stored |= static_cast<uint64_t>(a[14 + i]) << (8 * i);
+  EXPECT_EQ(stored, time);
+
+  video_run(12345);
+  raster_load(a);
+  BeamState after = beam_state();
+  EXPECT_EQ(after.hcc, before.hcc);
+  EXPECT_EQ(after.vcc, before.vcc);
+  EXPECT_EQ(after.rc, before.rc);
+  EXPECT_EQ(after.y, before.y);
+  EXPECT_EQ(after.x, static_cast<int8_t>(before.x)) << "x is kept as one signed byte";
+  EXPECT_EQ(microsecond_counter, time);
+  uint8_t b[RASTER_BLOCK_SIZE];
+  raster_save(b);
+  for (int i = 0; i < RASTER_BLOCK_SIZE; ++i) {
+    if (i == 12) continue;
+    EXPECT_EQ(a[i], b[i]) << "byte " << i;
+  }
+}
+
+TEST_F(CrtcTest, RasterBlockIdleCountersAndAdjust) {
+  uint8_t a[RASTER_BLOCK_SIZE] = {};
+  a[5] = 255;
+  a[6] = 255;
+  a[7] = 0x80 | 0x01;
+  a[9] = 0xFF;
+  a[12] = 0xB0;  // -80
+  a[13] = 0xDF;  // -33
+  raster_load(a);
+  BeamState s = beam_state();
+  EXPECT_EQ(s.hsync_count, -1);
+  EXPECT_EQ(s.vsync_count, -1);
+  EXPECT_TRUE(s.in_adjust);
+  EXPECT_TRUE(vsync_active());
+  EXPECT_EQ(s.x, -80);
+  EXPECT_EQ(s.y, -33);
+}
+
+TEST_F(CrtcTest, DumpShowsCountersAndBeam) {
+  program_standard_crtc();
+  settle();
+  run_to(2, 1, 50);  // inside the HSYNC (46..59)
+  std::ostringstream out;
+  crtc_dump(out);
+  std::string text = out.str();
+  std::istringstream lines(text);
+  std::string l1, l2;
+  std::getline(lines, l1);
+  std::getline(lines, l2);
+  EXPECT_EQ(l1.rfind("CRTC:  counter = 32 04 02 ", 0), 0u) << l1;
+  // MA = 0x3000 + 2 rows of 40 + 50 characters; line 1 of the row.
+  EXPECT_NE(l1.find("\tC904: "), std::string::npos) << l1;
+  EXPECT_EQ(l2.rfind("BEAM:  x=", 0), 0u) << l2;
+  EXPECT_NE(l2.find(" HSYNC"), std::string::npos);
+  EXPECT_EQ(l2.find("VSYNC"), std::string::npos);
+  EXPECT_NE(l2.find(" VDE"), std::string::npos);
+  EXPECT_NE(l2.find("irq counter: "), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,137 @@
+// Reading the screen back as text: glyphs drawn into video RAM in each mode with the
+// CPC's pixel layout, decoded against the character set.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "test_support.h"
+#include "video/screen_text.h"
+
+namespace {
+
+// A character set whose glyphs are all different: printable characters get a pattern
+// from their code, glyph 32 is blank.
+struct TestFont {
+  uint8_t bytes[2048] = {};
+  TestFont() {
+    for (int c = 33; c < 256; ++c)
+      for (int line = 0; line < 8; ++line)
+        bytes[c * 8 + line] = static_cast<uint8_t>((c * (line + 3)) ^ (line << 4) ^ 0x81);
+  }
+};
+
+// Byte value for pens of the pixels of one byte, by the CPC's bit layout.
+uint8_t encode_mode2(const int* pens) {
+  uint8_t b = 0;
+  for (int i = 0; i < 8; ++i) b |= static_cast<uint8_t>((pens[i] & 1) << (7 - i));
+  return b;
+}
+uint8_t encode_mode1(const int* pens) {
+  uint8_t b = 0;
+  for (int p = 0; p < 4; ++p)
+    b |= static_cast<uint8_t>((pens[p] & 1) << (7 - p) | ((pens[p] >> 1) & 1) << (3 - p));
+  return b;
+}
+uint8_t encode_mode0(const int* pens) {
+  const int bits0[4] = {7, 3, 5, 1}, bits1[4] = {6, 2, 4, 0};
+  uint8_t b = 0;
+  for (int k = 0; k < 4; ++k)
+    b |= static_cast<uint8_t>(((pens[0] >> k) & 1) << bits0[k] | ((pens[1] >> k) & 1) << bits1[k]);
+  return b;
+}
+
+class ScreenTextTest : public ::testing::Test {
+ protected:
+  uint8_t ram[4][16384] = {};
+  const uint8_t* blocks[4] = {ram[0], ram[1], ram[2], ram[3]};
+  TestFont font;
+
+  // Draws character c at text cell (col, row) of the firmware's screen (0xC000, 80 bytes
+  // per line), with the given ink and paper pens.
+  void draw(int mode, int col, int row, int c, int ink, int paper, int start = 0x3000) {
+    const int ppb = mode == 2 ? 8 : (mode == 1 ? 4 : 2);
+    const int bytes = 8 / ppb;
+    for (int line = 0; line < 8; ++line) {
+      const uint8_t g = font.bytes[c * 8 + line];
+      for (int k = 0; k < bytes; ++k) {
+        int pens[8];
+        for (int p = 0; p < ppb; ++p) pens[p] = (g >> (7 - (k * ppb + p))) & 1 ? ink : paper;
+        const uint8_t b = mode == 2 ? encode_mode2(pens) : (mode == 1 ? encode_mode1(pens) : encode_mode0(pens));
+        const int byte_index = col * bytes + k;
+        const int ma = (start + row * 40 + byte_index / 2) & 0x3FFF;
+        const int addr = ((ma & 0x3000) << 2) | (line << 11) | ((ma & 0x3FF) << 1) | (byte_index & 1);
+        ram[addr >> 14][addr & 0x3FFF] = b;
+      }
+    }
+  }
+
+  void write(int mode, int col, int row, const char* text, int ink, int paper, int start = 0x3000) {
+    for (int i = 0; text[i]; ++i) draw(mode, col + i, row, static_cast<unsigned char>(text[i]), ink, paper, start);
+  }
+};
+
+TEST_F(ScreenTextTest, ReadsTextInEveryMode) {
+  struct {
+    int mode, ink, paper, columns;
+  } cases[] = {{2, 1, 0, 80}, {1, 3, 1, 40}, {1, 0, 2, 40}, {0, 9, 4, 20}, {0, 15, 0, 20}};
+  for (const auto& c : cases) {
+    std::memset(ram, 0, sizeof ram);
+    // The paper everywhere first, as CLS leaves it.
+    for (int row = 0; row < 25; ++row)
+      for (int col = 0; col < c.columns; ++col) draw(c.mode, col, row, ' ', c.ink, c.paper);
+    write(c.mode, 1, 0, "Ready", c.ink, c.paper);
+    write(c.mode, 0, 24, "Last row!", c.ink, c.paper);
+    write(c.mode, c.columns - 3, 5, "END", c.ink, c.paper);
+    auto lines = decode_screen(blocks, font.bytes, ScreenLayout{c.mode, 40, 25, 0x3000});
+    ASSERT_EQ(lines.size(), 25u) << "mode " << c.mode;
+    EXPECT_EQ(lines[0], " Ready") << "mode " << c.mode;
+    EXPECT_EQ(lines[24], "Last row!");
+    EXPECT_EQ(lines[5], std::string(c.columns - 3, ' ') + "END");
+    EXPECT_EQ(lines[1], "");
+  }
+}
+
+TEST_F(ScreenTextTest, InverseCellsAndUnknownCells) {
+  write(1, 0, 0, "AB", 1, 0);
+  draw(1, 2, 0, 'C', 0, 1);  // cursor-like inverse cell
+  // A cell of three pens matches nothing.
+  draw(1, 3, 0, 'D', 1, 0);
+  ram[3][0x0006] = 0xFF;  // first line of cell 3: both pen bits set → pen 3
+  auto lines = decode_screen(blocks, font.bytes, ScreenLayout{1, 40, 1, 0x3000});
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "ABC");
+}
+
+TEST_F(ScreenTextTest, FollowsTheDisplayStartAcrossBlocks) {
+  // A start address other than the firmware's: rows run on into the next 16 KB block.
+  write(2, 0, 1, "wrapped", 1, 0, 0x1FF0);
+  auto lines = decode_screen(blocks, font.bytes, ScreenLayout{2, 40, 2, 0x1FF0});
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1], "wrapped");
+}
+
+TEST_F(ScreenTextTest, FindsTheCharacterSetInTheOsRoms) {
+  for (const char* name : {"cpc464.rom", "cpc664.rom", "cpc6128.rom"}) {
+    const std::string path = testsupport::rom_dir() + "/" + name;
+    REQUIRE_ASSET(path);
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> rom((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GE(rom.size(), 16384u);
+    const uint8_t* f = find_rom_font(rom.data());
+    ASSERT_NE(f, nullptr) << name;
+    // The character set is the last 2 KB of the operating system ROM.
+    EXPECT_EQ(f - rom.data(), 0x3800) << name;
+  }
+  TestFont moved;
+  std::vector<uint8_t> rom(16384, 0x55);
+  std::memcpy(rom.data() + 0x1000, moved.bytes, 2048);
+  EXPECT_EQ(find_rom_font(rom.data()), rom.data() + 0x1000);
+  std::vector<uint8_t> none(16384, 0);
+  EXPECT_EQ(find_rom_font(none.data()), nullptr);
+  EXPECT_EQ(find_rom_font(nullptr), nullptr);
+}
+
+}  // namespace

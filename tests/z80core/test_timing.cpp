@@ -1,0 +1,230 @@
+// Every opcode of every prefix set costs exactly the CPC's microseconds, taken and not
+// taken, and the instructions whose last microsecond overlaps a following interrupt
+// acknowledge hand on a negative adjustment. The clock's rounding is
+// µs = (count + |adjustment| + 3) / 4.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "test_bus.h"
+#include "z80/z80.h"
+
+namespace {
+
+// The unprefixed table in µs; "a/b" is condition false / true, a star a negative
+// adjustment, "--" a prefix.
+const char* const main_table[16] = {
+    "1 3 2 2* 1 1 2 1 1 3 2 2* 1 1 2 1",
+    "3/4 3 2 2* 1 1 2 1 3 3 2 2* 1 1 2 1",
+    "2/3 3 5 2* 1 1 2 1 2/3 3 5 2* 1 1 2 1",
+    "2/3 3 4 2* 3 3 3 1 2/3 3 4 2* 1 1 2 1",
+    "1 1 1 1 1 1 2 1 1 1 1 1 1 1 2 1",
+    "1 1 1 1 1 1 2 1 1 1 1 1 1 1 2 1",
+    "1 1 1 1 1 1 2 1 1 1 1 1 1 1 2 1",
+    "2 2 2 2 2 2 1 2 1 1 1 1 1 1 2 1",
+    "1 1 1 1 1 1 2 1 1 1 1 1 1 1 2 1",
+    "1 1 1 1 1 1 2 1 1 1 1 1 1 1 2 1",
+    "1 1 1 1 1 1 2 1 1 1 1 1 1 1 2 1",
+    "1 1 1 1 1 1 2 1 1 1 1 1 1 1 2 1",
+    "2*/4 3 3 3 3/5 4 2 4 2*/4 3 3 -- 3/5 5 2 4",
+    "2*/4 3 3 3 3/5 4 2 4 2*/4 1 3 3 3/5 -- 2 4",
+    "2*/4 3 3 6* 3/5 4 2 4 2*/4 1 3 1 3/5 -- 2 4",
+    "2*/4 3 3 1 3/5 4 2 4 2*/4 2* 3 1 3/5 -- 2 4",
+};
+
+struct Cost {
+  int us;
+  bool negative;
+  bool operator==(const Cost& o) const { return us == o.us && negative == o.negative; }
+};
+std::ostream& operator<<(std::ostream& os, const Cost& c) { return os << c.us << (c.negative ? "*" : ""); }
+
+Cost parse_cost(const std::string& s) {
+  return {std::stoi(s), s.find('*') != std::string::npos};
+}
+
+// Expected (false, true) costs of an unprefixed opcode.
+std::pair<Cost, Cost> expected_main(int op) {
+  std::istringstream row(main_table[op >> 4]);
+  std::string cell;
+  for (int i = 0; i <= (op & 15); i++) row >> cell;
+  auto slash = cell.find('/');
+  if (slash == std::string::npos) return {parse_cost(cell), parse_cost(cell)};
+  return {parse_cost(cell.substr(0, slash)), parse_cost(cell.substr(slash + 1))};
+}
+
+// The ED table: µs by code (undefined codes 2).
+Cost expected_ed(int op, bool repeating) {
+  static const std::map<int, Cost> table = [] {
+    std::map<int, Cost> t;
+    auto set = [&t](std::initializer_list<int> codes, int us, bool neg = false) {
+      for (int c : codes) t[c] = {us, neg};
+    };
+    set({0x40, 0x48, 0x50, 0x58, 0x60, 0x68, 0x78, 0x70}, 4);                  // IN r,(C)
+    set({0x41, 0x49, 0x51, 0x59, 0x61, 0x69, 0x79, 0x71}, 4);                  // OUT (C),r
+    set({0x42, 0x52, 0x62, 0x72, 0x4A, 0x5A, 0x6A, 0x7A}, 4);                  // SBC/ADC HL
+    set({0x43, 0x53, 0x63, 0x73, 0x4B, 0x5B, 0x6B, 0x7B}, 6);                  // LD (nn),rr
+    set({0x44, 0x4C, 0x54, 0x5C, 0x64, 0x6C, 0x74, 0x7C}, 2);                  // NEG
+    set({0x45, 0x55, 0x65, 0x75, 0x4D, 0x5D, 0x6D, 0x7D}, 4);                  // RETN/RETI
+    set({0x46, 0x4E, 0x66, 0x6E, 0x56, 0x76, 0x5E, 0x7E}, 2);                  // IM
+    set({0x47, 0x4F, 0x57, 0x5F}, 3, true);                                    // LD I,A ...
+    set({0x67, 0x6F}, 5);                                                      // RRD, RLD
+    set({0x77}, 2);
+    set({0xA0, 0xA8, 0xB0, 0xB8}, 5, true);                                    // LDI ...
+    set({0xA1, 0xA9, 0xB1, 0xB9}, 4);                                          // CPI ...
+    set({0xA2, 0xAA, 0xB2, 0xBA, 0xA3, 0xAB, 0xB3, 0xBB}, 5);                  // INI, OUTI ...
+    set({0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF}, 2);                        // ROM traps
+    return t;
+  }();
+  if (repeating && op >= 0xB0 && op <= 0xBB && (op & 7) <= 3)
+    return {6, (op & 3) <= 1};  // LDIR/CPIR family 6*, INIR/OTIR family 6
+  auto it = table.find(op);
+  return it == table.end() ? Cost{2, false} : it->second;
+}
+
+// DD/FD: µs of the index forms; other bytes make the prefix a 1 µs no-operation.
+Cost expected_index(int op) {
+  auto in = [op](std::initializer_list<int> codes) {
+    for (int c : codes)
+      if (c == op) return true;
+    return false;
+  };
+  if (in({0x21, 0x09, 0x19, 0x29, 0x39, 0xE1})) return {4, false};
+  if (in({0x22, 0x2A})) return {6, false};
+  if (in({0x23, 0x2B, 0xF9})) return {3, true};
+  if (in({0x26, 0x2E})) return {3, false};
+  if (in({0x34, 0x35, 0x36})) return {6, false};
+  if (in({0xE3})) return {7, true};
+  if (in({0xE5})) return {5, false};
+  if (in({0xE9})) return {2, false};
+  int y = (op >> 3) & 7, z = op & 7;
+  bool memory = (op >= 0x40 && op <= 0x7F && op != 0x76 && (y == 6 || z == 6)) ||
+                (op >= 0x80 && op <= 0xBF && z == 6);
+  if (memory) return {5, false};
+  bool half = in({0x24, 0x25, 0x2C, 0x2D}) ||
+              (op >= 0x40 && op <= 0x7F && op != 0x76 && (y == 4 || y == 5 || z == 4 || z == 5)) ||
+              (op >= 0x80 && op <= 0xBF && (z == 4 || z == 5));
+  if (half) return {2, false};
+  // Lone prefix; before INC/DEC of BC, DE and SP it is handed on with a negative adjustment.
+  bool inc_dec_pair = (op & 0xC7) == 0x03 && ((op >> 4) & 3) != 2;
+  return {1, inc_dec_pair};
+}
+
+// Runs the instruction made of `bytes` at 0x8000 with flags f and B = b; returns its cost.
+Cost run_one(std::vector<uint8_t> bytes, uint8_t f, uint8_t b, uint16_t bc_low = 0) {
+  testbus::reset();
+  for (size_t i = 0; i < bytes.size(); i++) testbus::bus.ram[0x8000 + i] = bytes[i];
+  z80_reg16(z80w::PC) = 0x8000;
+  z80_reg16(z80w::SP) = 0xC000;
+  z80_reg16(z80w::HL) = 0x9000;
+  z80_reg16(z80w::DE) = 0xA000;
+  z80_reg16(z80w::IX) = 0x9100;
+  z80_reg16(z80w::IY) = 0x9200;
+  z80_reg8(z80r::F) = f;
+  z80_reg8(z80r::A) = 0x55;  // differs from the zero bytes CPIR compares with
+  z80_reg8(z80r::B) = b;
+  z80_reg8(z80r::C) = uint8_t(bc_low);
+  z80_reg8(z80r::IFF1) = z80_reg8(z80r::IFF2) = IFF_SET;  // HALT without a CPU error
+  auto calls = testbus::run_instructions(1);
+  EXPECT_EQ(calls.size(), 1u);
+  if (calls.empty()) return {0, false};
+  return {calls[0].microseconds(), calls[0].adjustment < 0};
+}
+
+bool is_conditional(int op) {
+  int x = op >> 6, z = op & 7;
+  return (op >= 0x20 && op <= 0x38 && z == 0) || (x == 3 && (z == 0 || z == 2 || z == 4));
+}
+// Whether condition field y holds for F = 0 (NZ, NC, PO, P do).
+bool holds_with_clear_flags(int op) { return ((op >> 3) & 1) == 0; }
+
+}  // namespace
+
+TEST(Z80Timing, UnprefixedOpcodesTakeTheTableMicroseconds) {
+  for (int op = 0; op < 256; op++) {
+    if (op == 0xCB || op == 0xDD || op == 0xED || op == 0xFD) continue;
+    auto [when_false, when_true] = expected_main(op);
+    // Setting 1: flags clear, B = 1 (DJNZ falls through); setting 2: flags set, B = 2.
+    Cost clear = run_one({uint8_t(op), 0, 0, 0}, 0x00, 1);
+    Cost set = run_one({uint8_t(op), 0, 0, 0}, 0xFF, 2);
+    Cost want_clear = when_false, want_set = when_false;
+    if (op == 0x10) {
+      want_set = when_true;
+    } else if (is_conditional(op)) {
+      bool clear_holds = holds_with_clear_flags(op);
+      want_clear = clear_holds ? when_true : when_false;
+      want_set = clear_holds ? when_false : when_true;
+    }
+    EXPECT_EQ(clear, want_clear) << "opcode " << std::hex << op << " with flags clear";
+    EXPECT_EQ(set, want_set) << "opcode " << std::hex << op << " with flags set";
+  }
+}
+
+TEST(Z80Timing, CbOpcodesTakeTwoThreeOrFourMicroseconds) {
+  for (int op = 0; op < 256; op++) {
+    Cost want{2, false};
+    if ((op & 7) == 6) want = {(op >> 6) == 1 ? 3 : 4, false};
+    EXPECT_EQ(run_one({0xCB, uint8_t(op)}, 0, 1), want) << "CB " << std::hex << op;
+  }
+}
+
+TEST(Z80Timing, EdOpcodesTakeTheTableMicroseconds) {
+  for (int op = 0; op < 256; op++) {
+    // A block instruction finishes with BC = 1 (LD, CP) or B = 1 (IN, OUT) and repeats
+    // with BC = 0x0202.
+    bool counts_b = (op & 2) != 0;
+    Cost finished = run_one({0xED, uint8_t(op), 0, 0}, 0, counts_b ? 1 : 0, counts_b ? 0 : 1);
+    EXPECT_EQ(finished, expected_ed(op, false)) << "ED " << std::hex << op;
+    bool block = op >= 0xB0 && op <= 0xBB && (op & 7) <= 3;
+    if (block) {
+      EXPECT_EQ(run_one({0xED, uint8_t(op), 0, 0}, 0, 2, 2), expected_ed(op, true))
+          << "ED " << std::hex << op << " repeating";
+    }
+  }
+}
+
+TEST(Z80Timing, IndexOpcodesTakeTheTableMicroseconds) {
+  for (int prefix : {0xDD, 0xFD}) {
+    for (int op = 0; op < 256; op++) {
+      if (op == 0xCB) continue;
+      EXPECT_EQ(run_one({uint8_t(prefix), uint8_t(op), 0, 0}, 0, 1), expected_index(op))
+          << std::hex << prefix << " " << op;
+    }
+    for (int op = 0; op < 256; op++) {
+      Cost want = (op >> 6) == 1 ? Cost{6, false} : Cost{7, false};
+      EXPECT_EQ(run_one({uint8_t(prefix), 0xCB, 0x05, uint8_t(op)}, 0, 1), want)
+          << std::hex << prefix << " CB 05 " << op;
+    }
+  }
+}
+
+// In speed mode 1 every instruction is one microsecond for the clock; in speed mode 2 only
+// every 8th instruction advances it, and the others perform their port access at once.
+TEST(Z80Timing, SpeedModesCompressTime) {
+  testbus::reset();
+  // LD HL,nn; EX (SP),HL; OUT (&12),A; NOP...
+  testbus::poke(0x0100, {0x21, 0x34, 0x12, 0xE3, 0xD3, 0x12});
+  z80_reg16(z80w::PC) = 0x0100;
+  z80_reg16(z80w::SP) = 0x8000;
+  z80.speed_mode = 1;
+  auto calls = testbus::run_instructions(3);
+  ASSERT_EQ(calls.size(), 3u);
+  for (auto& c : calls) EXPECT_EQ(c.microseconds(), 1);
+  ASSERT_EQ(testbus::bus.outs.size(), 1u);
+
+  testbus::reset();
+  testbus::poke(0x0100, {0x3E, 0x77, 0xD3, 0x12});  // LD A,&77; OUT (&12),A; then NOPs
+  z80_reg16(z80w::PC) = 0x0100;
+  z80.speed_mode = 2;
+  // Stop on the breakpoint after 16 instructions (the clock is called only twice).
+  z80.breakpoint = 0x0100 + 4 + 14;
+  testbus::bus.stop_when = [](const testbus::Advance&) { return false; };
+  auto fast = testbus::run();
+  EXPECT_EQ(fast.size(), 2u);
+  ASSERT_EQ(testbus::bus.outs.size(), 1u);
+  EXPECT_EQ(testbus::bus.outs[0].port, 0x7712);
+  EXPECT_EQ(testbus::bus.outs[0].value, 0x77);
+}

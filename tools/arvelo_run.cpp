@@ -1,0 +1,464 @@
+// arvelo-run: the whole emulated CPC without a window or an audio device.
+//
+// It sets the machine up from a configuration file (or builds one for a model from a
+// ROM directory), runs it for a number of emulated seconds or frames, optionally types
+// text once the firmware has booted, and then reports: the screen as text, a screenshot,
+// and the emulation speed. Made for scripts that test CPC software.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "config/messages.h"
+#include "config/settings.h"
+#include "core/host.h"
+#include "core/machine.h"
+#include "media/dsk.h"
+#include "media/media_file.h"
+#include "media/snapshot.h"
+#include "sound/audio.h"
+#include "video/picture_file.h"
+#include "video/raster.h"
+#include "video/screen_text.h"
+
+bool disc_image_exists(const std::string& path);
+
+// The automatic typing of the event handling, when this build has it.
+void type_text(const char* text) __attribute__((weak));
+
+namespace {
+
+const char* const USAGE =
+    "Usage: arvelo-run [options]\n"
+    "Runs an emulated Amstrad CPC without a window and reports what it shows.\n"
+    "\n"
+    "Machine:\n"
+    "  --model 464|664|6128   CPC model (default 6128)\n"
+    "  --rom-dir DIR          directory with cpc464.rom, cpc664.rom, cpc6128.rom and\n"
+    "                         amsdos.rom (default $ARVELO_ROM_DIR)\n"
+    "  --config FILE          use this configuration file instead of building one\n"
+    "  --disc FILE            insert a DSK image into drive A\n"
+    "  --autostart            with --disc: run the disc's program after booting\n"
+    "  --tape-dir DIR         directory of the tape bypass files\n"
+    "  --snapshot FILE        load this SNA snapshot after set-up\n"
+    "Run:\n"
+    "  --type TEXT            type TEXT once BASIC is ready ('\\n' is Return)\n"
+    "  --seconds S            run S emulated seconds (default 5)\n"
+    "  --frames N             run N monitor frames instead\n"
+    "  --realtime             run at the real machine's speed\n"
+    "Results:\n"
+    "  --screenshot FILE      save the picture as FILE.png or FILE.bmp\n"
+    "  --screen-text          print the screen as text, one line per character row\n"
+    "  --bench                print emulated_s=<x> wall_s=<y> speed=<x/y>x\n"
+    "  --audio-out FILE.wav   record the sound (44,100 Hz stereo, by emulated time)\n"
+    "  --save-snapshot FILE   save the machine as an SNA snapshot at the end of the run\n"
+    "  --snapshot-size KB     memory in the saved snapshot: 64, 128 or ram (default ram,\n"
+    "                         the configured RAM size)\n"
+    "  --verbose              show the machine's own messages on standard error\n"
+    "  --help                 this text\n";
+
+struct Options {
+  std::string model = "6128";
+  std::string rom_dir;
+  std::string config;
+  std::string disc;
+  bool autostart = false;
+  std::string tape_dir;
+  std::string type;
+  bool has_type = false;
+  double seconds = 5.0;
+  long frames = -1;
+  bool realtime = false;
+  std::string screenshot;
+  bool screen_text = false;
+  bool bench = false;
+  bool verbose = false;
+  std::string audio_out;  // --audio-out: sound recording
+  // ---- Snapshots (--snapshot, --save-snapshot, --snapshot-size) ----
+  std::string snapshot;
+  std::string save_snapshot;
+  int snapshot_size_kb = 0;  // 0: the configured RAM size
+};
+
+int fail(const std::string& message) {
+  std::cerr << "arvelo-run: " << message << "\n";
+  return 1;
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool dir_exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// "\n" in the text to type is Return.
+std::string unescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 1 < s.size()) {
+      char c = s[++i];
+      if (c == 'n' || c == 'r') out += '\r';
+      else if (c == 't') out += '\t';
+      else if (c == '\\') out += '\\';
+      else {
+        out += '\\';
+        out += c;
+      }
+    } else if (s[i] == '\n') {
+      out += '\r';
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+bool parse_number(const char* text, double& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtod(text, &end);
+  return end != text && *end == 0 && errno == 0 && std::isfinite(value);
+}
+
+// 0 parsed, 1 error (message written), 2 help shown.
+int parse(int argc, char** argv, Options& o) {
+  auto need = [&](int& i) -> const char* {
+    if (i + 1 >= argc) {
+      fail(std::string(argv[i]) + " needs a value");
+      return nullptr;
+    }
+    return argv[++i];
+  };
+  bool seconds_given = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    const char* v = nullptr;
+    if (a == "--help" || a == "-h") {
+      std::cout << USAGE;
+      return 2;
+    } else if (a == "--model") {
+      if (!(v = need(i))) return 1;
+      o.model = v;
+      if (o.model != "464" && o.model != "664" && o.model != "6128")
+        return fail("--model must be 464, 664 or 6128, not '" + o.model + "'");
+    } else if (a == "--rom-dir") {
+      if (!(v = need(i))) return 1;
+      o.rom_dir = v;
+    } else if (a == "--config") {
+      if (!(v = need(i))) return 1;
+      o.config = v;
+    } else if (a == "--disc") {
+      if (!(v = need(i))) return 1;
+      o.disc = v;
+    } else if (a == "--autostart") {
+      o.autostart = true;
+    } else if (a == "--tape-dir") {
+      if (!(v = need(i))) return 1;
+      o.tape_dir = v;
+    } else if (a == "--type") {
+      if (!(v = need(i))) return 1;
+      o.type = unescape(v);
+      o.has_type = true;
+    } else if (a == "--seconds") {
+      if (!(v = need(i))) return 1;
+      if (!parse_number(v, o.seconds) || o.seconds <= 0 || o.seconds > 1e6)
+        return fail(std::string("--seconds needs a positive number of seconds, not '") + v + "'");
+      seconds_given = true;
+    } else if (a == "--frames") {
+      if (!(v = need(i))) return 1;
+      double n;
+      if (!parse_number(v, n) || n < 1 || n > 1e9 || n != std::floor(n))
+        return fail(std::string("--frames needs a positive whole number, not '") + v + "'");
+      o.frames = static_cast<long>(n);
+    } else if (a == "--realtime") {
+      o.realtime = true;
+    } else if (a == "--screenshot") {
+      if (!(v = need(i))) return 1;
+      o.screenshot = v;
+      std::string lower;
+      for (char c : o.screenshot) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (lower.size() < 5 || (lower.compare(lower.size() - 4, 4, ".png") != 0 &&
+                               lower.compare(lower.size() - 4, 4, ".bmp") != 0))
+        return fail("--screenshot needs a file name ending in .png or .bmp");
+    } else if (a == "--screen-text") {
+      o.screen_text = true;
+    } else if (a == "--bench") {
+      o.bench = true;
+    } else if (a == "--verbose") {
+      o.verbose = true;
+    } else if (a == "--audio-out") {
+      // ---- Sound recording (--audio-out) ----
+      if (!(v = need(i))) return 1;
+      o.audio_out = v;
+      std::string lower;
+      for (char c : o.audio_out) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (lower.size() < 5 || lower.compare(lower.size() - 4, 4, ".wav") != 0)
+        return fail("--audio-out needs a file name ending in .wav");
+    } else if (a == "--snapshot" || a == "--save-snapshot" || a == "--snapshot-size") {
+      // ---- Snapshots ----
+      if (!(v = need(i))) return 1;
+      if (a == "--snapshot") {
+        o.snapshot = v;
+      } else if (a == "--save-snapshot") {
+        o.save_snapshot = v;
+      } else {
+        const std::string size = v;
+        if (size == "64" || size == "128") o.snapshot_size_kb = std::stoi(size);
+        else if (size == "ram") o.snapshot_size_kb = 0;
+        else return fail("--snapshot-size must be 64, 128 or ram, not '" + size + "'");
+      }
+    } else {
+      return fail("unknown option '" + a + "' (see --help)");
+    }
+  }
+  if (seconds_given && o.frames > 0) return fail("give either --seconds or --frames, not both");
+  if (o.autostart && o.disc.empty()) return fail("--autostart needs --disc");
+  if (o.has_type && !type_text) return fail("--type is not available: this build has no automatic typing yet");
+  if (o.autostart && !type_text) return fail("--autostart is not available: this build has no automatic typing yet");
+  return 0;
+}
+
+std::string program_dir(const char* argv0) {
+  char buf[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  std::string self = n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string(argv0);
+  size_t slash = self.rfind('/');
+  return slash == std::string::npos ? std::string(".") : self.substr(0, slash);
+}
+
+// The configuration of a model: its ROM images from the ROM directory.
+int build_config(const Options& o, std::string& path) {
+  std::string dir = o.rom_dir;
+  if (dir.empty()) {
+    const char* env = std::getenv("ARVELO_ROM_DIR");
+    if (env && *env) dir = env;
+  }
+  if (dir.empty()) return fail("no ROM directory: give --rom-dir DIR or set ARVELO_ROM_DIR");
+  if (!dir_exists(dir)) return fail("ROM directory not found: " + dir);
+  if (dir.back() != '/') dir += '/';
+  const std::string rom = "cpc" + o.model + ".rom";
+  if (!file_exists(dir + rom)) return fail("ROM image not found: " + dir + rom);
+  const bool disc_rom = o.model != "464" && file_exists(dir + "amsdos.rom");
+
+  char name[] = "/tmp/arvelo-run-XXXXXX";
+  int fd = ::mkstemp(name);
+  if (fd < 0) return fail(std::string("cannot create a temporary configuration: ") + std::strerror(errno));
+  ::close(fd);
+  path = name;
+  std::ofstream cfg(path);
+  const int type = o.model == "464" ? 0 : (o.model == "664" ? 1 : 2);
+  cfg << "; configuration of arvelo-run for the CPC " << o.model << "\n"
+      << "CPC_TYPE = " << type << "\n"
+      << "RAM_SIZE = " << (type == 2 ? 128 : 64) << "\n"
+      << "ROM_PATH = \"" << dir << "\"\n"
+      << "ROM_BLOCK = 255, \"" << rom << "\", 0\n"
+      << "ROM_BLOCK = 0, \"" << rom << "\", 1\n";
+  if (disc_rom) cfg << "ROM_BLOCK = 7, \"amsdos.rom\", 0\n";
+  cfg << "BREAK_MASK = 0\n";
+  if (!cfg) return fail("cannot write the temporary configuration " + path);
+  return 0;
+}
+
+// ---- Run control through the host hooks ---------------------------------------------------
+
+struct RunState {
+  uint64_t stop_at_us = 0;
+  long stop_after_frames = -1;
+  long frames = 0;
+  const char* text = nullptr;
+  bool typed = false;
+  long next_look = 0;
+  uint64_t type_deadline_us = 0;
+} run;
+
+void check_stop() {
+  bool done = run.stop_after_frames > 0 ? run.frames >= run.stop_after_frames
+                                        : microsecond_counter >= run.stop_at_us;
+  if (done) stop_request_word |= stopbit::QUIT;
+}
+
+void on_render() {
+  ++run.frames;
+  check_stop();
+}
+
+bool basic_ready() {
+  for (const std::string& line : screen_text())
+    if (line.find("Ready") != std::string::npos) return true;
+  return false;
+}
+
+void on_poll() {
+  // Looks at the screen at most every fifth frame (the poll also runs per instruction
+  // while the CRTC makes no frames).
+  if (run.text && !run.typed && run.frames >= run.next_look) {
+    run.next_look = run.frames + 5;
+    if (basic_ready() || microsecond_counter >= run.type_deadline_us) {
+      run.typed = true;
+      type_text(run.text);
+    }
+  }
+  check_stop();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  int parsed = parse(argc, argv, o);
+  if (parsed == 2) return 0;
+  if (parsed != 0) return 1;
+  if (!o.config.empty() && !file_exists(o.config)) return fail("configuration file not found: " + o.config);
+  if (!o.disc.empty() && !disc_image_exists(o.disc)) return fail("disc image not found: " + o.disc);
+  if (!o.tape_dir.empty() && !dir_exists(o.tape_dir)) return fail("tape directory not found: " + o.tape_dir);
+  // ---- Snapshots ----
+  if (!o.snapshot.empty() && !disc_image_exists(o.snapshot)) return fail("snapshot not found: " + o.snapshot);
+
+  std::string config = o.config;
+  std::string temp_config;
+  if (config.empty()) {
+    if (build_config(o, temp_config) != 0) return 1;
+    config = temp_config;
+  }
+
+  // Results go to the real standard output; the machine's own messages to standard
+  // error with --verbose, else into a scratch file shown only when set-up fails.
+  std::fflush(stdout);
+  std::cout.flush();
+  int results_fd = ::dup(STDOUT_FILENO);
+  FILE* chatter = o.verbose ? nullptr : std::tmpfile();
+  ::dup2(chatter ? ::fileno(chatter) : STDERR_FILENO, STDOUT_FILENO);
+  FILE* results = ::fdopen(results_fd, "w");
+
+  const std::string dir = program_dir(argv[0]);
+  set_message_file((dir + "/arvelo.msg").c_str());
+  if (file_exists(dir + "/arvelo.msg")) open_message_file();
+  if (file_exists(dir + "/arvelo.dat")) set_data_file((dir + "/arvelo.dat").c_str());
+  set_config_file_name(config.c_str());
+  if (o.config.empty()) setting(kw::CPC_TYPE) = o.model == "464" ? 0 : (o.model == "664" ? 1 : 2);
+
+  host_install_headless();
+  host.render_frame = on_render;
+  host.poll_events = on_poll;
+
+  StartOptions start;
+  start.config_file = config.c_str();
+  start.cpc_type = setting(kw::CPC_TYPE);
+  if (o.autostart) {
+    start.media_kind = MEDIA_DISC;
+    start.media_file = o.disc.c_str();
+  }
+  clear_stop_request();
+  int status = setup_machine(start);
+  if (!temp_config.empty()) std::remove(temp_config.c_str());
+  if (status != 0) {
+    std::cout.flush();
+    std::fflush(stdout);
+    if (chatter) {
+      std::rewind(chatter);
+      char buf[4096];
+      size_t n;
+      while ((n = std::fread(buf, 1, sizeof buf, chatter)) > 0) std::fwrite(buf, 1, n, stderr);
+    }
+    return fail("machine set-up failed (status " + std::to_string(status) + ")") + 1;
+  }
+  if (!o.disc.empty() && !o.autostart) {
+    drive_set_path(0, o.disc.c_str());
+    if (drive_insert(0) != 0) return fail("cannot insert disc image " + o.disc);
+  }
+  if (!o.tape_dir.empty()) set_setting_text(kw::TAPE_PATH, o.tape_dir.c_str());
+  // ---- Snapshots: --snapshot is loaded the way start-up loads a snapshot it is given ----
+  if (!o.snapshot.empty()) {
+    snapshot_set_path(o.snapshot.c_str());
+    if (snapshot_load_configured() != 0) {
+      teardown_machine();
+      return fail("cannot load the snapshot " + o.snapshot);
+    }
+  }
+  setting(kw::BREAK_MASK) = 0;  // nobody at a debugger prompt: run past processor errors
+  setting(kw::REALTIME) = o.realtime ? 1 : 0;
+  video_apply_timing_settings();
+
+  run.stop_at_us = microsecond_counter + static_cast<uint64_t>(std::llround(o.seconds * 1e6));
+  run.stop_after_frames = o.frames;
+  if (o.has_type) {
+    run.text = o.type.c_str();
+    run.type_deadline_us = microsecond_counter + 4000000;  // firmware that never says Ready: type anyway
+  }
+
+  // ---- Sound recording (--audio-out) ----
+  // The sound generator and the drive sounds are rendered by emulated time through the
+  // same mixing path as the audio device; each frame mark renders up to that frame.
+  if (!o.audio_out.empty()) {
+    if (audio_capture_open(o.audio_out.c_str()) != 0) {
+      teardown_machine();
+      return fail("cannot write the sound recording " + o.audio_out);
+    }
+    host.audio_mark_frame = audio_capture_frame;
+  }
+
+  const uint64_t start_us = microsecond_counter;
+  const auto wall_start = std::chrono::steady_clock::now();
+  run_machine(false);
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+  const double emulated = static_cast<double>(microsecond_counter - start_us) / 1e6;
+
+  int exit_status = 0;
+  // ---- Sound recording (--audio-out) ----
+  if (!o.audio_out.empty()) {
+    host.audio_mark_frame = [](uint64_t) {};  // the recording is complete
+    if (audio_capture_close(microsecond_counter) != 0) exit_status = 1;
+  }
+  if (!o.screenshot.empty()) {
+    std::string error;
+    if (write_picture(o.screenshot, frame_picture(), error) != 0) {
+      std::cerr << "arvelo-run: " << error << "\n";
+      exit_status = 1;
+    }
+  }
+  if (o.screen_text) {
+    std::vector<std::string> lines = screen_text();
+    if (lines.empty()) std::cerr << "arvelo-run: no character set found in the lower ROM\n";
+    for (const std::string& l : lines) std::fprintf(results, "%s\n", l.c_str());
+  }
+  // ---- Snapshots: --save-snapshot ----
+  if (!o.save_snapshot.empty()) {
+    const int size_kb = o.snapshot_size_kb > 0 ? o.snapshot_size_kb : ram_size_kb;
+    if (snapshot_save(o.save_snapshot.c_str(), size_kb) != 0) {
+      std::cerr << "arvelo-run: cannot save the snapshot " << o.save_snapshot << "\n";
+      exit_status = 1;
+    }
+  }
+  if (o.bench)
+    std::fprintf(results, "emulated_s=%.3f wall_s=%.3f speed=%.1fx\n", emulated, wall,
+                 wall > 0 ? emulated / wall : 0.0);
+  std::fflush(results);
+  teardown_machine();
+  std::cout.flush();
+  std::fflush(stdout);
+  return exit_status;
+}
+
+// ---- Disc images (--disc) ------------------------------------------------------------------
+// A disc image is a file, or a member of a ZIP archive ("games.zip/game.dsk"), which is
+// found when the archive exists (the member itself is looked for when it is inserted).
+bool disc_image_exists(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) return S_ISREG(st.st_mode);
+  std::string archive, member;
+  return media_split_archive_path(path, archive, member) && ::stat(archive.c_str(), &st) == 0 &&
+         S_ISREG(st.st_mode);
+}
