@@ -22,6 +22,8 @@
 #include "config/settings.h"
 #include "core/host.h"
 #include "core/machine.h"
+#include "hardware/autotype.h"
+#include "debugger/monitor.h"
 #include "media/dsk.h"
 #include "media/media_file.h"
 #include "media/snapshot.h"
@@ -31,9 +33,6 @@
 #include "video/screen_text.h"
 
 bool disc_image_exists(const std::string& path);
-
-// The automatic typing of the event handling, when this build has it.
-void type_text(const char* text) __attribute__((weak));
 
 namespace {
 
@@ -63,6 +62,9 @@ const char* const USAGE =
     "  --save-snapshot FILE   save the machine as an SNA snapshot at the end of the run\n"
     "  --snapshot-size KB     memory in the saved snapshot: 64, 128 or ram (default ram,\n"
     "                         the configured RAM size)\n"
+    "  --monitor FILE         enter the debugger monitor at start and whenever the\n"
+    "                         machine stops, with command lines from FILE; the\n"
+    "                         machine runs on when they are used up\n"
     "  --verbose              show the machine's own messages on standard error\n"
     "  --help                 this text\n";
 
@@ -87,6 +89,8 @@ struct Options {
   std::string snapshot;
   std::string save_snapshot;
   int snapshot_size_kb = 0;  // 0: the configured RAM size
+  // ---- Debugger monitor (--monitor) ----
+  std::string monitor;
 };
 
 int fail(const std::string& message) {
@@ -220,14 +224,16 @@ int parse(int argc, char** argv, Options& o) {
         else if (size == "ram") o.snapshot_size_kb = 0;
         else return fail("--snapshot-size must be 64, 128 or ram, not '" + size + "'");
       }
+    } else if (a == "--monitor") {
+      // ---- Debugger monitor (--monitor) ----
+      if (!(v = need(i))) return 1;
+      o.monitor = v;
     } else {
       return fail("unknown option '" + a + "' (see --help)");
     }
   }
   if (seconds_given && o.frames > 0) return fail("give either --seconds or --frames, not both");
   if (o.autostart && o.disc.empty()) return fail("--autostart needs --disc");
-  if (o.has_type && !type_text) return fail("--type is not available: this build has no automatic typing yet");
-  if (o.autostart && !type_text) return fail("--autostart is not available: this build has no automatic typing yet");
   return 0;
 }
 
@@ -314,6 +320,33 @@ void on_poll() {
   check_stop();
 }
 
+// ---- Debugger monitor (--monitor) ----------------------------------------------------------------
+// The monitor's console: command lines from the file, each shown behind its prompt, and
+// the monitor's text among the results on standard output.
+struct MonitorFile {
+  std::ifstream in;
+  FILE* out = nullptr;
+} monitor_file;
+
+void monitor_file_write(const char* text, size_t length) {
+  std::fwrite(text, 1, length, monitor_file.out);
+  std::fflush(monitor_file.out);
+}
+
+bool monitor_file_read_line(std::string& line) {
+  if (!std::getline(monitor_file.in, line)) return false;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  std::fprintf(monitor_file.out, "%s\n", line.c_str());
+  return true;
+}
+
+void install_monitor_file(FILE* results) {
+  monitor_file.out = results;
+  MonitorConsole console = {[](const char*) {}, [] {}, monitor_file_write, monitor_file_read_line,
+                            [](unsigned) {}};
+  monitor_set_console(&console);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -326,6 +359,11 @@ int main(int argc, char** argv) {
   if (!o.tape_dir.empty() && !dir_exists(o.tape_dir)) return fail("tape directory not found: " + o.tape_dir);
   // ---- Snapshots ----
   if (!o.snapshot.empty() && !disc_image_exists(o.snapshot)) return fail("snapshot not found: " + o.snapshot);
+  // ---- Debugger monitor (--monitor) ----
+  if (!o.monitor.empty()) {
+    monitor_file.in.open(o.monitor);
+    if (!file_exists(o.monitor) || !monitor_file.in) return fail("monitor command file not found: " + o.monitor);
+  }
 
   std::string config = o.config;
   std::string temp_config;
@@ -412,7 +450,9 @@ int main(int argc, char** argv) {
 
   const uint64_t start_us = microsecond_counter;
   const auto wall_start = std::chrono::steady_clock::now();
-  run_machine(false);
+  // ---- Debugger monitor (--monitor): entered before the first instruction ----
+  if (!o.monitor.empty()) install_monitor_file(results);
+  run_machine(!o.monitor.empty());
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
   const double emulated = static_cast<double>(microsecond_counter - start_us) / 1e6;
 

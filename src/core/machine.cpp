@@ -117,6 +117,7 @@ int machine_reset(int kind) {
   result += ports_reset(kind);
   result += fdc_reset(kind);
   if (kind == 1) z80_reset(0xFF);
+  z80.rom_trap_enabled = setting(kw::TAPE_BYPASS) ? 1 : 0;
   result += tape_reset(kind);
   result += keyboard_reset(kind);
   video_apply_timing_settings();

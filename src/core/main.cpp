@@ -16,6 +16,7 @@
 #include "core/teebuf.h"
 #include "m4/netlayer.h"
 #include "sound/audio.h"
+#include "ui/ui.h"
 #include "video/host_display.h"
 
 namespace {
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
   capture_console_output();
   SDL_Init(0);
   host_install_sdl();
+  ui_install_host_hooks();
   audio_install_host_hooks();
 
   if (SDLNet_Init() != 0) {

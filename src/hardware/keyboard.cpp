@@ -5,13 +5,14 @@
 #include <iostream>
 
 #include "config/settings.h"
+#include "hardware/autotype.h"
 #include "hardware/expansions.h"
 #include "sound/fx.h"
 #include "sound/psg.h"
 #include "video/raster.h"
 
 KeyboardInputs keyboard_inputs{};
-void (*keyboard_type_step)() = nullptr;
+void (*keyboard_type_step)() = type_step;
 
 namespace {
 
@@ -283,9 +284,12 @@ void ppi_dump(std::ostream& out) {
 
 uint8_t keyboard_row(int row) {
   row &= 15;
-  if (keyboard_inputs.refresh && !keyboard_inputs.typing_active) {
+  if (keyboard_inputs.refresh) {
     keyboard_inputs.refresh = 0;
-    rebuild_matrix();
+    // While text is typed automatically the host keys stay out of the matrix: a Shift
+    // still held from Shift+Insert (paste) must not shift the typed characters.
+    if (keyboard_inputs.typing_active) std::memset(matrix, 0, sizeof matrix);
+    else rebuild_matrix();
   }
   if (row == 0 && keyboard_inputs.typing_active && keyboard_type_step) keyboard_type_step();
   const uint8_t bits = static_cast<uint8_t>(pressed_row(row) | keyboard_inputs.vkbd[row] |

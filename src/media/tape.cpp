@@ -11,6 +11,7 @@
 #include "config/messages.h"
 #include "config/settings.h"
 #include "core/machine.h"
+#include "media/media_file.h"
 #include "z80/z80.h"
 #include "z80/z80_bus.h"
 
@@ -22,7 +23,10 @@ namespace {
 constexpr uint8_t FLAG_CARRY = 0x01;
 constexpr uint8_t FLAG_ZERO = 0x40;
 
-uint8_t mem_read(uint16_t a) { return read_bank[a >> 14][a & 0x3FFF]; }
+// The cassette routines run in the lower ROM and read their data with the ROMs switched
+// out (BASIC's input buffer and program start at 0x0040 and 0x0170, under the lower ROM):
+// reads take the RAM of the current configuration, which is where writes go.
+uint8_t mem_read(uint16_t a) { return write_bank[a >> 14][a & 0x3FFF]; }
 void mem_write(uint16_t a, uint8_t v) { write_bank[a >> 14][a & 0x3FFF] = v; }
 
 uint8_t& reg_a() { return z80_reg8(1); }
@@ -119,7 +123,11 @@ void read_input_header() {
 
 FILE* open_in_tape_dir(const std::string& name, const char* mode) {
   if (!name_is_safe(name)) return nullptr;
-  return std::fopen((tape_dir() + name).c_str(), mode);
+  FILE* f = std::fopen((tape_dir() + name).c_str(), mode);
+  // The cassette firmware compares names without regard to case: a file saved as "prog"
+  // loads as "PROG".
+  if (!f && mode[0] == 'r') f = std::fopen(media_find_nocase(tape_dir() + name).c_str(), mode);
+  return f;
 }
 
 void open_for_reading() {
@@ -280,9 +288,39 @@ void write_whole_file() {
   reg_f() = FLAG_CARRY;
 }
 
+// The catalog is printed on the CPC's screen by the firmware's own TXT OUTPUT (0xBB5A),
+// one character per call: the trap "calls" it with the trap itself as the return
+// address, so that each return comes back here for the next character. TXT OUTPUT keeps
+// every register, so the caller's registers are as they were when the listing ends.
+struct CatalogListing {
+  std::string text;
+  size_t position = 0;
+  bool active = false;
+  uint16_t sp = 0;  // the caller's stack: a return from TXT OUTPUT comes back with it
+} listing;
+
+constexpr uint16_t TXT_OUTPUT = 0xBB5A;
+
 void catalog() {
-  for (const std::string& line : tape_catalog(tape_dir())) std::cout << line << "\n";
-  std::cout.flush();
+  uint16_t& sp = z80_reg16(8);
+  // Any other entry than the return of our own call (a listing abandoned by a reset or a
+  // loaded snapshot) begins a new listing.
+  if (!listing.active || sp != listing.sp) {
+    listing = CatalogListing{};
+    for (const std::string& line : tape_catalog(tape_dir())) listing.text += line + "\r\n";
+    listing.active = true;
+    listing.sp = sp;
+  }
+  if (listing.position < listing.text.size()) {
+    const uint16_t trap_address = static_cast<uint16_t>(reg_pc() - 3);
+    sp = static_cast<uint16_t>(sp - 2);
+    mem_write(sp, static_cast<uint8_t>(trap_address));
+    mem_write(static_cast<uint16_t>(sp + 1), static_cast<uint8_t>(trap_address >> 8));
+    reg_a() = static_cast<uint8_t>(listing.text[listing.position++]);
+    reg_pc() = TXT_OUTPUT;
+    return;
+  }
+  listing = CatalogListing{};
   reg_f() = FLAG_CARRY;
 }
 
@@ -311,19 +349,19 @@ std::vector<std::string> tape_catalog(const std::string& directory) {
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     uint8_t h[128] = {};
     long length = st.st_size;
-    char type = '$';
+    char type = '*';  // a file without a header is read as ASCII
     if (FILE* f = std::fopen(path.c_str(), "rb")) {
       if (std::fread(h, 1, 128, f) == 128 && word_at(h + 67) == tape_header_checksum(h)) {
         length = h[64] | h[65] << 8 | h[66] << 16;
-        const int t = h[18] >> 1 & 7;
-        type = t == 0 ? '$' : t == 1 ? '%' : t == 2 ? '*' : '&';
-        if (h[18] == 0) type = '$';
+        if (length == 0) length = std::max<long>(0, st.st_size - 128);
+        // The firmware's catalog marks: $ BASIC, % protected BASIC, * ASCII, & binary.
+        const int contents = h[18] >> 1 & 7;
+        type = contents == 0 ? ((h[18] & 1) ? '%' : '$') : contents == 3 ? '*' : '&';
       }
       std::fclose(f);
     }
     char line[80];
-    std::snprintf(line, sizeof line, "%-12.12s %c %6ldK %ld", name.c_str(), type,
-                  (length + 1023) / 1024, length);
+    std::snprintf(line, sizeof line, "%-16.16s %c %ld", name.c_str(), type, length);
     lines.emplace_back(line);
   }
   return lines;
@@ -371,7 +409,10 @@ void tape_trap(int code) {
     return;
   }
   switch (n) {
-    case 0x65: tape_close(); break;
+    case 0x65:
+      tape_close();
+      listing = CatalogListing{};
+      break;
     case 0x77: open_for_reading(); break;
     case 0x7A:
     case 0x7D: close_input(); reg_f() = FLAG_CARRY; break;

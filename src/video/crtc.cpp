@@ -280,7 +280,8 @@ void raster_load(const uint8_t* in) {
   v.vcc = in[2] & 127;
   v.rc = in[3] & 31;
   v.vadj = in[4] & 31;
-  v.hsync_count = in[5] == 255 ? -1 : (in[5] & 31);
+  // A counter beyond every width would never end the HSYNC: 4 bits, as the CRTC has.
+  v.hsync_count = in[5] == 255 ? -1 : (in[5] & 15);
   v.vsync_count = in[6] == 255 ? -1 : (in[6] & 31);
   v.vsync_state = in[7] & 1;
   v.hsync_active = (in[7] & 2) != 0;

@@ -228,9 +228,10 @@ std::vector<uint8_t> encode_png(const RgbPicture& p) {
   raw.reserve((stride + 1) * static_cast<size_t>(p.height));
   for (int y = 0; y < p.height; ++y) {
     const uint8_t* row = p.rgb.data() + stride * static_cast<size_t>(y);
+    const uint8_t* above = y > 0 ? row - stride : nullptr;
     raw.push_back(2);
     for (size_t x = 0; x < stride; ++x)
-      raw.push_back(static_cast<uint8_t>(row[x] - (y > 0 ? row[x - stride] : 0)));
+      raw.push_back(static_cast<uint8_t>(row[x] - (above ? above[x] : 0)));
   }
   std::vector<uint8_t> z = {0x78, 0x01};
   std::vector<uint8_t> body = deflate_fixed(raw.data(), raw.size());

@@ -574,7 +574,7 @@ void span_memory(int index, int ma, int count) {
     if (!(prev_blank | a.blank) && index >= 0 && index + 16 <= FRAME_PIXELS) {
       std::memcpy(frame_buffer + index, a.px, 16);
       std::memcpy(frame_buffer + index + 8, b.px, 16);
-      if (b.blank) prev_blank = true;
+      prev_blank = b.blank;
       continue;
     }
     uint16_t px[16];

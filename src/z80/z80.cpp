@@ -3,6 +3,8 @@
 #include "z80/z80.h"
 
 #include <cstdio>
+#include <iostream>
+#include <string>
 #include <istream>
 #include <ostream>
 
@@ -222,14 +224,22 @@ void z80_set_error(int code, uint16_t address) {
   z80.error_address = address;
 }
 
+namespace {
+// Four lower-case hexadecimal digits with leading zeros.
+std::string hex4(uint16_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04x", value);
+  return text;
+}
+}  // namespace
+
 void z80_report_error() {
   switch (z80.error_code) {
     case 0: return;
-    case 1: std::printf("Z80: unknown OP-code at address %04x\n", z80.error_address); break;
-    case 2: std::printf("Z80: halt with interrupts disabled at %04x\n", z80.error_address); break;
-    default: std::printf("Z80: unknown error !\n"); break;
+    case 1: std::cout << "Z80: unknown OP-code at address " << hex4(z80.error_address) << std::endl; break;
+    case 2: std::cout << "Z80: halt with interrupts disabled at " << hex4(z80.error_address) << std::endl; break;
+    default: std::cout << "Z80: unknown error !" << std::endl; break;
   }
-  std::fflush(stdout);
   z80.error_code = 0;
 }
 

@@ -18,6 +18,11 @@ for i in \$(seq 1 100); do
 done
 kill \$searcher 2>/dev/null || true
 sleep 2
+# The first start asks for the language and the keyboard layout, then shows the splash
+# window until a key is pressed.
+wid=\$(xdotool search --onlyvisible --name '^Arvelo\$' | head -1)
+xdotool windowfocus --sync \$wid 2>/dev/null || true
+for k in 1 1 space; do xdotool key \$k; sleep 1; done
 import -window root "$WORK/screen.png" 2>/dev/null || true
 kill -TERM \$pid
 # The handler shows the captured output in an error box before it ends the program.

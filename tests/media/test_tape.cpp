@@ -228,3 +228,62 @@ TEST_F(Tape, CatalogListsNameTypeAndLength) {
   EXPECT_NE(lines[1].find("SCREEN.BIN"), std::string::npos);
   EXPECT_NE(lines[1].find("2000"), std::string::npos);
 }
+
+// ---- The traps with the firmware's memory and screen ---------------------------------------
+
+// The cassette routines run in the lower ROM, but BASIC's file names (input buffer at
+// 0x0040) and programs (from 0x0170) lie in the RAM beneath it.
+TEST_F(Tape, NamesAndDataAreReadFromTheRamUnderTheLowerRom) {
+  std::vector<uint8_t> rom(16384, 0xEE);
+  read_bank[0] = rom.data();
+  std::memcpy(ram.data() + 0x43, "PROG", 4);
+  z80_reg8(z80r::B) = 4;
+  z80_reg16(z80w::HL) = 0x43;
+  tape_trap(0xFC8C);
+  ASSERT_EQ(F() & 1, 1);
+  for (int i = 0; i < 18; ++i) ram[0x170 + i] = static_cast<uint8_t>(0x10 + i);
+  z80_reg8(z80r::A) = 0;
+  z80_reg16(z80w::HL) = 0x170;
+  z80_reg16(z80w::DE) = 18;
+  z80_reg16(z80w::BC) = 0;
+  tape_trap(0xFC98);
+  tape_trap(0xFC8F);
+  const auto bytes = file_bytes(dir / "PROG");
+  ASSERT_EQ(bytes.size(), 128u + 18u);
+  EXPECT_EQ(bytes[128], 0x10);
+  EXPECT_EQ(bytes[128 + 17], 0x10 + 17);
+
+  // The name is found again whatever its case.
+  name("prog");
+  tape_trap(0xFC77);
+  EXPECT_EQ(F() & 1, 1);
+  EXPECT_EQ(z80_reg16(z80w::BC), 18);
+}
+
+// CAT prints through the firmware's TXT OUTPUT: each trap "calls" 0xBB5A with one
+// character and the trap as the return address, until the listing is complete.
+TEST_F(Tape, CatalogIsPrintedThroughTxtOutput) {
+  write("GAME", header_for(0, 0x170, 5, 0, 5));
+  write("NOTES", {'x', 'y'});
+  const auto expected = tape_catalog(dir.string() + "/");
+  ASSERT_EQ(expected.size(), 2u);
+  EXPECT_EQ(expected[0], "GAME             $ 5");
+  EXPECT_EQ(expected[1], "NOTES            * 2");
+
+  z80_reg16(z80w::SP) = 0xC000;
+  z80_reg16(z80w::DE) = 0x1234;
+  std::string printed;
+  for (int guard = 0; guard < 1000; ++guard) {
+    z80_reg16(z80w::PC) = 0x2003;  // just after the trap at 0x2000
+    tape_trap(0xFC9B);
+    if (z80_reg16(z80w::PC) != 0xBB5A) break;
+    ASSERT_EQ(z80_reg16(z80w::SP), 0xBFFE);
+    ASSERT_EQ(ram[0xBFFE] | ram[0xBFFF] << 8, 0x2000);
+    printed.push_back(static_cast<char>(z80_reg8(z80r::A)));
+    z80_reg16(z80w::SP) = 0xC000;  // TXT OUTPUT returns
+  }
+  EXPECT_EQ(printed, expected[0] + "\r\n" + expected[1] + "\r\n");
+  EXPECT_EQ(F(), 1);
+  EXPECT_EQ(z80_reg16(z80w::PC), 0x2003);  // the RET after the trap goes back to the caller
+  EXPECT_EQ(z80_reg16(z80w::DE), 0x1234);
+}

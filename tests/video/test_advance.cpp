@@ -14,15 +14,30 @@ class AdvanceTest : public VideoTest {
   uint32_t wait = 0;
   uint32_t refresh = 0;
 
+  uint8_t* saved_read[4];
+  uint8_t* saved_write[4];
+
   void SetUp() override {
     VideoTest::SetUp();
     std::memset(cpu_ram, 0, sizeof cpu_ram);
-    for (int i = 0; i < 4; ++i) read_bank[i] = write_bank[i] = cpu_ram[i];
+    for (int i = 0; i < 4; ++i) {
+      saved_read[i] = read_bank[i];
+      saved_write[i] = write_bank[i];
+      read_bank[i] = write_bank[i] = cpu_ram[i];
+    }
     z80_reset(0xFF);
     z80_reg16(z80w::SP) = 0xC000;
     z80_reg16(z80w::PC) = 0x4000;
     z80_reg8(z80r::IM) = 1;
     program_standard_crtc();
+  }
+
+  void TearDown() override {
+    for (int i = 0; i < 4; ++i) {
+      read_bank[i] = saved_read[i];
+      write_bank[i] = saved_write[i];
+    }
+    VideoTest::TearDown();
   }
 
   void enable_interrupts() { z80_reg8(z80r::IFF1) = z80_reg8(z80r::IFF2) = IFF_SET; }

@@ -13,7 +13,7 @@
 
 namespace {
 
-// Inflate for stored and fixed-code blocks (RFC 1951 sections 3.2.4 and 3.2.6).
+// Inflate for fixed-code blocks (RFC 1951 section 3.2.6), the only kind the encoder writes.
 class Inflater {
  public:
   explicit Inflater(const std::vector<uint8_t>& in) : in_(in) {}
@@ -24,13 +24,7 @@ class Inflater {
     while (!last) {
       last = bits(1);
       int type = bits(2);
-      if (type == 0) {
-        bitpos_ = (bitpos_ + 7) & ~7u;
-        int len = bits(16);
-        int nlen = bits(16);
-        if ((len ^ 0xFFFF) != nlen) throw std::runtime_error("stored length");
-        for (int i = 0; i < len; ++i) out.push_back(static_cast<uint8_t>(bits(8)));
-      } else if (type == 1) {
+      if (type == 1) {
         for (;;) {
           int sym = literal();
           if (sym < 256) {

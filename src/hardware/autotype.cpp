@@ -1,0 +1,135 @@
+#include "hardware/autotype.h"
+
+#include <cstring>
+#include <string>
+
+#include "hardware/keyboard.h"
+
+namespace {
+
+struct Typing {
+  std::string buffer;   // a leading blank, then the text
+  size_t position = 0;  // the character whose keys are (or were last) down
+  uint8_t counter = 0;  // steps since the last key went down
+};
+Typing typing;
+
+// The unshifted key of each digit 0..9.
+constexpr int DIGIT_KEYS[10] = {4, 8, 24, 23, 7, 22, 6, 21, 5, 20};
+// Letters a..z.
+constexpr int LETTER_KEYS[26] = {88, 102, 103, 87, 39, 86, 70, 69, 52, 85, 84, 68, 100,
+                                 101, 36, 51, 56, 38, 71, 54, 37, 118, 55, 119, 53, 120};
+
+void set_key(int code, bool down) {
+  if (code < 0) return;
+  const int row = code & 15, bit = (code >> 4) & 7;
+  if (down) keyboard_inputs.typing[row] |= static_cast<uint8_t>(1u << bit);
+  else keyboard_inputs.typing[row] &= static_cast<uint8_t>(~(1u << bit));
+}
+
+void set_char(int c, bool down) {
+  const TypedKeys k = keys_for_char(c);
+  set_key(k.first, down);
+  set_key(k.second, down);
+}
+
+void finish() {
+  typing.buffer.clear();
+  typing.buffer.shrink_to_fit();
+  typing.position = 0;
+  typing.counter = 0;
+  keyboard_inputs.typing_active = 0;
+}
+
+}  // namespace
+
+TypedKeys keys_for_char(int c) {
+  c &= 0x7F;
+  auto plain = [](int k) { return TypedKeys{k, CPC_NO_KEY}; };
+  auto shifted = [](int k) { return TypedKeys{k, CPC_KEY_SHIFT}; };
+  if (c >= 'a' && c <= 'z') return plain(LETTER_KEYS[c - 'a']);
+  if (c >= 'A' && c <= 'Z') return shifted(LETTER_KEYS[c - 'A']);
+  if (c >= '0' && c <= '9') return plain(DIGIT_KEYS[c - '0']);
+  // ! " # $ % & ' ( ) are SHIFT with the digits 1..9.
+  static constexpr char digit_symbols[] = "!\"#$%&'()";
+  if (const char* p = c ? std::strchr(digit_symbols, c) : nullptr)
+    return shifted(DIGIT_KEYS[1 + (p - digit_symbols)]);
+  static constexpr char plain_symbols[] = ":;,-./@[\\]^";
+  static constexpr int plain_keys[] = {83, 67, 116, 19, 115, 99, 35, 18, 98, 50, 3};
+  if (const char* p = c ? std::strchr(plain_symbols, c) : nullptr)
+    return plain(plain_keys[p - plain_symbols]);
+  // The backquote is SHIFT with the backslash key, as the CPC's key shows it.
+  static constexpr char shift_symbols[] = "*+<=>?_{|}`";
+  static constexpr int shift_keys[] = {83, 67, 116, 19, 115, 99, 4, 18, 35, 50, 98};
+  if (const char* p = c ? std::strchr(shift_symbols, c) : nullptr)
+    return shifted(shift_keys[p - shift_symbols]);
+  switch (c) {
+    case ' ': return plain(117);
+    case '~': return TypedKeys{24, CPC_KEY_CONTROL};
+    case 1: return plain(1);
+    case 2: return plain(16);
+    case 3: return plain(17);
+    case 8: return plain(121);
+    case 9: return plain(72);
+    case 10: return plain(34);
+    case 11: return plain(0);
+    case 12: return plain(32);
+    case 13: return plain(34);
+    case 16: return plain(121);
+    case 20: return TypedKeys{1, CPC_KEY_CONTROL};
+    case 21: return TypedKeys{96, CPC_KEY_CONTROL};
+    default: return TypedKeys{};
+  }
+}
+
+void type_text(const char* text) {
+  if (!text) return;
+  if (typing.buffer.empty()) {
+    typing.buffer.assign(1, ' ');
+    typing.position = 0;
+    typing.counter = 0;
+  }
+  for (const char* p = text; *p; ++p) typing.buffer.push_back(static_cast<char>(*p & 0x7F));
+  keyboard_type_step = type_step;
+  keyboard_inputs.typing_active = 1;
+}
+
+void type_pasted(const char* text) {
+  if (!text) return;
+  std::string copy(text);
+  for (char& c : copy)
+    if (c == '\r') c = 14;
+  type_text(copy.c_str());
+}
+
+// Every character is held down for exactly one keyboard scan and then released for one
+// scan, or for two when the next character starts with the same key (the CPC needs to
+// see the key up before it counts it again).
+void type_step() {
+  if (typing.buffer.empty()) {
+    keyboard_inputs.typing_active = 0;
+    return;
+  }
+  const int current = static_cast<unsigned char>(typing.buffer[typing.position]);
+  if (typing.position > 0) set_char(current, false);
+  if (typing.position + 1 >= typing.buffer.size()) {
+    finish();
+    return;
+  }
+  const int next = static_cast<unsigned char>(typing.buffer[typing.position + 1]);
+  const int hold = (next != current && keys_for_char(next).first != keys_for_char(current).first)
+                       ? 1 : 2;
+  if (++typing.counter <= hold) return;
+  typing.counter = 0;
+  ++typing.position;
+  set_char(next, true);
+}
+
+int type_pending() {
+  return typing.buffer.empty() ? 0 : static_cast<int>(typing.buffer.size() - 1 - typing.position);
+}
+
+void type_clear() {
+  std::memset(keyboard_inputs.typing, 0, sizeof keyboard_inputs.typing);
+  finish();
+}

@@ -1,0 +1,19 @@
+// The event pump while the emulation runs: host keyboard, mouse and joysticks into the
+// emulated machine, the hot keys, clipboard paste and dropped files.
+#pragma once
+
+// Handles every pending SDL event (called at each frame end and during long waits).
+void poll_events();
+
+// At every machine set-up: opens the host joysticks (once), stops text input, clears
+// the on-screen joystick state and captures the mouse when MOUSE_TYPE is set.
+void joystick_init();
+
+// Hands a dropped (or chosen) file to the machine: a disc image goes into drive A with
+// autostart. 0 when loaded, 1 otherwise (after a line on standard output).
+int load_dropped_file(const char* path);
+
+// The hot key actions, callable from the function menu as well.
+void hotkey_toggle_realtime();
+void hotkey_cycle_speed();
+void hotkey_pause();

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Keyboard languages in a real window: for each KBD_LANGUAGE a host key (with its
+# modifier) that gives a different CPC character in that language; the screen after
+# the key press (Print Screen) must be the headless runner's screen with that character
+# typed.
+source "$(dirname "$0")/lib.bash"
+require_asset "$ROM_DIR/cpc6128.rom"
+make_install
+HERE=$(cd "$(dirname "$0")" && pwd)
+PICTURES="python3 $HERE/pictures.py"
+XKEY="python3 $HERE/xkey.py"
+
+# language  modifier (X key code, - for none)  key (X key name, US layout)  CPC character
+# (key codes: 50 left Shift, 108 right Alt = AltGr)
+cases=(
+  "0 - semicolon ;"        # UK: the key right of L gives ;
+  "1 - y z"                # German QWERTZ: the Y position is Z
+  "2 - q a"                # French AZERTY: the Q position is A
+  "3 50 bracketleft \`"   # Spanish: Shift + the key right of P gives `
+  "4 108 bracketright ^"   # Danish: AltGr + the second key right of P gives ^
+  "5 50 semicolon *"       # positional: Shift + the key right of L is the CPC's *
+)
+
+# The screen of the booted machine at the BASIC prompt.
+"$BIN_DIR/arvelo-run" --rom-dir "$ROM_DIR" --model 6128 --seconds 6 --screenshot "$WORK/boot.png" \
+  >/dev/null || fail "arvelo-run failed"
+
+for c in "${cases[@]}"; do
+  read -r lang modifier key char <<<"$c"
+  sed -e "s/^KBD_LANGUAGE = .*/KBD_LANGUAGE = $lang/" "$PROG/arvelo0.cfg" > "$PROG/lang$lang.cfg"
+  grep -q "^KBD_LANGUAGE = $lang" "$PROG/lang$lang.cfg" || fail "no KBD_LANGUAGE line in arvelo0.cfg"
+  rm -f "$PROG/screenshot.bmp"
+  cat > "$WORK/run.sh" <<SCRIPT
+set -u
+PICTURES="$PICTURES"
+source "$HERE/window_lib.bash"
+cd "$PROG"
+SDL_AUDIODRIVER=dummy ./arvelo -c lang$lang.cfg >"$WORK/out$lang.txt" 2>"$WORK/err$lang.txt" &
+pid=\$!
+wid=\$(find_window)
+[ -n "\$wid" ] || { kill \$pid; exit 1; }
+focus_window "\$wid"
+wait_for_screen "$WORK/boot.png" || echo "no BASIC prompt" >&2
+[ "$modifier" = "-" ] || $XKEY down $modifier
+sleep 0.1
+xdotool keydown $key; sleep 0.1; xdotool keyup $key
+sleep 0.1
+[ "$modifier" = "-" ] || $XKEY up $modifier
+sleep 1
+xdotool key Print
+sleep 0.5
+xdotool key F12
+wait \$pid
+echo \$? > "$WORK/status$lang"
+SCRIPT
+  timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$WORK/run.sh" || true
+  status=$(cat "$WORK/status$lang" 2>/dev/null || echo none)
+  [ "$status" = "0" ] || fail "language $lang: exit status $status; $(cat "$WORK/err$lang.txt")"
+  [ -f "$PROG/screenshot.bmp" ] || fail "language $lang: no screenshot"
+  "$BIN_DIR/arvelo-run" --rom-dir "$ROM_DIR" --model 6128 --type "$char" --seconds 6 \
+    --screenshot "$WORK/ref$lang.png" >/dev/null || fail "arvelo-run failed"
+  $PICTURES locate "$PROG/screenshot.bmp" "$WORK/ref$lang.png" >/dev/null ||
+    fail "language $lang: key code $modifier + $key did not type '$char'"
+  cp "$PROG/screenshot.bmp" "$WORK/shot$lang.bmp"
+  echo "language $lang: key code $modifier + $key typed '$char'"
+done
+echo "PASS"

@@ -1,0 +1,151 @@
+#!/usr/bin/env python3
+"""Picture checks for the window tests (pictures read through ImageMagick's convert).
+
+  pictures.py bmp8 FILE                  an 8-bit indexed BMP: prints "W H COLOURS"
+  pictures.py locate PART FULL           PART appears pixel for pixel inside FULL:
+                                         prints "X Y"
+  pictures.py window WINDOW FULL [--smooth]
+                                         a window capture at the frame's size shows
+                                         FULL's monitor lines, each twice (with --smooth
+                                         after the real-time smoothing); prints the share
+                                         of matching pixels
+  pictures.py ink FILE [X Y W H]         bounding box of the bright yellow text pixels:
+                                         prints "X1 Y1 X2 Y2"
+Exit status 0 when the check holds, 1 otherwise.
+"""
+import struct
+import subprocess
+import sys
+
+
+def load(path):
+    data = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True,
+                          stdout=subprocess.PIPE).stdout
+    # P6 header: magic, width, height, maxval, separated by white space.
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        start = pos
+        while not data[pos:pos + 1].isspace():
+            pos += 1
+        fields.append(data[start:pos])
+    pos += 1
+    assert fields[0] == b"P6", "not a PPM picture"
+    w, h = int(fields[1]), int(fields[2])
+    return w, h, data[pos:pos + w * h * 3]
+
+
+def bmp8(path):
+    b = open(path, "rb").read()
+    if b[:2] != b"BM" or len(b) < 54:
+        print("not a BMP file")
+        return 1
+    size, offset, header = struct.unpack_from("<I4xII", b, 2)
+    w, h, planes, bpp, compression, _, _, _, colours = struct.unpack_from("<iiHHIIiiI", b, 18)
+    stride = (w + 3) & ~3
+    ok = (size == len(b) and header == 40 and planes == 1 and bpp == 8 and compression == 0
+          and 0 < colours <= 256 and offset == 54 + 4 * colours
+          and offset + stride * abs(h) == len(b) and w > 0 and h != 0)
+    if ok:
+        pixels = b[offset:]
+        ok = all(pixels[r * stride + x] < colours for r in range(abs(h)) for x in range(w))
+    print(w, abs(h), colours)
+    return 0 if ok else 1
+
+
+def locate(part_path, full_path):
+    pw, ph, part = load(part_path)
+    fw, fh, full = load(full_path)
+    prow = [part[y * pw * 3:(y + 1) * pw * 3] for y in range(ph)]
+    for y in range(fh - ph + 1):
+        line = full[y * fw * 3:(y + 1) * fw * 3]
+        x = line.find(prow[0])
+        while x >= 0:
+            if x % 3 == 0:
+                px = x // 3
+                if px + pw <= fw and all(
+                        full[((y + r) * fw + px) * 3:((y + r) * fw + px + pw) * 3] == prow[r]
+                        for r in range(ph)):
+                    print(px, y)
+                    return 0
+            x = line.find(prow[0], x + 1)
+    print("not found")
+    return 1
+
+
+def to565(r, g, b):
+    return (r >> 3, g >> 2, b >> 3)
+
+
+def smooth(line):
+    """The real-time picture: (2 left + 5 centre + 2 right) / 9 per RGB565 channel."""
+    out = list(line)
+    for x in range(1, len(line) - 1):
+        out[x] = tuple((2 * line[x - 1][c] + 5 * line[x][c] + 2 * line[x + 1][c]) // 9
+                       for c in range(3))
+    return out
+
+
+def expand(p):
+    r, g, b = p
+    return ((r << 3) | (r >> 2), (g << 2) | (g >> 4), (b << 3) | (b >> 2))
+
+
+def window(window_path, full_path, smoothing):
+    ww, wh, win = load(window_path)
+    fw, fh, full = load(full_path)
+    if (ww, wh) != (fw, fh):
+        print("window is %dx%d, picture %dx%d" % (ww, wh, fw, fh))
+        return 1
+    good = total = 0
+    for y in range(0, fh, 2):
+        row = full[y * fw * 3:(y + 1) * fw * 3]
+        line = [to565(row[3 * x], row[3 * x + 1], row[3 * x + 2]) for x in range(fw)]
+        if smoothing:
+            line = smooth(line)
+        want = [expand(p) for p in line]
+        for dy in (0, 1):
+            base = (y + dy) * ww * 3
+            for x in range(fw):
+                got = win[base + 3 * x:base + 3 * x + 3]
+                total += 1
+                if all(abs(got[c] - want[x][c]) <= 12 for c in range(3)):
+                    good += 1
+    share = good / total
+    print("%.4f" % share)
+    return 0 if share >= 0.995 else 1
+
+
+def ink(path, box):
+    w, h, px = load(path)
+    x0, y0, bw, bh = box if box else (0, 0, w, h)
+    xs, ys = [], []
+    for y in range(y0, min(h, y0 + bh)):
+        for x in range(x0, min(w, x0 + bw)):
+            r, g, b = px[(y * w + x) * 3:(y * w + x) * 3 + 3]
+            if r > 160 and g > 160 and b < 100:
+                xs.append(x)
+                ys.append(y)
+    if not xs:
+        print("no ink")
+        return 1
+    print(min(xs), min(ys), max(xs), max(ys))
+    return 0
+
+
+def main(argv):
+    if len(argv) >= 2 and argv[0] == "bmp8":
+        return bmp8(argv[1])
+    if len(argv) >= 3 and argv[0] == "locate":
+        return locate(argv[1], argv[2])
+    if len(argv) >= 3 and argv[0] == "window":
+        return window(argv[1], argv[2], "--smooth" in argv[3:])
+    if len(argv) in (2, 6) and argv[0] == "ink":
+        return ink(argv[1], [int(v) for v in argv[2:]] if len(argv) == 6 else None)
+    print(__doc__)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# The tape bypass through the real firmware: BASIC's SAVE, LOAD, RUN and CAT on host
+# files in the tape directory, on a CPC 464 (no disc ROM) and on a 6128 after |TAPE.
+set -euo pipefail
+
+bin=${ARVELO_BIN_DIR:?}/arvelo-run
+roms=${ARVELO_ROM_DIR:-${ARVELO_ROM_DIR_DEFAULT:?}}
+
+skip() {
+  if [ "${CI:-}" = true ]; then
+    echo "FAIL: $*"
+    exit 1
+  fi
+  echo "SKIPPED: $*"
+  exit 0
+}
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+[ -x "$bin" ] || skip "arvelo-run not built"
+for f in "$roms/cpc464.rom" "$roms/cpc6128.rom"; do
+  [ -f "$f" ] || skip "test asset not found: $f"
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+tape=$work/tape
+mkdir "$tape"
+
+run() { "$bin" --rom-dir "$roms" --tape-dir "$tape" "$@"; }
+
+# Checks the 128-byte header of a tape file: name, type, load address, length.
+header() {
+  python3 - "$@" <<'EOF'
+import sys
+path, name, ftype, load, length = sys.argv[1], sys.argv[2], int(sys.argv[3], 0), int(sys.argv[4], 0), int(sys.argv[5], 0)
+d = open(path, 'rb').read()
+h = d[:128]
+word = lambda i: h[i] | h[i + 1] << 8
+problems = []
+if word(67) != sum(h[:67]) & 0xFFFF: problems.append('checksum')
+if h[1:12] != name.ljust(11).encode(): problems.append('name %r' % h[1:12])
+if h[18] != ftype: problems.append('type %d' % h[18])
+if word(21) != load: problems.append('load address %#x' % word(21))
+if word(24) != length or (h[64] | h[65] << 8 | h[66] << 16) != length: problems.append('length')
+if len(d) != 128 + length: problems.append('file size %d' % len(d))
+if problems: sys.exit(path + ': ' + ', '.join(problems))
+EOF
+}
+
+# CPC 464: SAVE a program, LOAD and RUN it in a new run.
+out=$(run --model 464 --type '10 PRINT "TAPE OK"\nSAVE "PROG"\n' --seconds 8 2>&1) || fail "SAVE run failed: $out"
+[ -f "$tape/PROG" ] || fail "SAVE \"PROG\" wrote no host file: $(ls "$tape")"
+header "$tape/PROG" PROG 0 0x170 "$(($(stat -c %s "$tape/PROG") - 128))"
+grep -q 'TAPE OK' "$tape/PROG" || fail "the program text is not in the file"
+out=$(run --model 464 --type 'LOAD "PROG"\nRUN\n' --seconds 8 --screen-text)
+grep -q '^TAPE OK' <<<"$out" || fail "LOAD and RUN did not print TAPE OK: $out"
+
+# A binary file, an ASCII file (no header), a host file without header loaded as
+# ASCII, RUN" of a name that exists only with .BAS, and CAT.
+run --model 464 --type '10 PRINT "ASCII OK"\nSAVE "A",A\nSAVE "D",B,&4000,&100,&4010\n' --seconds 10 >/dev/null
+header "$tape/D" D 2 0x4000 0x100
+python3 -c "import sys; h=open(sys.argv[1],'rb').read(); sys.exit(h[26]|h[27]<<8 != 0x4010)" "$tape/D" ||
+  fail "binary entry address"
+[ "$(head -c 15 "$tape/A")" = '10 PRINT "ASCII' ] || fail "the ASCII file has a header: $(head -c 40 "$tape/A" | od -c | head -3)"
+printf '10 PRINT "PLAIN";6*7\r\n' >"$tape/PLAIN"
+cp "$tape/PROG" "$tape/OTHER.BAS"
+out=$(run --model 464 --type 'LOAD "A"\nRUN\nLOAD "PLAIN"\nRUN\nRUN"OTHER\nCAT\n' --seconds 20 --screen-text)
+grep -q '^ASCII OK' <<<"$out" || fail "the ASCII save did not load: $out"
+grep -q '^PLAIN 42' <<<"$out" || fail "a file without header did not load as ASCII: $out"
+[ "$(grep -c '^TAPE OK' <<<"$out")" = 1 ] || fail "RUN\"OTHER did not find OTHER.BAS: $out"
+for line in 'A  *\* 21' 'D  *& 256' 'OTHER.BAS  *\$ ' 'PLAIN  *\* ' 'PROG  *\$ '; do
+  grep -q "^$line" <<<"$out" || fail "CAT does not list '$line': $out"
+done
+
+# CPC 6128 after |TAPE: the same save and load.
+run --model 6128 --type '|TAPE\n10 PRINT "SIX OK"\nSAVE "SIX"\n' --seconds 8 >/dev/null
+header "$tape/SIX" SIX 0 0x170 "$(($(stat -c %s "$tape/SIX") - 128))"
+out=$(run --model 6128 --type '|TAPE\nLOAD "six"\nRUN\n' --seconds 8 --screen-text)
+grep -q '^SIX OK' <<<"$out" || fail "the 6128 did not load its tape file: $out"
+echo "tape checks passed"

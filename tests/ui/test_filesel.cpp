@@ -1,0 +1,251 @@
+// The file selector: directory and archive listings (order, kinds, hidden names,
+// descriptions), the line format, path splitting, and the dialogue driven by queued
+// key events.
+#include <SDL.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "test_support.h"
+#include "ui/filesel.h"
+#include "scripted_input.h"
+#include "zip_builder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> names(const filesel_w& w) {
+  std::vector<std::string> v;
+  for (const FileEntry& e : w.entries) v.push_back(e.name);
+  return v;
+}
+
+const FileEntry* entry(const filesel_w& w, const std::string& name) {
+  for (const FileEntry& e : w.entries)
+    if (e.name == name) return &e;
+  return nullptr;
+}
+
+void touch(const fs::path& p, size_t size = 0) { std::ofstream(p, std::ios::binary) << std::string(size, 'x'); }
+
+class InDir {
+ public:
+  explicit InDir(const fs::path& p) : old_(fs::current_path()) { fs::current_path(p); }
+  ~InDir() { fs::current_path(old_); }
+
+ private:
+  fs::path old_;
+};
+
+}  // namespace
+
+TEST(FileList, SortedInByteOrderWithKinds) {
+  auto dir = testsupport::temp_dir("filesel-list");
+  touch(dir / "b.dsk", 100);
+  touch(dir / "A.DSK", 190464);
+  ZipBuilder::write((dir / "games.zip").string(), ZipBuilder().bytes());
+  touch(dir / "GAMES.ZIP");
+  touch(dir / "more.Zip");
+  touch(dir / "site.url");
+  touch(dir / ".zip");  // hidden, and too short for an archive name anyway
+  touch(dir / ".hidden");
+  fs::create_directories(dir / "sub");
+  filesel_w w(1, 2, 80, 19);
+  ASSERT_EQ(list_directory(w, dir.string() + "/"), 0);
+  EXPECT_EQ(names(w), (std::vector<std::string>{"..", "A.DSK", "GAMES.ZIP", "b.dsk", "games.zip",
+                                                "more.Zip", "site.url", "sub"}));
+  EXPECT_EQ(entry(w, "..")->kind, KIND_DIRECTORY);
+  EXPECT_EQ(entry(w, "A.DSK")->kind, KIND_FILE);
+  EXPECT_EQ(entry(w, "A.DSK")->size, 190464);
+  EXPECT_EQ(entry(w, "GAMES.ZIP")->kind, KIND_ARCHIVE);
+  EXPECT_EQ(entry(w, "more.Zip")->kind, KIND_ARCHIVE);
+  EXPECT_EQ(entry(w, "site.url")->kind, KIND_LINK);
+  EXPECT_EQ(entry(w, "sub")->kind, KIND_DIRECTORY);
+  EXPECT_EQ(w.find_entry("b.dsk"), 3);
+  EXPECT_EQ(w.find_entry("B.DSK"), -1);
+  EXPECT_EQ(kind_of_name(".zip"), KIND_FILE);
+  fs::remove_all(dir);
+}
+
+TEST(FileList, SortHandlesLargeAndOrderedListings) {
+  std::vector<FileEntry> v(1);
+  for (int i = 1500; i > 0; --i) v.push_back({KIND_FILE, "f" + std::to_string(i % 700), 0});
+  sort_entries(v, 1);
+  for (size_t i = 2; i < v.size(); ++i) ASSERT_LE(v[i - 1].name, v[i].name);
+  sort_entries(v, 1);  // already sorted
+  for (size_t i = 2; i < v.size(); ++i) ASSERT_LE(v[i - 1].name, v[i].name);
+}
+
+TEST(FileList, ManyEntriesAreCut) {
+  auto dir = testsupport::temp_dir("filesel-many");
+  for (int i = 0; i < FILESEL_LISTED_MAX + 20; ++i) touch(dir / ("f" + std::to_string(i)));
+  filesel_w w(1, 2, 80, 19);
+  ASSERT_EQ(list_directory(w, dir.string() + "/"), 0);
+  EXPECT_EQ(w.entries.size(), static_cast<size_t>(FILESEL_LISTED_MAX + 1));
+  fs::remove_all(dir);
+}
+
+TEST(FileList, ArchiveFoldersAndMembers) {
+  auto dir = testsupport::temp_dir("filesel-zip");
+  ZipBuilder z;
+  z.add("GAME.DSK", "12345");
+  z.add("docs/");
+  z.add("docs/readme.txt", "hi");
+  z.add("deep/a/b.sna", "s");
+  const std::string archive = (dir / "games.zip").string();
+  ZipBuilder::write(archive, z.bytes());
+  filesel_w w(1, 2, 80, 19);
+  ASSERT_EQ(list_directory(w, archive + "/"), 0);
+  EXPECT_EQ(names(w), (std::vector<std::string>{"..", "GAME.DSK", "deep", "docs"}));
+  EXPECT_EQ(entry(w, "GAME.DSK")->size, 5);
+  EXPECT_EQ(entry(w, "deep")->kind, KIND_DIRECTORY);
+  ASSERT_EQ(list_directory(w, archive + "/docs/"), 0);
+  EXPECT_EQ(names(w), (std::vector<std::string>{"..", "readme.txt"}));
+
+  std::string a, inside;
+  ASSERT_TRUE(split_archive_path(archive + "/deep/a/", a, inside));
+  EXPECT_EQ(a, archive);
+  EXPECT_EQ(inside, "deep/a/");
+  EXPECT_FALSE(split_archive_path(dir.string() + "/", a, inside));
+
+  // A broken archive: listing fails with its message number.
+  ZipBuilder::write(archive, "not an archive at all");
+  EXPECT_EQ(list_directory(w, archive + "/"), 1);
+  EXPECT_EQ(w.archive_status, 253);
+  fs::remove_all(dir);
+}
+
+TEST(FileList, LineFormatAndDescriptions) {
+  auto dir = testsupport::temp_dir("filesel-descr");
+  touch(dir / "A.DSK", 1234);
+  touch(dir / "b.dsk", 7);
+  fs::create_directories(dir / "sub");
+  std::ofstream(dir / "descript.ion") << "a.dsk   The first disc\n"
+                                         "unknown something\n"
+                                         "sub The folder\n";
+  filesel_w w(1, 2, 60, 19);
+  ASSERT_EQ(list_directory(w, dir.string() + "/"), 0);
+  ASSERT_EQ(w.entries.size(), 5u);  // .., A.DSK, b.dsk, descript.ion, sub
+  const int width = 50;
+  char buffer[SELECT_LINE_MAX + 1];
+  // With descriptions, name and kind take 34 columns and the description follows.
+  EXPECT_STREQ(w.line_text(buffer, 1, width), "A.DSK                     1234     The first disc ");
+  EXPECT_STREQ(w.line_text(buffer, 2, width), "b.dsk                     7                       ");
+  EXPECT_STREQ(w.line_text(buffer, 4, width), "sub                       <DIR>    The folder     ");
+  EXPECT_STREQ(w.line_text(buffer, 0, width), "..                        <DIR>                   ");
+  EXPECT_EQ(w.line_text(buffer, 5, width), nullptr);
+  // Right moves the description column.
+  for (int i = 0; i < 4; ++i) w.key_right(1);
+  EXPECT_STREQ(w.line_text(buffer, 1, width), "A.DSK                     1234     first disc     ");
+  for (int i = 0; i < 10; ++i) w.key_left(1);
+  EXPECT_EQ(w.description_offset, 0);
+  // Without a description file the name takes the whole width.
+  std::filesystem::remove(dir / "descript.ion");
+  ASSERT_EQ(list_directory(w, dir.string() + "/"), 0);
+  EXPECT_STREQ(w.line_text(buffer, 1, 30), "A.DSK                 1234    ");
+
+  FileEntry e{KIND_NEW_FILE, "a very long name that is cut", 0};
+  EXPECT_EQ(entry_line(e, 20), "a very long <FREE>  ");
+  e = {KIND_FILE, "x", 123456789012LL};
+  EXPECT_EQ(entry_line(e, 20).size(), 20u);  // a size too wide for its field is cut
+  fs::remove_all(dir);
+}
+
+TEST(FileList, SplittingPaths) {
+  std::string d, n;
+  split_path("./disc/game.dsk", d, n);
+  EXPECT_EQ(d, "./disc/");
+  EXPECT_EQ(n, "game.dsk");
+  split_path("./disc/", d, n);
+  EXPECT_EQ(d, "./disc/");
+  EXPECT_EQ(n, "");
+  split_path("./disc/..", d, n);  // up, naming the folder left
+  EXPECT_EQ(d, "./");
+  EXPECT_EQ(n, "disc");
+  split_path("/a/b.zip/inner/..", d, n);
+  EXPECT_EQ(d, "/a/b.zip/");
+  EXPECT_EQ(n, "inner");
+  split_path("game.sna", d, n);
+  EXPECT_EQ(d, "./");
+  EXPECT_EQ(n, "game.sna");
+  auto dir = testsupport::temp_dir("filesel-up");
+  fs::create_directories(dir / "x");
+  {
+    InDir in(dir / "x");
+    split_path("./..", d, n);
+    EXPECT_EQ(fs::path(d), dir.string() + "/");
+    EXPECT_EQ(n, "x");
+  }
+  fs::remove_all(dir);
+}
+
+TEST(FileDialog, ChoosesByKeysAndReturnsPathsBelowTheWorkingDirectory) {
+  auto dir = testsupport::temp_dir("filesel-dialog");
+  touch(dir / "A.DSK");
+  touch(dir / "b.dsk");
+  fs::create_directories(dir / "games");
+  touch(dir / "games" / "boulder.dsk");
+  ZipBuilder z;
+  z.add("INSIDE.SNA", "s");
+  ZipBuilder::write((dir / "games" / "pack.zip").string(), z.bytes());
+  InDir in(dir);
+  filesel_w w(1, 2, 80, 19);
+
+  {  // The preselected file is chosen with Return.
+    ScriptedInput input;
+    input.key(SDLK_RETURN);
+    std::string path = dir.string() + "/b.dsk";
+    ASSERT_EQ(choose_file(w, path), 0);
+    EXPECT_EQ(path, "./b.dsk");
+  }
+  {  // Into a folder by type-ahead, then a file in it.
+    ScriptedInput input;
+    input.type("g").key(SDLK_RETURN).type("b").key(SDLK_RETURN);
+    std::string path = "./";
+    ASSERT_EQ(choose_file(w, path), 0);
+    EXPECT_EQ(path, "./games/boulder.dsk");
+  }
+  {  // Into an archive, out of it with the parent entry, in again.
+    ScriptedInput input;
+    input.type("p").key(SDLK_RETURN);                          // pack.zip
+    input.key(SDLK_HOME).key(SDLK_RETURN);                     // "..": pack.zip preselected
+    input.key(SDLK_RETURN).key(SDLK_END).key(SDLK_RETURN);     // INSIDE.SNA
+    std::string path = "./games/";
+    ASSERT_EQ(choose_file(w, path), 0);
+    EXPECT_EQ(path, "./games/pack.zip/INSIDE.SNA");
+  }
+  {  // A new name gets the default extension.
+    filesel_w save(1, 2, 80, 19);
+    save.extras.push_back({KIND_NEW_FILE, "<new file>", 0});
+    save.default_extension = ".sna";
+    ScriptedInput input;
+    input.key(SDLK_DOWN).key(SDLK_RETURN).type("my").key(SDLK_RETURN);
+    std::string path = "./";
+    ASSERT_EQ(choose_file(save, path), 0);
+    EXPECT_EQ(path, "./my.sna");
+  }
+  {  // A click on a row chooses it.
+    ScriptedInput input;
+    // Rows of the list start at row 3 (window top 2 + frame); b.dsk is the third line.
+    input.click(64 + 8 * 10, 16 * (3 + 2) + 2);
+    std::string path = "./";
+    setting(kw::MOUSE_ENABLED) = 1;
+    ASSERT_EQ(choose_file(w, path), 0);
+    EXPECT_EQ(path, "./b.dsk");
+  }
+  {  // Escape cancels and keeps the path.
+    ScriptedInput input;
+    input.key(SDLK_ESCAPE);
+    std::string path = "./A.DSK";
+    EXPECT_EQ(choose_file(w, path), 1);
+    EXPECT_EQ(path, "./A.DSK");
+  }
+  fs::remove_all(dir);
+}

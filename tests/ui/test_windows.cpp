@@ -1,0 +1,159 @@
+// The program's own windows: the configuration rewrite of the keyboard layout choice,
+// the function menu's columns, the snapshot sizes, the keyboard's layout file and
+// placement, and the first-start windows driven by queued events.
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "config/settings.h"
+#include "scripted_input.h"
+#include "test_support.h"
+#include "ui/logo.h"
+#include "ui/menu_art.h"
+#include "ui/touch.h"
+#include "ui/ui.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string read_file(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+}  // namespace
+
+TEST(KeyboardLayoutChoice, StatementGoesBeforeTheFirstSetting) {
+  auto dir = testsupport::temp_dir("vkbd-cfg");
+  const fs::path cfg = dir / "arvelo.cfg";
+  std::ofstream(cfg) << "; Arvelo\n"
+                        "; a comment without an equals sign\r\n"
+                        "  vkbd_language = 3\n"
+                        "CPC_TYPE = 2\n"
+                        "LANGUAGE = 1\n";
+  ASSERT_EQ(write_vkbd_language(cfg.c_str(), 4), 0);
+  EXPECT_EQ(read_file(cfg),
+            "; Arvelo\n"
+            "; a comment without an equals sign\n"
+            "VKBD_LANGUAGE = 4 ; layout of virtual keybord (0-4)\n"
+            "CPC_TYPE = 2\n"
+            "LANGUAGE = 1\n");
+  EXPECT_FALSE(fs::exists(dir / "tmp$$$.cfg"));
+
+  // A file without any setting gets the statement at its end.
+  std::ofstream(cfg) << "; only comments\n";
+  ASSERT_EQ(write_vkbd_language(cfg.c_str(), 0), 0);
+  EXPECT_EQ(read_file(cfg), "; only comments\nVKBD_LANGUAGE = 0 ; layout of virtual keybord (0-4)\n");
+  // A keyword that only begins like it is kept.
+  std::ofstream(cfg) << "VKBD_LANGUAGEX = 1\n";
+  ASSERT_EQ(write_vkbd_language(cfg.c_str(), 2), 0);
+  EXPECT_EQ(read_file(cfg), "VKBD_LANGUAGE = 2 ; layout of virtual keybord (0-4)\nVKBD_LANGUAGEX = 1\n");
+  fs::remove_all(dir);
+}
+
+TEST(KeyboardLayoutChoice, UnwritablePlaceLeavesTheFileAlone) {
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(write_vkbd_language("/nonexistent-dir/arvelo.cfg", 1), 1);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("Error creating configuration file: /nonexistent-dir/tmp$$$.cfg"), std::string::npos);
+}
+
+TEST(FunctionMenu, ColumnsOfTheTwelveButtons) {
+  EXPECT_EQ(menu_key_of_column(-9), 0);
+  EXPECT_EQ(menu_key_of_column(-8), 1);
+  EXPECT_EQ(menu_key_of_column(-1), 1);
+  EXPECT_EQ(menu_key_of_column(0), 2);
+  EXPECT_EQ(menu_key_of_column(40), 7);
+  EXPECT_EQ(menu_key_of_column(87), 12);
+  EXPECT_EQ(menu_key_of_column(88), 0);
+  const std::vector<uint16_t> bar = draw_menu_bar();
+  ASSERT_EQ(bar.size(), static_cast<size_t>(768 * 64));
+  // Every button has its own picture.
+  for (int k = 1; k < MENU_BUTTONS; ++k) {
+    bool differs = false;
+    for (int y = 0; y < MENU_HEIGHT && !differs; ++y)
+      for (int x = 0; x < MENU_BUTTON_SIZE && !differs; ++x)
+        differs = bar[y * MENU_WIDTH + (k - 1) * 64 + x] != bar[y * MENU_WIDTH + k * 64 + x];
+    EXPECT_TRUE(differs) << "buttons " << k << " and " << k + 1;
+  }
+}
+
+TEST(Snapshots, SizeChoices) {
+  EXPECT_EQ(snapshot_size_kb(0, 576), 64);
+  EXPECT_EQ(snapshot_size_kb(1, 576), 128);
+  EXPECT_EQ(snapshot_size_kb(2, 576), 576);
+}
+
+TEST(VirtualKeyboard, StaysPartlyOnScreen) {
+  int x = 100, y = 100;
+  keep_on_screen(x, y, 400, 100, -1000, 0, 800, 600);
+  EXPECT_EQ(x, 800 / 8 - 400);  // an eighth of the width still covered
+  keep_on_screen(x, y, 400, 100, 5000, 5000, 800, 600);
+  EXPECT_EQ(x, 800 - 800 / 8);
+  EXPECT_EQ(y, 600 - 600 / 8);
+  keep_on_screen(x, y, 400, 100, 0, -5000, 800, 600);
+  EXPECT_EQ(y, 600 / 8 - 100);
+}
+
+TEST(VirtualKeyboard, LayoutFileRoundTripAndBadFiles) {
+  const int values[12] = {10, 400, 963, 265, 10, 400, 963, 265, 200, 128, 1, 1};
+  const std::string text = format_vkbd_layout(values);
+  EXPECT_EQ(text, "10 400 963 265 10 400 963 265 200 128 1 1\n");
+  int back[12] = {};
+  ASSERT_TRUE(parse_vkbd_layout(text, back));
+  EXPECT_EQ(0, std::memcmp(values, back, sizeof values));
+  EXPECT_FALSE(parse_vkbd_layout("1 2 3", back));
+  EXPECT_FALSE(parse_vkbd_layout("0 0 0 0 0 0 0 0 255 0 0 0", back));           // no size
+  EXPECT_FALSE(parse_vkbd_layout("0 0 963 265 0 0 0 0 999 0 0 0", back));       // alpha
+  EXPECT_FALSE(parse_vkbd_layout("0 0 99999999 265 0 0 0 0 99 0 0 0", back));  // width
+}
+
+TEST(Splash, LogoPicture) {
+  const LogoPicture logo = draw_logo();
+  ASSERT_EQ(logo.pixels.size(), static_cast<size_t>(LOGO_WIDTH * LOGO_HEIGHT));
+  int used[LOGO_COLOURS] = {};
+  for (uint8_t p : logo.pixels) {
+    ASSERT_LT(p, LOGO_COLOURS);
+    ++used[p];
+  }
+  int colours = 0;
+  for (int n : used) colours += n > 0;
+  EXPECT_GE(colours, 10);  // background, lettering and stripes
+}
+
+TEST(FirstStart, LanguageAndLayoutWindowsTakeTheirKeys) {
+  {
+    ScriptedInput input;
+    input.type("73");  // 7 is no entry
+    EXPECT_EQ(choose_language(), 2);
+  }
+  {
+    ScriptedInput input;
+    input.click(64 + 8 * 36, 16 * 11 + 4);  // row 11: entry (11 - 4) / 3 = 2
+    EXPECT_EQ(choose_language(), 1);
+  }
+  // The keyboard layouts: '2' is no choice; '5' is Danish (4). The choice is written
+  // into the configuration file in use.
+  auto dir = testsupport::temp_dir("vkbd-choice");
+  const fs::path cfg = dir / "user.cfg";
+  std::ofstream(cfg) << "CPC_TYPE = 2\n";
+  const std::string old_name = config_file_name();
+  set_config_file_name(cfg.c_str());
+  {
+    ScriptedInput input;
+    input.type("25");
+    choose_vkbd_language();
+  }
+  EXPECT_EQ(setting(kw::VKBD_LANGUAGE), 4);
+  EXPECT_EQ(read_file(cfg), "VKBD_LANGUAGE = 4 ; layout of virtual keybord (0-4)\nCPC_TYPE = 2\n");
+  set_config_file_name(old_name.c_str());
+  fs::remove_all(dir);
+}
