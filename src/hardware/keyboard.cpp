@@ -285,11 +285,15 @@ void ppi_dump(std::ostream& out) {
 uint8_t keyboard_row(int row) {
   row &= 15;
   if (keyboard_inputs.refresh) {
-    keyboard_inputs.refresh = 0;
-    // While text is typed automatically the host keys stay out of the matrix: a Shift
-    // still held from Shift+Insert (paste) must not shift the typed characters.
-    if (keyboard_inputs.typing_active) std::memset(matrix, 0, sizeof matrix);
-    else rebuild_matrix();
+    // While text is typed automatically the host keys stay out of the matrix (a Shift
+    // still held from Shift+Insert must not shift the pasted characters); the host
+    // keys come back at the first read after the typing.
+    if (keyboard_inputs.typing_active) {
+      std::memset(matrix, 0, sizeof matrix);
+    } else {
+      keyboard_inputs.refresh = 0;
+      rebuild_matrix();
+    }
   }
   if (row == 0 && keyboard_inputs.typing_active && keyboard_type_step) keyboard_type_step();
   const uint8_t bits = static_cast<uint8_t>(pressed_row(row) | keyboard_inputs.vkbd[row] |

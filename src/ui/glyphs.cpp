@@ -116,13 +116,19 @@ void compose(int base, int accent, uint8_t rows[8]) {
     for (int y = top; y <= bottom; ++y) letter[n++] = rows[y];
     const int room = bottom - 1;  // rows 2..bottom
     while (n > room) {
-      // Drop a row that repeats its upper neighbour, else the middle one.
-      int drop = n / 2;
-      for (int y = 1; y < n - 1; ++y)
-        if (letter[y] == letter[y - 1]) {
-          drop = y;
-          break;
+      // Of the two neighbouring rows that differ least, the one with fewer pixels goes
+      // (never the first or the last row): repeated strokes go before cross bars.
+      int best = 0, best_distance = 9;
+      for (int y = 0; y + 1 < n; ++y) {
+        const int d = __builtin_popcount(static_cast<unsigned>(letter[y] ^ letter[y + 1]));
+        if (d < best_distance) {
+          best_distance = d;
+          best = y;
         }
+      }
+      int drop = __builtin_popcount(letter[best]) < __builtin_popcount(letter[best + 1]) ? best : best + 1;
+      if (drop == 0) drop = 1;
+      if (drop == n - 1) drop = n - 2;
       std::memmove(letter + drop, letter + drop + 1, static_cast<size_t>(n - drop - 1));
       --n;
     }

@@ -37,7 +37,6 @@ struct EventState {
 };
 EventState events;
 
-bool shift_held() { return (SDL_GetModState() & KMOD_SHIFT) != 0; }
 bool gui_held() { return (SDL_GetModState() & KMOD_GUI) != 0; }
 
 void apply_pending_releases() {
@@ -64,7 +63,8 @@ void key_down(const SDL_KeyboardEvent& k) {
     events.went_down[sc] = 1;
     events.release_next[sc] = 0;
   }
-  if (sc == SDL_SCANCODE_INSERT && shift_held()) {
+  // The modifiers as they were with this key (the current state may already be later).
+  if (sc == SDL_SCANCODE_INSERT && (k.keysym.mod & KMOD_SHIFT)) {
     // Paste: the clipboard's text is typed.
     if (SDL_HasClipboardText()) {
       if (char* text = SDL_GetClipboardText()) {
@@ -88,8 +88,9 @@ void key_released(int sc) {
   }
 }
 
-void hot_key(int sc) {
-  const bool shift = shift_held();
+void hot_key(const SDL_Keysym& key) {
+  const int sc = key.scancode;
+  const bool shift = (key.mod & KMOD_SHIFT) != 0;
   switch (sc) {
     case SDL_SCANCODE_F1:
     case SDL_SCANCODE_F3:
@@ -205,7 +206,7 @@ void poll_events() {
         break;
       case SDL_KEYUP:
         key_released(e.key.keysym.scancode);
-        hot_key(e.key.keysym.scancode);
+        hot_key(e.key.keysym);
         break;
       case SDL_MOUSEMOTION:
         if (!gui_held()) {

@@ -444,7 +444,12 @@ void display_destroy() {
 void display_shutdown() {
   display_destroy();
   if (display.window) SDL_DestroyWindow(display.window);
-  display.window = nullptr;
+  // Back to the state before display_init (the window painter stays installed).
+  const bool registered = display.sdl_quit_registered;
+  void (*paint)(SDL_Renderer*) = display.paint_windows;
+  display = Display{};
+  display.sdl_quit_registered = registered;
+  display.paint_windows = paint;
 }
 
 void display_prepare_run() { display.badge_frames = 0; }

@@ -1,5 +1,6 @@
 // The raster engine: CRTC counters, pixel generation, Gate Array interrupt counter and
 // the monitor's hold model, advanced one microsecond (one character) per step.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -497,16 +498,20 @@ inline int limit_to(int budget, int target, int from) {
 
 int plain_steps_ahead() {
   if (v.skew3_count > 0 || v.y > 335) return 0;
+  const bool blackout_idle = v.blackout == 0 && v.blackout_delay <= 0;
   int hsync_budget = 255;
   if (v.hsync_active) {
-    // Inside a HSYNC only the counter moves, until the microsecond before its last.
+    // Inside a HSYNC only the counter moves, until the microsecond before its last (up
+    // to the last when the blackout, which that microsecond clears, is over by then).
     if (v.hsync_count < 7 && v.pen_current != v.pen_pending) return 0;
-    hsync_budget = v.hsync_width - 2 - v.hsync_count;
+    const int to_last = v.hsync_width - 1 - v.hsync_count;
+    hsync_budget = to_last - ((v.blackout_delay <= 0 && v.blackout <= to_last) ? 0 : 1);
     if (hsync_budget <= 0) return 0;
   }
   if (v.type == 0 && v.check_next) return 0;
   if (v.type != 0 && v.in_adjust && v.vadj == v.r5) return 0;
-  if (v.hcc == v.r2 && v.hsync_width != 0) return 0;
+  // A HSYNC that can start at this character (a running one only counts on).
+  if (v.hcc == v.r2 && v.hsync_width != 0 && !v.hsync_active) return 0;
   // Line end (or the wrap to 0 when R0 was lowered below the counter).
   int budget = v.hcc <= v.r0 ? v.r0 - v.hcc : 255 - v.hcc;
   if (hsync_budget < budget) budget = hsync_budget;
@@ -524,7 +529,7 @@ int plain_steps_ahead() {
   if (v.break_armed && v.break_time > microsecond_counter &&
       v.break_time - microsecond_counter - 1 < static_cast<uint64_t>(budget))
     budget = static_cast<int>(v.break_time - microsecond_counter - 1);
-  if ((v.blackout != 0 || v.blackout_delay > 0) && static_cast<unsigned>(v.y) < 272u) {
+  if (!blackout_idle && static_cast<unsigned>(v.y) < 272u) {
     // The blackout after a HSYNC counts down in a span only where nothing is drawn.
     if (v.x > 384 || (v.x == 384 && v.pixel_offset >= 0)) {
       // right of the picture for the rest of the line
@@ -543,12 +548,29 @@ void prepare_span() {
   const bool beam_off = v.vblank == 23 || v.vblank == 24;
   v.span_uniform = beam_off || !v.vde || !v.hde || v.hsync_active || v.vsync_state == 1 || v.vblank != 0;
   v.span_colour = beam_off ? 0 : ((v.vblank != 0 || v.hsync_active) ? blank_black() : v.palette[16]);
+  // Video memory from the first character to the last one inside the picture: no edge
+  // fill (at x == 0 with the picture shifted right) and every write inside the buffer.
+  const int x0 = v.x;
+  const int index = v.y * LINE_PITCH + v.pixel_offset + x0 * 2;
+  v.span_direct = !v.span_uniform && static_cast<unsigned>(v.y) < 272u && v.blackout == 0 &&
+                  v.blackout_delay <= 0 && x0 >= 0 && x0 + 8 * (v.plain_left - 1) < 384 &&
+                  !(x0 == 0 && v.pixel_offset > 0) && index >= 0 &&
+                  index + 16 * v.plain_left <= FRAME_PIXELS;
 }
 
 // Characters of a plain span, all inside the visible window of a visible line.
 void span_uniform(int index, int count) {
   const uint16_t colour = v.span_colour;
   const bool colour_blank = colour == 0;
+  if (index >= 0 && index + 16 * count <= FRAME_PIXELS) {
+    uint16_t* const row = frame_buffer + index;
+    uint16_t px[16];
+    for (uint16_t& p : px) p = colour;
+    for (int k = 0; k < count; ++k) std::memcpy(row + 16 * k, px, sizeof px);
+    if (v.prev_group_blank && !colour_blank) row[0] = row[1] = row[2] = row[3] = 0;
+    v.prev_group_blank = colour_blank;
+    return;
+  }
   uint16_t px[16];
   for (int k = 0; k < 16; ++k) px[k] = colour;
   if (v.prev_group_blank && !colour_blank) {
@@ -588,15 +610,49 @@ void span_memory(int index, int ma, int count) {
   v.prev_group_blank = prev_blank;
 }
 
-// The blackout countdowns of n steps outside the picture (sub-step 1 of the step).
-void count_blackout(int n) {
-  for (int i = 0; i < n; ++i) {
-    if (v.blackout > 0) --v.blackout;
-    if (v.blackout_delay > 0 && --v.blackout_delay == 0) {
-      v.blackout = 4;
-      v.blackout_delay = -1;
+// Characters of a direct span: every one inside the picture and the frame buffer.
+void span_memory_direct(uint16_t* __restrict dst, int ma, int count) {
+  const int raster = (v.rc & 7) << 11;
+  const uint32_t generation = v.pixel_generation;
+  VideoState::BytePixels* const table = v.byte_pixels;
+  bool prev_blank = v.prev_group_blank;
+  while (count > 0) {
+    // MA bits 10 and 11 take no part in the address: it wraps within 1024 characters.
+    const int run = std::min(count, 0x400 - (ma & 0x3FF));
+    const uint8_t* src = v.video_block[(ma >> 12) & 3] + (raster | ((ma & 0x3FF) << 1));
+    const uint8_t* const end = src + 2 * run;
+    ma += run;
+    count -= run;
+    for (; src != end; src += 2, dst += 16) {
+      VideoState::BytePixels& a = table[src[0]];
+      if (a.generation != generation) [[unlikely]] byte_pixels(src[0]);
+      VideoState::BytePixels& b = table[src[1]];
+      if (b.generation != generation) [[unlikely]] byte_pixels(src[1]);
+      const bool a_blank = a.blank, b_blank = b.blank;
+      std::memcpy(dst, a.px, 16);
+      std::memcpy(dst + 8, b.px, 16);
+      if (prev_blank | a_blank) [[unlikely]] {
+        // A group after a group without beam starts with 4 pixels without beam.
+        if (prev_blank && !a_blank) dst[0] = dst[1] = dst[2] = dst[3] = 0;
+        if (a_blank && !b_blank) dst[8] = dst[9] = dst[10] = dst[11] = 0;
+      }
+      prev_blank = b_blank;
     }
   }
+  v.prev_group_blank = prev_blank;
+}
+
+// The blackout countdowns of n steps outside the picture (sub-step 1 of the step).
+void count_blackout(int n) {
+  if (v.blackout_delay > 0 && n >= v.blackout_delay) {
+    // The delay runs out on the way: the countdown starts again from 4 there.
+    const int after = n - v.blackout_delay;
+    v.blackout = after < 4 ? 4 - after : 0;
+    v.blackout_delay = -1;
+    return;
+  }
+  if (v.blackout_delay > 0) v.blackout_delay -= n;
+  v.blackout = v.blackout > n ? v.blackout - n : 0;
 }
 
 // The characters of n plain steps from beam position x0 on a visible line.
@@ -621,9 +677,13 @@ void draw_plain(int x0, int n) {
 // n plain steps: characters drawn, counters moved, nothing else happens.
 inline void run_plain(int n) {
   const int x0 = v.x;
-  if (v.hsync_active) v.hsync_count += n;  // stays below width - 1 within the span
-  if (v.blackout != 0 || v.blackout_delay > 0) count_blackout(n);
-  if (static_cast<unsigned>(v.y) < 272u && x0 < 392 && x0 + 8 * n > 0) draw_plain(x0, n);
+  if (v.span_direct) {
+    span_memory_direct(frame_buffer + v.y * LINE_PITCH + v.pixel_offset + x0 * 2, v.ma, n);
+  } else {
+    if (v.hsync_active) v.hsync_count += n;  // stays below width - 1 within the span
+    if (v.blackout != 0 || v.blackout_delay > 0) count_blackout(n);
+    if (static_cast<unsigned>(v.y) < 272u && x0 < 392 && x0 + 8 * n > 0) draw_plain(x0, n);
+  }
   v.x = x0 + 8 * n;
   v.ma = (v.ma + n) & 0x3FFF;
   v.hcc += n;
@@ -632,25 +692,62 @@ inline void run_plain(int n) {
 
 bool fast_path = true;
 
+// The processor's credit after a call of the clock: the steps of the plain span ahead,
+// no more than keep the frame length within the 50,000 µs after which every call polls
+// the events (`frame_diff` is the frame length as the call computed it). A span that
+// shows video memory has the processor watch the blocks it reads.
+inline void grant_credit(int32_t frame_diff) {
+  if (v.plain_left == 0) {
+    // Look ahead now, so that the next call finds its span ready.
+    if (v.step_due || !fast_path) return;
+    v.plain_left = plain_steps_ahead();
+    if (v.plain_left == 0) {
+      v.step_due = true;
+      return;
+    }
+    prepare_span();
+  }
+  if (stop_request_word != 0 || !fast_path || frame_diff < 0 || frame_diff >= 50000) return;
+  int c = v.plain_left;
+  if (50000 - frame_diff < c) c = 50000 - frame_diff;
+  if (!v.span_uniform && static_cast<unsigned>(v.y) < 272u && v.x < 384) {
+    const int first = (v.ma >> 12) & 3;
+    const int last = ((v.ma + c - 1) >> 12) & 3;
+    uintptr_t start = reinterpret_cast<uintptr_t>(v.video_block[first]);
+    uintptr_t end = start + 16384;
+    if (last != first) {
+      // The span crosses into the next block: watch both (and what lies between).
+      const uintptr_t other = reinterpret_cast<uintptr_t>(v.video_block[last]);
+      start = std::min(start, other);
+      end = std::max(end, other + 16384);
+    }
+    clock_watch_start = start;
+    clock_watch_size = end - start;
+  } else {
+    clock_watch_size = 0;
+  }
+  clock_credit_us = c;
+}
+
 inline void run_steps(int n) {
   while (n > 0) {
     if (v.plain_left == 0) {
-      if (!fast_path) {
-        step();
-        --n;
-        continue;
+      if (fast_path && !v.step_due) {
+        v.plain_left = plain_steps_ahead();
+        if (v.plain_left != 0) prepare_span();
       }
-      v.plain_left = plain_steps_ahead();
       if (v.plain_left == 0) {
         step();
+        v.step_due = false;
         --n;
         continue;
       }
-      prepare_span();
     }
     const int k = n < v.plain_left ? n : v.plain_left;
     run_plain(k);
     v.plain_left -= k;
+    // A span is as long as it can be: the step behind it is a full one.
+    if (v.plain_left == 0) v.step_due = true;
     n -= k;
   }
 }
@@ -714,9 +811,11 @@ void raster_restart_with_vsync() {
 
 // ---- Public operations -------------------------------------------------------------------------------
 
-int video_advance(int tstates, int adjustment, uint32_t& wait, uint32_t& /*refresh*/) {
-  v.owed += (tstates + std::abs(adjustment) + 3) / 4;
-  const bool single_step = (stop_request_word & stopbit::STEP) != 0;
+namespace {
+
+// The owed time of a call when it is not a plain stretch without port access: single
+// steps for the debugger, or the deferred IN/OUT at their microseconds.
+[[gnu::noinline]] void run_owed(bool single_step) {
   if (single_step) {
     if (v.owed > 0) {
       run_steps(1);
@@ -730,12 +829,7 @@ int video_advance(int tstates, int adjustment, uint32_t& wait, uint32_t& /*refre
     }
   } else if (v.owed > 0) {
     if (z80.pending_out.port < 0 && z80.pending_in.port < 0) {
-      if (v.owed <= v.plain_left) {
-        run_plain(v.owed);
-        v.plain_left -= v.owed;
-      } else {
-        run_steps(v.owed);
-      }
+      run_steps(v.owed);
     } else {
       run_steps(v.owed - 1);
       z80_flush_pending_out(1);
@@ -745,18 +839,11 @@ int video_advance(int tstates, int adjustment, uint32_t& wait, uint32_t& /*refre
     }
     v.owed = 0;
   }
+}
 
-  // A CRTC that ends no frames must not freeze the user interface.
-  int32_t diff = static_cast<int32_t>(static_cast<uint32_t>(microsecond_counter) -
-                                      static_cast<uint32_t>(frame_start_us));
-  v.frame_length = static_cast<uint64_t>(static_cast<int64_t>(diff));
-  if (v.frame_length > 50000) {
-    if (v.frame_length > 1000000) v.frame_length = 20000;
-    host.poll_events();
-  }
-
-  if (v.owed != 0) return v.owed;
-  if (!v.int_pending) return 0;
+// The Gate Array's interrupt is pending at the end of a call: frame-end work, then the
+// processor is offered the interrupt.
+[[gnu::noinline]] int offer_interrupt(bool single_step, int adjustment, uint32_t& wait) {
   if (setting(kw::PPI_50HZ) == 0 && setting(kw::VSYNC_POSITION) > 4) setting(kw::VSYNC_POSITION) = 4;
   if (v.frame_completed) frame_end_work();
 
@@ -774,6 +861,42 @@ int video_advance(int tstates, int adjustment, uint32_t& wait, uint32_t& /*refre
   }
   if (ack > 0) run_steps(ack);
   return 0;
+}
+
+}  // namespace
+
+int video_advance(int tstates, int adjustment, uint32_t& wait, uint32_t& /*refresh*/) {
+  // Time the processor counted against its credit runs first (a plain span in which
+  // nothing reads video memory, so running it now draws what it would have drawn then).
+  v.owed += clock_microseconds(tstates, adjustment) + clock_banked_us;
+  clock_banked_us = 0;
+  clock_credit_us = 0;
+  const bool single_step = (stop_request_word & stopbit::STEP) != 0;
+  if (v.owed > 0 && v.owed <= v.plain_left && !single_step &&
+      (z80.pending_out.port & z80.pending_in.port) < 0) [[likely]] {
+    run_plain(v.owed);
+    v.plain_left -= v.owed;
+    if (v.plain_left == 0) v.step_due = true;
+    v.owed = 0;
+  } else {
+    run_owed(single_step);
+  }
+
+  // A CRTC that ends no frames must not freeze the user interface.
+  int32_t diff = static_cast<int32_t>(static_cast<uint32_t>(microsecond_counter) -
+                                      static_cast<uint32_t>(frame_start_us));
+  v.frame_length = static_cast<uint64_t>(static_cast<int64_t>(diff));
+  if (v.frame_length > 50000) [[unlikely]] {
+    if (v.frame_length > 1000000) v.frame_length = 20000;
+    host.poll_events();
+  }
+
+  if (v.owed != 0) return v.owed;
+  if (!v.int_pending) [[likely]] {
+    grant_credit(diff);
+    return 0;
+  }
+  return offer_interrupt(single_step, adjustment, wait);
 }
 
 void video_run(int microseconds) {

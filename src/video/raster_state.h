@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "video/raster.h"
+#include "z80/z80_bus.h"
 
 struct VideoState {
   // ---- CRTC registers (stored masked) ----
@@ -80,9 +81,12 @@ struct VideoState {
   // ---- Speed ----
   // Steps ahead in which nothing but drawing and counting happens (0: unknown).
   int plain_left;
+  // The next step is a full one: the look-ahead found no plain step, or a span ran to
+  // its end (a hint only: a full step is always right).
+  bool step_due;
   // Host pixels of each video byte under the pens and palette in effect; an entry is
   // valid while its generation equals pixel_generation.
-  struct BytePixels {
+  struct alignas(32) BytePixels {
     uint16_t px[8];
     uint32_t generation;
     bool blank;  // all 8 pixels 0 (no beam)
@@ -91,12 +95,20 @@ struct VideoState {
   // Drawing of the current plain span, fixed while plain_left > 0.
   bool span_uniform;
   uint16_t span_colour;
+  // The whole span is video memory inside the picture and the frame buffer, with no
+  // edge fill and no blackout: its characters are copied without further tests.
+  bool span_direct;
 };
 
 extern VideoState video;
 
-// Any change of counters, registers or flags from outside the step ends a plain span.
-inline void invalidate_plain() { video.plain_left = 0; }
+// Any change of counters, registers or flags from outside the step ends a plain span
+// (and with it the processor's credit, which never outlasts the span).
+inline void invalidate_plain() {
+  video.plain_left = 0;
+  video.step_due = false;
+  clock_credit_us = 0;
+}
 
 // The pending screen mode takes effect.
 inline void apply_pending_pens() {

@@ -27,6 +27,10 @@ Z80State initial_state() {
 }  // namespace
 
 Z80State z80 = initial_state();
+int clock_credit_us = 0;
+int clock_banked_us = 0;
+uintptr_t clock_watch_start = 0;
+uintptr_t clock_watch_size = 0;
 
 uint8_t& z80_reg8(int index) { return z80.regs.b[index]; }
 uint16_t& z80_reg16(int index) { return z80.regs.w[index]; }
@@ -36,34 +40,59 @@ uint8_t z80_current_r() {
 }
 
 // ---- Execute loop ------------------------------------------------------------------------
+namespace {
+// Fetches and executes one instruction; its (count, adjustment) packed as timing() gives.
+inline int execute_next() {
+  uint16_t pc = PC();
+  z80.instr_address = pc;
+  uint8_t op = rd8(pc);
+  PC() = uint16_t(pc + 1);
+  z80.opcode_byte = op;
+  z80.refresh_counter++;
+  return main_table[op]();
+}
+}  // namespace
+
 void z80_run() {
   z80.refresh_counter = rb(R);
   rb(R) &= 0x80;
+  // A credit left from an earlier run may be stale (registers written, snapshot loaded).
+  clock_credit_us = 0;
   for (;;) {
-    if (PC() == 0) z80_at_address_zero();
-
-    int count = 0, adjustment = 0;
-    if (!z80.hold) {
-      uint16_t pc = PC();
-      z80.instr_address = pc;
-      uint8_t op = rd8(pc);
-      PC() = uint16_t(pc + 1);
-      z80.opcode_byte = op;
-      z80.refresh_counter++;
-      int t = main_table[op]();
-      count = timing_count(t);
-      adjustment = timing_adjustment(t);
+    if (PC() == 0) {
+      settle_clock();
+      clock_credit_us = 0;
+      z80_at_address_zero();
     }
 
-    if (z80.speed_mode == 0 || z80.hold) {
-      z80.hold = video_advance(count, adjustment, z80.wait_word, z80.refresh_counter);
-    } else if (z80.speed_mode == 1) {
-      z80.hold = video_advance(1, 0, z80.wait_word, z80.refresh_counter);
-    } else if ((++z80.speed_count & 7) == 0) {
-      z80.hold = video_advance(1, 0, z80.wait_word, z80.refresh_counter);
+    if ((z80.hold | z80.speed_mode) == 0) [[likely]] {
+      const int t = execute_next();
+      const int count = timing_count(t), adjustment = timing_adjustment(t);
+      const int us = clock_microseconds(count, adjustment);
+      if (us <= clock_credit_us && (z80.pending_out.port & z80.pending_in.port) < 0) {
+        // Nothing but counting: the clock runs this time at its next call.
+        clock_credit_us -= us;
+        clock_banked_us += us;
+      } else {
+        z80.hold = video_advance(count, adjustment, z80.wait_word, z80.refresh_counter);
+      }
     } else {
-      z80_flush_pending_out(z80.pending_out.position);
-      z80_flush_pending_in();
+      int count = 0, adjustment = 0;
+      if (!z80.hold) {
+        const int t = execute_next();
+        count = timing_count(t);
+        adjustment = timing_adjustment(t);
+      }
+      if (z80.speed_mode == 0 || z80.hold) {
+        z80.hold = video_advance(count, adjustment, z80.wait_word, z80.refresh_counter);
+      } else if (z80.speed_mode == 1) {
+        z80.hold = video_advance(1, 0, z80.wait_word, z80.refresh_counter);
+      } else if ((++z80.speed_count & 7) == 0) {
+        z80.hold = video_advance(1, 0, z80.wait_word, z80.refresh_counter);
+      } else {
+        z80_flush_pending_out(z80.pending_out.position);
+        z80_flush_pending_in();
+      }
     }
 
     z80.ld_a_ir_flag = 0;
@@ -74,6 +103,7 @@ void z80_run() {
     if (int32_t(PC()) == z80.breakpoint) stop_request_word |= stopbit::BREAK;
     if (stop_request_word) break;
   }
+  settle_clock();
   rb(R) = z80_current_r();
 }
 

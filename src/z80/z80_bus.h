@@ -20,6 +20,25 @@ extern uint8_t* write_bank[4];
 // call again with (0, 0) without executing an instruction.
 int video_advance(int tstates, int adjustment, uint32_t& wait, uint32_t& refresh);
 
+// The clock's rounding of an instruction to whole microseconds of the CPC's bus.
+inline int clock_microseconds(int tstates, int adjustment) {
+  return (tstates + (adjustment < 0 ? -adjustment : adjustment) + 3) / 4;
+}
+
+// Credit of the clock. While only counting and drawing lie ahead (no sync, no line end,
+// no interrupt, no frame end), the clock grants the core a number of microseconds:
+// instructions without a port access are then counted against it (clock_banked_us)
+// instead of calling video_advance, and the clock runs the banked time first at its next
+// call. The characters of banked time that show video memory must show it as it was at
+// their microsecond: the clock names the memory it will read (clock_watch_*), and a
+// write there first settles the bank. The core settles it with video_advance(0, 0, ...)
+// also before anything outside the core runs (traps, the return from z80_run). All of
+// this lives in the core and stays 0 where the clock grants nothing.
+extern int clock_credit_us;
+extern int clock_banked_us;
+extern uintptr_t clock_watch_start;  // first byte of the watched memory
+extern uintptr_t clock_watch_size;   // 0: nothing watched
+
 // Port decoder; the core calls these only when it performs a deferred IN or OUT.
 uint8_t port_in(uint16_t port);
 void port_out(uint16_t port, uint8_t value);

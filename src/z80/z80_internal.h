@@ -71,9 +71,23 @@ inline uint8_t& reg_f() { return z80.regs.b[z80r::F]; }
 inline uint16_t& PC() { return z80.regs.w[z80w::PC]; }
 inline uint16_t& SP() { return z80.regs.w[z80w::SP]; }
 
+// ---- The clock's credit ------------------------------------------------------------------
+// Runs the banked microseconds now, so that whatever comes next sees the machine at the
+// time of the instruction. Where code outside the core follows, the caller also drops
+// the credit (the clock may change anything then).
+[[gnu::noinline]] inline void settle_clock() {
+  if (clock_banked_us != 0) z80.hold = video_advance(0, 0, z80.wait_word, z80.refresh_counter);
+}
+
 // ---- Memory: two indexings through the bank tables -------------------------------------
 inline uint8_t rd8(uint16_t a) { return read_bank[a >> 14][a & 0x3FFF]; }
-inline void wr8(uint16_t a, uint8_t v) { write_bank[a >> 14][a & 0x3FFF] = v; }
+[[gnu::always_inline]] inline void wr8(uint16_t a, uint8_t v) {
+  uint8_t* const p = write_bank[a >> 14] + (a & 0x3FFF);
+  // Banked time still to be drawn from this memory sees it before the write.
+  if (clock_banked_us != 0 && reinterpret_cast<uintptr_t>(p) - clock_watch_start < clock_watch_size)
+    [[unlikely]] settle_clock();
+  *p = v;
+}
 inline uint16_t rd16(uint16_t a) { return uint16_t(rd8(a) | rd8(uint16_t(a + 1)) << 8); }
 inline void wr16(uint16_t a, uint16_t v) {
   wr8(a, uint8_t(v));

@@ -691,6 +691,8 @@ int execute_ed() {
     if (z80.rom_trap_enabled &&
         read_bank[at >> 14][at & 0x3FFF] != write_bank[at >> 14][at & 0x3FFF]) {
       uint8_t n = fetch8();
+      settle_clock();
+      clock_credit_us = 0;  // the trap may change anything
       tape_trap(op << 8 | n);
     }
     return timing(8);

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The program in a real X window: keys typed into BASIC reach the CPC and the window
 # shows the same picture as the headless runner; Print Screen writes an 8-bit
-# screenshot of the CPC screen; F11 steps through border crop and full screen; F12
-# quits with status 0.
+# screenshot of the CPC screen; F11 steps through border crop and full screen;
+# Shift+Insert types the clipboard (a CR LF pair is one RETURN); F12 quits with status 0.
 source "$(dirname "$0")/lib.bash"
 require_asset "$ROM_DIR/cpc6128.rom"
 make_install
@@ -14,6 +14,8 @@ PICTURES="python3 $HERE/pictures.py"
   --screenshot "$WORK/reference.png" >/dev/null || fail "arvelo-run failed"
 "$BIN_DIR/arvelo-run" --rom-dir "$ROM_DIR" --model 6128 --seconds 6 --screenshot "$WORK/boot.png" \
   >/dev/null || fail "arvelo-run failed"
+"$BIN_DIR/arvelo-run" --rom-dir "$ROM_DIR" --model 6128 --type 'PRINT 6*7\nprint 2+3\n' --seconds 10 \
+  --screenshot "$WORK/pasted.png" >/dev/null || fail "arvelo-run failed"
 
 # The template settings under another name: no first start.
 cp "$PROG/arvelo0.cfg" "$PROG/window.cfg"
@@ -35,6 +37,8 @@ source "$HERE/window_lib.bash"
 set -x
 cd "$PROG"
 if [ -n "$WM" ]; then "$WM" --config-file "$WORK/openbox.xml" >/dev/null 2>&1 & sleep 1; fi
+# Another client owns the clipboard, as an editor after "copy".
+python3 "$HERE/clipboard.py" 'print 2+3\\r\\n' 170 &
 SDL_AUDIODRIVER=dummy ./arvelo -c window.cfg >"$WORK/out.txt" 2>"$WORK/err.txt" &
 pid=\$!
 wid=\$(find_window)
@@ -56,6 +60,10 @@ for i in 1 2 3 4; do
   xdotool getwindowgeometry "\$wid" > "$WORK/geometry\$i.txt"
   import -window root "$WORK/mode\$i.png"
 done
+# Paste (Shift still down when the typing starts).
+mkdir -p first && mv screenshot.bmp first/
+xdotool keydown Shift_L; sleep 0.1; press Insert; sleep 0.1; xdotool keyup Shift_L
+wait_for_screen "$WORK/pasted.png" && touch "$WORK/pasted"
 xdotool key F12
 wait \$pid
 echo \$? > "$WORK/status"
@@ -72,12 +80,12 @@ share=$($PICTURES window "$WORK/window.png" "$WORK/reference.png" --smooth) ||
   fail "window differs from the reference picture (matching share $share)"
 
 # Print Screen: an 8-bit BMP of the CPC screen, found pixel for pixel in the reference.
-[ -f "$PROG/screenshot.bmp" ] || fail "Print Screen wrote no screenshot.bmp"
-info=$($PICTURES bmp8 "$PROG/screenshot.bmp") || fail "screenshot.bmp is not a valid 8-bit BMP ($info)"
+[ -f "$PROG/first/screenshot.bmp" ] || fail "Print Screen wrote no screenshot.bmp"
+info=$($PICTURES bmp8 "$PROG/first/screenshot.bmp") || fail "screenshot.bmp is not a valid 8-bit BMP ($info)"
 read -r w h colours <<<"$info"
 [ "$w" -eq 640 ] || fail "screenshot width $w (the 40-column screen is 640 pixels)"
 [ "$h" -ge 380 ] && [ "$h" -le 400 ] || fail "screenshot height $h"
-at=$($PICTURES locate "$PROG/screenshot.bmp" "$WORK/reference.png") ||
+at=$($PICTURES locate "$PROG/first/screenshot.bmp" "$WORK/reference.png") ||
   fail "screenshot.bmp does not show the reference screen"
 
 # F11: border crop (text larger), full screen, full screen with crop, back to the window.
@@ -98,4 +106,5 @@ if [ -n "$WM" ]; then
 else
   echo "SKIP: full screen (no window manager installed)"
 fi
+[ -f "$WORK/pasted" ] || fail "Shift+Insert did not type the clipboard's line"
 echo "PASS (window match $share, screenshot ${w}x$h with $colours colours at $at)"

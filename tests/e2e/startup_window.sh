@@ -21,17 +21,15 @@ sleep 2
 # The first start asks for the language and the keyboard layout, then shows the splash
 # window until a key is pressed.
 wid=\$(xdotool search --onlyvisible --name '^Arvelo\$' | head -1)
-xdotool windowfocus --sync \$wid 2>/dev/null || true
-for k in 1 1 space; do xdotool key \$k; sleep 1; done
+for k in 1 1 space; do xdotool key --window \$wid \$k; sleep 1; done
 import -window root "$WORK/screen.png" 2>/dev/null || true
 kill -TERM \$pid
-# The handler shows the captured output in an error box before it ends the program.
-box=\$(timeout 20 xdotool search --sync --name '^Arvelo Error\$' 2>/dev/null | head -1)
-if [ -n "\$box" ]; then
-  sleep 0.5
-  import -window root "$WORK/errorbox.png" 2>/dev/null || true
-  xdotool windowactivate --sync \$box key Return 2>/dev/null || xdotool key --window \$box Return
-fi
+# The handler shows the captured output in an error box (a new top-level window) before
+# it ends the program; Return presses its button.
+sleep 3
+import -window root "$WORK/errorbox.png" 2>/dev/null || true
+box=\$(xdotool search --onlyvisible --maxdepth 1 --name '' 2>/dev/null | grep -v "^\$wid\$" | tail -1)
+[ -n "\$box" ] && xdotool windowfocus --sync \$box && xdotool key Return
 wait \$pid
 echo \$? > "$WORK/status"
 SCRIPT

@@ -1,0 +1,212 @@
+// The SDL display drawn without a screen: SDL's dummy video driver gives a window whose
+// software renderer can be read back, so what render_frame draws can be checked pixel by
+// pixel.
+#include <SDL.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "config/settings.h"
+#include "hardware/keyboard.h"
+#include "test_support.h"
+#include "video/artwork.h"
+#include "video/host_display.h"
+#include "video/raster.h"
+
+namespace {
+
+struct Rgb {
+  int r, g, b;
+};
+
+class HostDisplay : public ::testing::Test {
+ protected:
+  std::filesystem::path dir;
+  std::filesystem::path previous_dir;
+
+  void SetUp() override {
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    setting(kw::VIDEO_MODE) = 0;
+    setting(kw::REALTIME) = 0;
+    setting(kw::MOUSE_TYPE) = 0;
+    setting(kw::JOY0_CURSOR_KEYS) = 0;
+    setting(kw::VKBD_LANGUAGE) = 0;
+    setting(kw::JOYSTICK_SIZE) = 2;
+    ASSERT_EQ(display_init(), 0) << SDL_GetError();
+    // The output exactly the frame's size: every frame row is one output row.
+    SDL_SetWindowSize(display_window(), FRAME_WIDTH, FRAME_HEIGHT);
+    display_layout();
+    std::memset(keyboard_inputs.vkbd, 0, sizeof keyboard_inputs.vkbd);
+    previous_dir = std::filesystem::current_path();
+    dir = testsupport::temp_dir("hostdisplay");
+    std::filesystem::current_path(dir);
+  }
+
+  void TearDown() override {
+    std::filesystem::current_path(previous_dir);
+    std::filesystem::remove_all(dir);
+    display_shutdown();
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    std::memset(keyboard_inputs.vkbd, 0, sizeof keyboard_inputs.vkbd);
+  }
+
+  int width = 0, height = 0;
+  std::vector<uint32_t> output;
+
+  void grab() {
+    ASSERT_EQ(SDL_GetRendererOutputSize(display_renderer(), &width, &height), 0);
+    output.assign(size_t(width) * height, 0);
+    ASSERT_EQ(SDL_RenderReadPixels(display_renderer(), nullptr, SDL_PIXELFORMAT_ARGB8888,
+                                   output.data(), width * 4),
+              0)
+        << SDL_GetError();
+  }
+  Rgb at(int x, int y) const {
+    const uint32_t p = output[size_t(y) * width + x];
+    return Rgb{int((p >> 16) & 255), int((p >> 8) & 255), int(p & 255)};
+  }
+};
+
+// RGB565 as 8-bit channels (the renderer's expansion may differ in the low bits).
+Rgb expand(uint16_t p) {
+  return Rgb{(p >> 11) * 255 / 31, ((p >> 5) & 63) * 255 / 63, (p & 31) * 255 / 31};
+}
+bool near(Rgb a, Rgb b) { return std::abs(a.r - b.r) <= 8 && std::abs(a.g - b.g) <= 8 && std::abs(a.b - b.b) <= 8; }
+
+// Monitor line y in a colour of its own; odd rows black as the raster engine leaves them.
+uint16_t line_colour(int y) { return static_cast<uint16_t>(((y * 5) & 31) << 11 | ((y * 3) & 63) << 5 | 16); }
+void fill_lines() {
+  clear_frame_buffer();
+  for (int y = 0; y < FRAME_HEIGHT / 2; ++y)
+    for (int x = 0; x < FRAME_WIDTH; ++x) frame_buffer[2 * y * FRAME_WIDTH + x] = line_colour(y);
+}
+
+TEST_F(HostDisplay, ModeZeroShowsEachLineTwiceModeOneWithScanLines) {
+  fill_lines();
+  render_frame();
+  grab();
+  ASSERT_EQ(width, FRAME_WIDTH);
+  ASSERT_EQ(height, FRAME_HEIGHT);
+  for (int y = 0; y < FRAME_HEIGHT / 2; y += 7)
+    for (int x : {0, 383, 767}) {
+      ASSERT_TRUE(near(at(x, 2 * y), expand(line_colour(y)))) << x << "," << y;
+      ASSERT_TRUE(near(at(x, 2 * y + 1), expand(line_colour(y)))) << x << "," << y;
+    }
+
+  setting(kw::VIDEO_MODE) = 1;
+  display_layout();
+  render_frame();
+  grab();
+  for (int y = 0; y < FRAME_HEIGHT / 2; y += 7)
+    for (int x : {0, 383, 767}) {
+      ASSERT_TRUE(near(at(x, 2 * y), expand(line_colour(y)))) << x << "," << y;
+      ASSERT_TRUE(near(at(x, 2 * y + 1), Rgb{0, 0, 0})) << x << "," << y;
+    }
+}
+
+TEST_F(HostDisplay, RealtimePictureIsSmoothed) {
+  clear_frame_buffer();
+  for (int x = 384; x < FRAME_WIDTH; ++x) frame_buffer[x] = 0xFFFF;  // white from x = 384
+  setting(kw::REALTIME) = 1;
+  render_frame();
+  grab();
+  // (2 × 0 + 5 × 0 + 2 × 31) / 9 = 6 of 31 before the edge, 22 of 31 on it.
+  EXPECT_TRUE(near(at(383, 0), expand(static_cast<uint16_t>(6 << 11 | 14 << 5 | 6))));
+  EXPECT_TRUE(near(at(384, 0), expand(static_cast<uint16_t>(24 << 11 | 49 << 5 | 24))));
+  EXPECT_TRUE(near(at(382, 0), Rgb{0, 0, 0}));
+  EXPECT_TRUE(near(at(386, 1), Rgb{255, 255, 255}));
+}
+
+TEST_F(HostDisplay, BadgeForItsFramesOnly) {
+  clear_frame_buffer();
+  show_badge("\xD4", 2);  // a triangle pointing right: its middle row is full
+  for (int frame = 0; frame < 3; ++frame) {
+    render_frame();
+    grab();
+    // Badge rectangle (30, 30, 100, 50): glyph row 3 lies at y 48..55, its pixels 0..7
+    // at x 30..63.
+    const bool shown = frame < 2;
+    EXPECT_EQ(near(at(32, 52), Rgb{255, 255, 255}), shown) << "frame " << frame;
+    EXPECT_EQ(near(at(60, 52), Rgb{255, 255, 255}), shown) << "frame " << frame;
+    EXPECT_TRUE(near(at(60, 32), Rgb{0, 0, 0})) << "frame " << frame;   // tip: row 0 is short
+    EXPECT_TRUE(near(at(100, 52), Rgb{0, 0, 0})) << "frame " << frame;  // no second glyph
+  }
+  show_badge(" ", 100);  // a blank hides it at once
+  render_frame();
+  grab();
+  EXPECT_TRUE(near(at(32, 52), Rgb{0, 0, 0}));
+}
+
+TEST_F(HostDisplay, MessageBoxFor50FramesPerSecond) {
+  fill_lines();
+  show_message("Hello", 1);
+  const int cx = FRAME_WIDTH / 2, cy = FRAME_HEIGHT - 45;  // inside the 230 × 30 box
+  for (int frame = 0; frame < 51; ++frame) {
+    render_frame();
+    if (frame != 0 && frame != 49 && frame != 50) continue;
+    grab();
+    const Rgb picture = expand(line_colour(cy / 2));
+    // The box's dark background covers the picture while the message lasts.
+    bool covered = false;
+    for (int x = cx - 100; x <= cx + 100; x += 10) covered |= !near(at(x, cy), picture);
+    EXPECT_EQ(covered, frame < 50) << "frame " << frame;
+    if (frame == 0) {
+      EXPECT_TRUE(near(at(cx - 130, cy), picture));  // left of the box
+      EXPECT_TRUE(near(at(cx, FRAME_HEIGHT - 20), expand(line_colour((FRAME_HEIGHT - 20) / 2))));
+    }
+  }
+}
+
+TEST_F(HostDisplay, HeldOnScreenKeysShowInverted) {
+  clear_frame_buffer();
+  VkbdView& v = vkbd_view();
+  v.shown = true;
+  v.rect = ScreenRect{0, 100, VKBD_WIDTH / 2, VKBD_HEIGHT / 2};
+  // A point on the face of the Q key (row 1, second key), left of its label, and the
+  // same on the W key next to it, on the screen.
+  auto centre = [&](int index) {
+    const PictureRect k = vkbd_key_rect(1, index);
+    return std::pair<int, int>{v.rect.x + (k.x + 10) * v.rect.w / VKBD_WIDTH,
+                               v.rect.y + (k.y + 26) * v.rect.w / VKBD_WIDTH};
+  };
+  const auto q = centre(1), w = centre(2);
+  render_frame();
+  grab();
+  const Rgb q_up = at(q.first, q.second), w_up = at(w.first, w.second);
+  keyboard_inputs.vkbd[8] |= 1 << 3;  // Q: row 8, bit 3
+  render_frame();
+  grab();
+  const Rgb q_down = at(q.first, q.second), w_down = at(w.first, w.second);
+  EXPECT_TRUE(near(q_down, Rgb{255 - q_up.r, 255 - q_up.g, 255 - q_up.b}))
+      << q_up.r << " " << q_down.r;
+  EXPECT_TRUE(near(w_down, w_up));
+  v = VkbdView{};
+}
+
+TEST_F(HostDisplay, ScreenshotAndClearScreen) {
+  fill_lines();
+  render_frame();
+  ASSERT_EQ(save_screenshot(), 0);
+  std::ifstream in("screenshot.bmp", std::ios::binary);
+  const std::vector<uint8_t> b{std::istreambuf_iterator<char>(in), {}};
+  ASSERT_GT(b.size(), 54u);
+  EXPECT_EQ(b[0], 'B');
+  EXPECT_EQ(b[28], 8);  // bits per pixel
+
+  clear_screen();
+  for (int i = 0; i < FRAME_PIXELS; ++i) ASSERT_EQ(frame_buffer[i], 0);
+
+  // F11's cycle: border crop, full screen, both, back to the window.
+  for (int i = 1; i <= 4; ++i) {
+    cycle_display_mode();
+    EXPECT_EQ(display_mode(), i % 4);
+  }
+}
+
+}  // namespace
