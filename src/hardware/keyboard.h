@@ -81,6 +81,3 @@ extern KeyboardInputs keyboard_inputs;
 // One step of automatic typing, called when row 0 is read while typing is active.
 extern void (*keyboard_type_step)();
 
-// ---- Automatic typing (added for the disc autostart) ----------------------------------------
-// Appends text to the automatic typing buffer ('\n' types Return).
-void type_text(const char* text);

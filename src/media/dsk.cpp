@@ -7,12 +7,10 @@
 
 #include "config/settings.h"
 #include "hardware/keyboard.h"
+#include "hardware/autotype.h"
 #include "hardware/memory.h"
 #include "media/media_file.h"
 
-// The typing queue belongs to the event side of the program; until it is part of the
-// build the autostart has nobody to type for it.
-void type_text(const char* text) __attribute__((weak));
 
 namespace {
 
@@ -264,7 +262,7 @@ int drive_insert_and_autostart(int drive, const char* path) {
   if (path) drive_set_path(drive, path);
   if (drive_insert(drive) != 0) return 1;
   const char* name = drive == 0 ? drive_autostart_name(0) : nullptr;
-  if (name && type_text) type_text(dsk_autostart_text(name, dsk_autostart_needs_prefix()).c_str());
+  if (name) type_text(dsk_autostart_text(name, dsk_autostart_needs_prefix()).c_str());
   return 0;
 }
 
