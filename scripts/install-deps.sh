@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev libzip-dev libimgui-dev
-  xvfb xdotool imagemagick sox dosfstools mtools curl python3 zip unzip
+  xvfb xdotool openbox imagemagick sox dosfstools mtools curl python3 python3-tk zip unzip
 )
 
 missing=()

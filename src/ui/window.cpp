@@ -402,16 +402,23 @@ void set_overlay_message(int flag, const char* text) {
 }
 
 void refresh_overlay(int dim) {
+  bool changed = false;
   // A new text replaces the window that shows an older one.
   if (list.message && (!overlay.flag || overlay.shown != overlay.text)) {
     delete list.message;
     list.message = nullptr;
+    changed = true;
   }
   if (overlay.flag && !list.message) {
     list.message = new messagewindow(overlay.text.c_str());
     overlay.shown = overlay.text;
+    changed = true;
   }
-  render_picture(dim);
+  // While the machine runs, every new frame is presented with the windows and the
+  // message drawn over it; presenting the same picture again at each frame end would
+  // only halve the frame rate. Render here when the overlay changed, when dimming, or
+  // while windows are open.
+  if (changed || dim || list.count > 0) render_picture(dim);
 }
 
 const messagewindow* overlay_message_window() { return list.message; }

@@ -9,6 +9,8 @@ make_install
 cat > "$WORK/run.sh" <<SCRIPT
 set -u
 cd "$PROG"
+# Whatever happens, no emulator outlives the check.
+trap 'pkill -9 -f "^./arvelo\$" -P \$\$ 2>/dev/null; kill -9 \$(jobs -p) 2>/dev/null' EXIT
 start() {
   SDL_AUDIODRIVER=dummy ./arvelo >"$WORK/out\$1.txt" 2>"$WORK/err\$1.txt" &
   pid=\$!

@@ -8,6 +8,8 @@ make_install
 cat > "$WORK/run.sh" <<SCRIPT
 set -u
 cd "$PROG"
+# Whatever happens, no emulator outlives the check.
+trap 'pkill -9 -f "^./arvelo\$" -P \$\$ 2>/dev/null; kill -9 \$(jobs -p) 2>/dev/null' EXIT
 SDL_AUDIODRIVER=dummy ./arvelo >"$WORK/out.txt" 2>"$WORK/err.txt" &
 pid=\$!
 xdotool search --sync --onlyvisible --name '^Arvelo\$' >/dev/null 2>&1 &
