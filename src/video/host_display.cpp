@@ -504,15 +504,20 @@ void display_layout() {
   display.touch_rects = compute_touch_layout(
       w, h, touch_size_for(hdpi, setting(kw::JOYSTICK_SIZE), w), setting(kw::MOUSE_TYPE));
 
-  // The on-screen keyboard keeps its place; a first one goes across the bottom of the
-  // picture at the picture's width.
+  // The on-screen keyboard keeps its place (kept within reach when the output shrank); a
+  // first one goes across the bottom of the picture at the picture's width.
   VkbdView& v = display.vkbd;
-  if (v.rect.empty() || changed) {
+  if (v.rect.empty()) {
     const ScreenRect& p = display.layout.picture;
     const int kw_ = p.w < w ? p.w : w;
     v.rect = ScreenRect{p.x, 0, kw_, kw_ * VKBD_HEIGHT / VKBD_WIDTH};
     const int bottom = (p.y + p.h < h ? p.y + p.h : h);
     v.rect.y = bottom - v.rect.h;
+  } else if (changed) {
+    if (v.rect.x > w - w / 8) v.rect.x = w - w / 8;
+    if (v.rect.x + v.rect.w < w / 8) v.rect.x = w / 8 - v.rect.w;
+    if (v.rect.y > h - h / 8) v.rect.y = h - h / 8;
+    if (v.rect.y + v.rect.h < h / 8) v.rect.y = h / 8 - v.rect.h;
   }
 }
 

@@ -33,8 +33,8 @@ TEST(Font, PrintableAsciiAllDrawnAndDistinct) {
     EXPECT_NE(font8x8[c][6], 0) << char(c);
     EXPECT_EQ(font8x8[c][7], 0) << char(c);
   }
-  EXPECT_NE(font8x8['g'][7], 0);
-  EXPECT_NE(font8x8['y'][7], 0);
+  EXPECT_NE(font8x8[int{'g'}][7], 0);
+  EXPECT_NE(font8x8[int{'y'}][7], 0);
 }
 
 TEST(Font, BoxPiecesJoinAtTheCellEdges) {
