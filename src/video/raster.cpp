@@ -381,7 +381,7 @@ void fill_right_edge() {
 
 // ---- The per-microsecond step ------------------------------------------------------------------
 
-inline void step() {
+[[gnu::always_inline]] inline void step() {
   // 1. Blackout after the monitor's HSYNC.
   if (v.blackout > 0) --v.blackout;
   if (v.blackout_delay > 0 && --v.blackout_delay == 0) {
@@ -552,10 +552,11 @@ void prepare_span() {
   // fill (at x == 0 with the picture shifted right) and every write inside the buffer.
   const int x0 = v.x;
   const int index = v.y * LINE_PITCH + v.pixel_offset + x0 * 2;
-  v.span_direct = !v.span_uniform && static_cast<unsigned>(v.y) < 272u && v.blackout == 0 &&
-                  v.blackout_delay <= 0 && x0 >= 0 && x0 + 8 * (v.plain_left - 1) < 384 &&
-                  !(x0 == 0 && v.pixel_offset > 0) && index >= 0 &&
-                  index + 16 * v.plain_left <= FRAME_PIXELS;
+  const bool inside = static_cast<unsigned>(v.y) < 272u && v.blackout == 0 && v.blackout_delay <= 0 &&
+                      x0 >= 0 && x0 + 8 * (v.plain_left - 1) < 384 && !(x0 == 0 && v.pixel_offset > 0) &&
+                      index >= 0 && index + 16 * v.plain_left <= FRAME_PIXELS;
+  v.span_direct = inside && !v.span_uniform;
+  v.span_fill = inside && v.span_uniform;
 }
 
 // Characters of a plain span, all inside the visible window of a visible line.
@@ -564,7 +565,7 @@ void span_uniform(int index, int count) {
   const bool colour_blank = colour == 0;
   if (index >= 0 && index + 16 * count <= FRAME_PIXELS) {
     uint16_t* const row = frame_buffer + index;
-    uint16_t px[16];
+    uint16_t px[16];  // one character
     for (uint16_t& p : px) p = colour;
     for (int k = 0; k < count; ++k) std::memcpy(row + 16 * k, px, sizeof px);
     if (v.prev_group_blank && !colour_blank) row[0] = row[1] = row[2] = row[3] = 0;
@@ -616,6 +617,37 @@ void span_memory_direct(uint16_t* __restrict dst, int ma, int count) {
   const uint32_t generation = v.pixel_generation;
   VideoState::BytePixels* const table = v.byte_pixels;
   bool prev_blank = v.prev_group_blank;
+  if (v.zero_check_generation != generation) {
+    // The pens the screen mode in effect uses: 16 in mode 0, 4 in modes 1 and 3, 2 in mode 2.
+    static constexpr int pens_of_mode[4] = {16, 4, 2, 4};
+    const int pens = pens_of_mode[ga_screen_mode()];
+    bool zero = false;
+    for (int i = 0; i < pens; ++i) zero |= v.palette[i] == 0;
+    v.palette_has_zero = zero;
+    v.zero_check_generation = generation;
+  }
+  if (!v.palette_has_zero) {
+    // No pen shows without beam: only the first group can follow a group without beam.
+    uint16_t* const first = dst;
+    while (count > 0) {
+      const int run = std::min(count, 0x400 - (ma & 0x3FF));
+      const uint8_t* src = v.video_block[(ma >> 12) & 3] + (raster | ((ma & 0x3FF) << 1));
+      const uint8_t* const end = src + 2 * run;
+      ma += run;
+      count -= run;
+      for (; src != end; src += 2, dst += 16) {
+        const VideoState::BytePixels& a = table[src[0]];
+        if (a.generation != generation) [[unlikely]] byte_pixels(src[0]);
+        const VideoState::BytePixels& b = table[src[1]];
+        if (b.generation != generation) [[unlikely]] byte_pixels(src[1]);
+        std::memcpy(dst, a.px, 16);
+        std::memcpy(dst + 8, b.px, 16);
+      }
+    }
+    if (prev_blank) first[0] = first[1] = first[2] = first[3] = 0;
+    v.prev_group_blank = false;
+    return;
+  }
   while (count > 0) {
     // MA bits 10 and 11 take no part in the address: it wraps within 1024 characters.
     const int run = std::min(count, 0x400 - (ma & 0x3FF));
@@ -681,8 +713,12 @@ inline void run_plain(int n) {
     span_memory_direct(frame_buffer + v.y * LINE_PITCH + v.pixel_offset + x0 * 2, v.ma, n);
   } else {
     if (v.hsync_active) v.hsync_count += n;  // stays below width - 1 within the span
-    if (v.blackout != 0 || v.blackout_delay > 0) count_blackout(n);
-    if (static_cast<unsigned>(v.y) < 272u && x0 < 392 && x0 + 8 * n > 0) draw_plain(x0, n);
+    if (v.span_fill) {
+      span_uniform(v.y * LINE_PITCH + v.pixel_offset + x0 * 2, n);
+    } else {
+      if (v.blackout != 0 || v.blackout_delay > 0) count_blackout(n);
+      if (static_cast<unsigned>(v.y) < 272u && x0 < 392 && x0 + 8 * n > 0) draw_plain(x0, n);
+    }
   }
   v.x = x0 + 8 * n;
   v.ma = (v.ma + n) & 0x3FFF;

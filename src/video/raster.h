@@ -15,6 +15,8 @@
 // Called after every instruction (T-states, signed adjustment, the processor's wait word
 // and refresh counter). Returns the microseconds still owed: 0 normally; in microsecond
 // single-step mode (stopbit::STEP) a positive count until the instruction is used up.
+// Instructions the processor counted against the clock's credit (z80/z80_bus.h) are run
+// first, at the next call.
 int video_advance(int tstates, int adjustment, uint32_t& wait, uint32_t& refresh);
 
 // Lets video time pass while the processor stands (disc and tape waits): runs the step

@@ -92,12 +92,17 @@ struct VideoState {
     bool blank;  // all 8 pixels 0 (no beam)
   } byte_pixels[256];
   uint32_t pixel_generation;
+  // Whether a pen shows as 0 (no beam), worked out for zero_check_generation.
+  bool palette_has_zero;
+  uint32_t zero_check_generation;
   // Drawing of the current plain span, fixed while plain_left > 0.
   bool span_uniform;
   uint16_t span_colour;
   // The whole span is video memory inside the picture and the frame buffer, with no
   // edge fill and no blackout: its characters are copied without further tests.
   bool span_direct;
+  // The same for a span of one colour.
+  bool span_fill;
 };
 
 extern VideoState video;

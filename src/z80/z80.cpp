@@ -67,14 +67,13 @@ void z80_run() {
 
     if ((z80.hold | z80.speed_mode) == 0) [[likely]] {
       const int t = execute_next();
-      const int count = timing_count(t), adjustment = timing_adjustment(t);
-      const int us = clock_microseconds(count, adjustment);
+      const int us = timing_microseconds(t);
       if (us <= clock_credit_us && (z80.pending_out.port & z80.pending_in.port) < 0) {
         // Nothing but counting: the clock runs this time at its next call.
         clock_credit_us -= us;
         clock_banked_us += us;
       } else {
-        z80.hold = video_advance(count, adjustment, z80.wait_word, z80.refresh_counter);
+        z80.hold = video_advance(timing_count(t), timing_adjustment(t), z80.wait_word, z80.refresh_counter);
       }
     } else {
       int count = 0, adjustment = 0;

@@ -15,13 +15,14 @@
 extern uint8_t* read_bank[4];
 extern uint8_t* write_bank[4];
 
-// The clock of the machine: called after every instruction with its T-state count, its
-// adjustment, the wait-state word and the refresh counter. Non-zero asks the core to
-// call again with (0, 0) without executing an instruction.
+// The clock of the machine: called after every instruction (except those counted
+// against its credit, below) with its T-state count, its adjustment, the wait-state word
+// and the refresh counter. Non-zero asks the core to call again with (0, 0) without
+// executing an instruction.
 int video_advance(int tstates, int adjustment, uint32_t& wait, uint32_t& refresh);
 
 // The clock's rounding of an instruction to whole microseconds of the CPC's bus.
-inline int clock_microseconds(int tstates, int adjustment) {
+constexpr int clock_microseconds(int tstates, int adjustment) {
   return (tstates + (adjustment < 0 ? -adjustment : adjustment) + 3) / 4;
 }
 

@@ -102,7 +102,7 @@ inline uint16_t fetch16() {
   uint8_t lo = fetch8();
   return uint16_t(lo | fetch8() << 8);
 }
-inline void push16(uint16_t v) {
+[[gnu::always_inline]] inline void push16(uint16_t v) {
   uint16_t sp = SP();
   sp = uint16_t(sp - 1);
   wr8(sp, uint8_t(v >> 8));
@@ -118,9 +118,16 @@ inline uint16_t pop16() {
 }
 
 // ---- Timing: (count, adjustment) packed into one int -----------------------------------
-constexpr int timing(int count, int adjustment = 0) { return count + adjustment * 256; }
+// Bits 0-7 the count, 8-15 the signed adjustment, 16 and up the whole microseconds the
+// clock makes of them (worked out here once, for the core's own counting).
+constexpr int timing(int count, int adjustment = 0) {
+  return count | (adjustment & 0xFF) << 8 | clock_microseconds(count, adjustment) << 16;
+}
 constexpr int timing_count(int t) { return t & 0xFF; }
-constexpr int timing_adjustment(int t) { return t >> 8; }
+constexpr int timing_adjustment(int t) { return static_cast<int8_t>(t >> 8); }
+constexpr int timing_microseconds(int t) { return t >> 16; }
+static_assert(timing_adjustment(timing(3, -4)) == -4 && timing_count(timing(3, -4)) == 3 &&
+              timing_microseconds(timing(3, -4)) == 2 && timing_adjustment(timing(16, 8)) == 8);
 
 // ---- Dispatch -----------------------------------------------------------------------
 using OpFn = int (*)();

@@ -3,6 +3,7 @@
 // deferred OUT.
 #include <cstring>
 #include <map>
+#include <vector>
 
 #include "hardware/memory.h"
 #include "hardware/ports.h"
@@ -133,6 +134,67 @@ TEST_F(Z80ProgramTest, BorderSplitsFallOnCharactersSetByTheOutTiming) {
   }
   EXPECT_GE(seen, 6);
   for (auto [len, count] : runs) EXPECT_TRUE(len == 4 * 16 || len == 7 * 16) << "run of " << len << " pixels";
+}
+
+// The clock lets the processor count plain stretches itself and draws them later; the
+// picture, the memory, the registers and the time must come out as when every
+// instruction is handed to the clock at once (the fast loop off), also while the program
+// keeps writing to the memory on show and changing inks.
+TEST_F(Z80ProgramTest, ProcessorCountingAheadDrawsWhatEveryInstructionDraws) {
+  struct Result {
+    std::vector<uint16_t> frame;
+    std::vector<uint8_t> memory;
+    uint8_t registers[Z80_SNAPSHOT_BLOCK];
+    uint64_t us;
+    int interrupts;
+  };
+  auto run = [this](bool fast) {
+    video_set_fast_path(fast);
+    for (int q = 1; q < 4; ++q) std::memset(bank_table[q], 0, BANK_SIZE);
+    code(0x2A, {0xC3, 0x00, 0x02});     // JP 0200
+    code(0x200, {0x01, 0x00, 0x7F,      // 0200 LD BC,7F00
+                 0x21, 0x00, 0xC0,      // 0203 LD HL,C000   the screen
+                 0xFB,                  // 0206 EI
+                 0x16, 0x00,            // 0207 LD D,0
+                 0xED, 0x5F,            // 0209 LD A,R
+                 0xAE,                  // 020B XOR (HL)
+                 0x77,                  // 020C LD (HL),A
+                 0x23,                  // 020D INC HL
+                 0xCB, 0xF4,            // 020E SET 6,H
+                 0xCB, 0xFC,            // 0210 SET 7,H
+                 0xE5,                  // 0212 PUSH HL
+                 0xE1,                  // 0213 POP HL
+                 0x15,                  // 0214 DEC D
+                 0x20, 0xF2,            // 0215 JR NZ,0209
+                 0xED, 0x5F,            // 0217 LD A,R
+                 0xE6, 0x1F,            // 0219 AND 1F
+                 0xF6, 0x40,            // 021B OR 40
+                 0xED, 0x79,            // 021D OUT (C),A   ink of the selected pen
+                 0x0C,                  // 021F INC C
+                 0xCB, 0xA9,            // 0220 RES 5,C
+                 0xED, 0x49,            // 0222 OUT (C),C   select the next pen (or the border)
+                 0x16, 0x20,            // 0224 LD D,20
+                 0x18, 0xE1});          // 0226 JR 0209
+    run_until(8 * 19968);
+    Result r;
+    r.frame.assign(frame_buffer, frame_buffer + FRAME_PIXELS);
+    for (int q = 0; q < 4; ++q) r.memory.insert(r.memory.end(), bank_table[q], bank_table[q] + BANK_SIZE);
+    z80_save_registers(r.registers);
+    r.us = microsecond_counter;
+    r.interrupts = interrupts();
+    video_set_fast_path(true);
+    return r;
+  };
+  const Result every = run(false);
+  TearDown();
+  SetUp();
+  const Result ahead = run(true);
+  EXPECT_EQ(every.us, ahead.us);
+  EXPECT_GT(every.interrupts, 40);
+  EXPECT_EQ(every.interrupts, ahead.interrupts);
+  EXPECT_EQ(0, std::memcmp(every.registers, ahead.registers, sizeof every.registers));
+  EXPECT_TRUE(every.memory == ahead.memory);
+  EXPECT_TRUE(every.frame == ahead.frame);
 }
 
 }  // namespace
