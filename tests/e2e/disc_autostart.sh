@@ -9,18 +9,7 @@ bin=${ARVELO_BIN_DIR:?}/arvelo-run
 roms=${ARVELO_ROM_DIR:-${ARVELO_ROM_DIR_DEFAULT:?}}
 disks=${ARVELO_TESTDATA:-${ARVELO_TESTDATA_DEFAULT:?}}/disks
 
-skip() {
-  if [ "${CI:-}" = true ]; then
-    echo "FAIL: $*"
-    exit 1
-  fi
-  echo "SKIPPED: $*"
-  exit 0
-}
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
+source "$(dirname "$0")/lib.bash"
 
 [ -x "$bin" ] || skip "arvelo-run not built"
 for f in "$roms/cpc6128.rom" "$roms/amsdos.rom" "$disks/boulderdash_cpc.dsk" "$disks/dtc_cpc.dsk"; do

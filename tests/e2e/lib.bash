@@ -5,12 +5,14 @@ BIN_DIR=${ARVELO_BIN_DIR:?ARVELO_BIN_DIR not set}
 ROM_DIR=${ARVELO_ROM_DIR:-${ARVELO_ROM_DIR_DEFAULT:-}}
 TESTDATA=${ARVELO_TESTDATA:-${ARVELO_TESTDATA_DEFAULT:-}}
 
-# Skips (exit 0) when an asset is missing, fails under CI.
+# Skips (exit 0) with the reason; under CI a skip is a failure.
+skip() {
+  if [ "${CI:-}" = "true" ]; then echo "FAIL: $*" >&2; exit 1; fi
+  echo "SKIPPED: $*"; exit 0
+}
+
 require_asset() {
-  if [ ! -e "$1" ]; then
-    if [ "${CI:-}" = "true" ]; then echo "missing test asset $1" >&2; exit 1; fi
-    echo "SKIP: test asset not found: $1"; exit 0
-  fi
+  [ -e "$1" ] || skip "test asset not found: $1"
 }
 
 fail() { echo "FAIL: $*" >&2; exit 1; }

@@ -9,18 +9,7 @@ bin=${ARVELO_BIN_DIR:?}/arvelo-run
 roms=${ARVELO_ROM_DIR:-${ARVELO_ROM_DIR_DEFAULT:?}}
 msg=${ARVELO_BIN_DIR:?}/arvelo.msg
 
-skip() {
-  if [ "${CI:-}" = true ]; then
-    echo "FAIL: $*"
-    exit 1
-  fi
-  echo "SKIPPED: $*"
-  exit 0
-}
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
+source "$(dirname "$0")/lib.bash"
 
 [ -x "$bin" ] || skip "arvelo-run not built"
 for f in "$roms/cpc6128.rom" "$roms/cpc464.rom"; do

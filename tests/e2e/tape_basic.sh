@@ -6,18 +6,7 @@ set -euo pipefail
 bin=${ARVELO_BIN_DIR:?}/arvelo-run
 roms=${ARVELO_ROM_DIR:-${ARVELO_ROM_DIR_DEFAULT:?}}
 
-skip() {
-  if [ "${CI:-}" = true ]; then
-    echo "FAIL: $*"
-    exit 1
-  fi
-  echo "SKIPPED: $*"
-  exit 0
-}
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
+source "$(dirname "$0")/lib.bash"
 
 [ -x "$bin" ] || skip "arvelo-run not built"
 for f in "$roms/cpc464.rom" "$roms/cpc6128.rom"; do
