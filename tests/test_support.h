@@ -23,6 +23,18 @@ inline bool in_ci() {
   return v && std::string(v) == "true";
 }
 
+// Configuration lines that load one model's ROM images from the shared ROM directory:
+// type 0 CPC 464, 1 CPC 664, 2 CPC 6128 (OS ROM in slot 255, BASIC in slot 0), with the
+// disc ROM in slot 7 when with_disc is set.
+inline std::string rom_config_lines(int type = 2, bool with_disc = true) {
+  const char* image = type == 0 ? "cpc464.rom" : type == 1 ? "cpc664.rom" : "cpc6128.rom";
+  std::string lines = "ROM_PATH = \"" + rom_dir() + "/\"\n";
+  lines += std::string("ROM_BLOCK = 255, \"") + image + "\", 0\n";
+  lines += std::string("ROM_BLOCK = 0, \"") + image + "\", 1\n";
+  if (with_disc) lines += "ROM_BLOCK = 7, \"amsdos.rom\", 0\n";
+  return lines;
+}
+
 // A fresh empty directory for one test, removed by the caller or left in /tmp.
 inline std::filesystem::path temp_dir(const std::string& tag) {
   auto base = std::filesystem::temp_directory_path() /

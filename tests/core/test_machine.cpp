@@ -38,14 +38,8 @@ class Machine : public testing::Test {
   }
   // Writes a configuration for the shared ROMs of one model and makes it the one in use.
   std::string model_config(int type, const std::string& extra = "") {
-    const std::string rom = testsupport::rom_dir() + "/";
-    const char* image = type == 0 ? "cpc464.rom" : type == 1 ? "cpc664.rom" : "cpc6128.rom";
     const auto path = work / "model.cfg";
-    std::ofstream(path) << "ROM_PATH = \"" << rom << "\"\n"
-                        << "ROM_BLOCK = 255, \"" << image << "\", 0\n"
-                        << "ROM_BLOCK = 0, \"" << image << "\", 1\n"
-                        << "ROM_BLOCK = 7, \"amsdos.rom\", 0\n"
-                        << extra;
+    std::ofstream(path) << testsupport::rom_config_lines(type) << extra;
     set_config_file_name(path.c_str());
     return path.string();
   }

@@ -52,9 +52,7 @@ class Monitor : public testing::Test {
     const std::string rom = testsupport::rom_dir() + "/";
     if (!fs::exists(rom + "cpc6128.rom")) return;
     const auto cfg = work / "monitor.cfg";
-    std::ofstream(cfg) << "ROM_PATH = \"" << rom << "\"\n"
-                       << "ROM_BLOCK = 255, \"cpc6128.rom\", 0\n"
-                       << "ROM_BLOCK = 0, \"cpc6128.rom\", 1\n"
+    std::ofstream(cfg) << testsupport::rom_config_lines(2, false)
                        << "TAPE_PATH = \"" << work.string() << "/\"\n";
     set_config_file_name(cfg.c_str());
     StartOptions options;

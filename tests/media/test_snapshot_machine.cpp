@@ -78,11 +78,8 @@ class SnapshotMachine : public testing::Test {
     teardown_machine();
     reset_settings();
     clear_stop_request();
-    const std::string rom = testsupport::rom_dir() + "/";
     const auto cfg = work / "m.cfg";
-    std::ofstream(cfg) << "ROM_PATH = \"" << rom << "\"\nRAM_SIZE = 128\n"
-                       << "ROM_BLOCK = 255, \"cpc6128.rom\", 0\nROM_BLOCK = 0, \"cpc6128.rom\", 1\n"
-                       << "ROM_BLOCK = 7, \"amsdos.rom\", 0\nBREAK_MASK = 0\n";
+    std::ofstream(cfg) << testsupport::rom_config_lines(2) << "RAM_SIZE = 128\nBREAK_MASK = 0\n";
     set_config_file_name(cfg.c_str());
     StartOptions options;
     if (snapshot) {
