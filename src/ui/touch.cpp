@@ -195,8 +195,9 @@ void finger_up(const SDL_TouchFingerEvent& e) {
 
 }  // namespace
 
-int hit_area(int x, int y) {
-  const VkbdView& v = vkbd_view();
+namespace {
+
+int area_at(const VkbdView& v, int x, int y) {
   if (v.shown) {
     if (inside(v.rect, x, y)) return AREA_KEYBOARD;
     ScreenRect drag, pinch;
@@ -214,6 +215,20 @@ int hit_area(int x, int y) {
       if (inside(t.fire[i], x, y)) return AREA_FIRE1 + i;
   }
   return AREA_PICTURE;
+}
+
+}  // namespace
+
+int hit_area(int x, int y) {
+  VkbdView& v = vkbd_view();
+  const int area = area_at(v, x, y);
+  // A touch on a control that is still fading in only completes the fade, so that a key
+  // appearing under a finger is not pressed by it.
+  if (v.fade > 0 && area != AREA_PICTURE) {
+    v.fade = 0;
+    return AREA_FADING;
+  }
+  return area;
 }
 
 bool ui_touch_event(const SDL_Event& e) {
@@ -251,7 +266,11 @@ void vkbd_show(bool on) {
   }
   v.shown = on;
   v.touch_alpha = 128;
-  if (!on) {
+  if (on) {
+    v.shown_at = SDL_GetTicks();
+    v.fade = VKBD_FADE_FRAMES;
+  } else {
+    v.fade = 0;
     // Keys held on a keyboard that goes away are let go.
     for (Finger& f : touch.fingers)
       if (f.active && f.key >= 0) {

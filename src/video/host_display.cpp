@@ -216,11 +216,11 @@ bool overlaps(const ScreenRect& a, const ScreenRect& b) {
   return a.x < b.x + b.w && b.x < a.x + a.w && a.y < b.y + b.h && b.y < a.y + a.h;
 }
 
-void draw_keyboard_and_touch() {
+void draw_keyboard_and_touch_controls() {
   const VkbdView& v = display.vkbd;
   if (v.shown && display.keyboard && !v.rect.empty()) {
     const SDL_Rect kr = sdl_rect(v.rect);
-    const Uint8 alpha = static_cast<Uint8>(v.alpha);
+    const Uint8 alpha = static_cast<Uint8>(vkbd_draw_alpha(v));
     SDL_SetTextureAlphaMod(display.keyboard, alpha);
     if (display.keyboard_pressed) SDL_SetTextureAlphaMod(display.keyboard_pressed, alpha);
     SDL_RenderCopy(display.renderer, display.keyboard, nullptr, &kr);
@@ -243,7 +243,7 @@ void draw_keyboard_and_touch() {
     // The drive light while a disc drive's motor runs.
     if (fdc_motor_state()) {
       SDL_SetRenderDrawBlendMode(display.renderer, SDL_BLENDMODE_BLEND);
-      SDL_SetRenderDrawColor(display.renderer, 255, 0, 0, static_cast<Uint8>(v.alpha));
+      SDL_SetRenderDrawColor(display.renderer, 255, 0, 0, alpha);
       const SDL_Rect light{v.rect.x + v.rect.w - static_cast<int>(20 * s),
                            v.rect.y - static_cast<int>(10 * s), static_cast<int>(10 * s),
                            static_cast<int>(5 * s)};
@@ -257,10 +257,16 @@ void draw_keyboard_and_touch() {
   for (int i = 0; i < TOUCH_PICTURES; ++i) {
     if (!display.touch[i] || places[i].empty()) continue;
     if (v.shown && overlaps(places[i], v.rect)) continue;
-    SDL_SetTextureAlphaMod(display.touch[i], static_cast<Uint8>(v.touch_alpha));
+    SDL_SetTextureAlphaMod(display.touch[i], static_cast<Uint8>(touch_draw_alpha(v)));
     const SDL_Rect r = sdl_rect(places[i]);
     SDL_RenderCopy(display.renderer, display.touch[i], nullptr, &r);
   }
+}
+
+void draw_keyboard_and_touch() {
+  draw_keyboard_and_touch_controls();
+  // One step of the fade-in per drawn frame.
+  if (display.vkbd.fade > 0) --display.vkbd.fade;
 }
 
 void draw_badge() {
@@ -609,6 +615,18 @@ ScreenRect picture_rect() { return display.layout.picture; }
 double ui_scale() { return display.interface_scale; }
 
 VkbdView& vkbd_view() { return display.vkbd; }
+
+int vkbd_draw_alpha(const VkbdView& v) {
+  if (v.fade <= 0) return v.alpha;
+  return v.alpha * (VKBD_FADE_FRAMES - std::min(v.fade, VKBD_FADE_FRAMES)) / VKBD_FADE_FRAMES;
+}
+
+int touch_draw_alpha(const VkbdView& v) {
+  constexpr int START = 20;
+  if (v.fade <= 0 || v.touch_alpha <= START) return v.touch_alpha;
+  return START + (v.touch_alpha - START) * (VKBD_FADE_FRAMES - std::min(v.fade, VKBD_FADE_FRAMES)) /
+                     VKBD_FADE_FRAMES;
+}
 
 void rebuild_keyboard_textures() {
   if (display.renderer) create_keyboard_textures();

@@ -77,13 +77,22 @@ double ui_scale();
 
 // ---- On-screen keyboard and touch controls --------------------------------------------------
 // State the event handling sets; the display draws from it.
+// Frames over which the keyboard and the touch controls fade in when the keyboard is shown.
+constexpr int VKBD_FADE_FRAMES = 25;
 struct VkbdView {
   bool shown = false;
   ScreenRect rect;  // on the screen
   int alpha = 255;  // 30..255
   int touch_alpha = 0;  // 0 hides the touch controls
+  int fade = 0;  // frames of fade-in still to draw
+  uint32_t shown_at = 0;  // SDL ticks when the keyboard was last shown
 };
 VkbdView& vkbd_view();
+// The alphas the keyboard and the touch controls are drawn with in the current frame: the
+// set alphas once the fade-in is over, rising towards them while it runs (the touch
+// controls from 20).
+int vkbd_draw_alpha(const VkbdView& v);
+int touch_draw_alpha(const VkbdView& v);
 // Rebuilds the keyboard textures for VKBD_LANGUAGE.
 void rebuild_keyboard_textures();
 // The touch controls' rectangles of the current layout.

@@ -162,9 +162,11 @@ snap=$HOME/.Arvelo/snap/e2e.sna
 [ -f "$snap" ] || fail "no snapshot saved: $(ls "$HOME/.Arvelo/snap")"
 [ "$(stat -c %s "$snap")" -eq $((256 + 128 * 1024)) ] || fail "snapshot size $(stat -c %s "$snap")"
 grep -q '^MV - SNA' "$snap" || fail "not a snapshot file"
-# After loading, the picture is the saved one again, not the reset machine's.
-back=$(differ "$SHOTS/loaded.png" "$SHOTS/before_save.png")
-other=$(differ "$SHOTS/loaded.png" "$SHOTS/reset.png")
-[ "$back" -lt $((other / 3)) ] ||
-  fail "the snapshot did not bring the picture back ($back pixels differ, $other from the reset screen)"
+# After loading, the picture is the saved one again, not the reset machine's. The title
+# picture's background shimmers, so the pictures are compared as 48x34 block averages.
+small() { convert "$1" -scale 48x34! "$WORK/small_$(basename "$1")"; echo "$WORK/small_$(basename "$1")"; }
+back=$(differ "$(small "$SHOTS/loaded.png")" "$(small "$SHOTS/before_save.png")")
+other=$(differ "$(small "$SHOTS/loaded.png")" "$(small "$SHOTS/reset.png")")
+[ "$back" -lt 160 ] && [ "$other" -gt 800 ] ||
+  fail "the snapshot did not bring the picture back ($back of 1632 blocks differ, $other from the reset screen)"
 echo "PASS"

@@ -74,6 +74,36 @@ TEST_F(Touch, KeysOfTheOnScreenKeyboard) {
   EXPECT_EQ(hit_area(x, y), AREA_PICTURE);
 }
 
+TEST_F(Touch, AKeyboardFadingInIsNotTypedOnByTheTouchThatEndsTheFade) {
+  VkbdView& v = vkbd_view();
+  const ScreenRect rect = v.rect;
+  vkbd_show(true);
+  v.rect = rect;
+  v.alpha = 200;
+  // The first frame of the fade is nearly transparent, half-way is half the alpha.
+  EXPECT_LT(vkbd_draw_alpha(v), 20);
+  EXPECT_EQ(touch_draw_alpha(v), 20);
+  v.fade = VKBD_FADE_FRAMES / 2 + 1;
+  EXPECT_NEAR(vkbd_draw_alpha(v), 100, 10);
+  EXPECT_GT(touch_draw_alpha(v), 20);
+  EXPECT_LT(touch_draw_alpha(v), 128);
+
+  const int x = 300, y = rect.y + rect.h / 2;
+  const int code = vkbd_key_at(x - rect.x, y - rect.y, rect.w, rect.h);
+  ASSERT_GE(code, 0);
+  ui_touch_event(finger(SDL_FINGERDOWN, x, y, 1000));
+  EXPECT_FALSE(key_down(code));
+  EXPECT_EQ(v.fade, 0);
+  EXPECT_EQ(vkbd_draw_alpha(v), 200);
+  EXPECT_EQ(touch_draw_alpha(v), 128);
+  ui_touch_event(finger(SDL_FINGERUP, x, y, 1050));
+  // Once shown, the same touch types.
+  ui_touch_event(finger(SDL_FINGERDOWN, x, y, 1100));
+  EXPECT_TRUE(key_down(code));
+  ui_touch_event(finger(SDL_FINGERUP, x, y, 1150));
+  EXPECT_FALSE(key_down(code));
+}
+
 TEST_F(Touch, DragHandleMovesAndATapHidesTheKeyboard) {
   const ScreenRect start = vkbd_view().rect;
   // The drag handle lies just above the keyboard's left end.
