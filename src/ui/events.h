@@ -9,10 +9,6 @@ void poll_events();
 // the on-screen joystick state and captures the mouse when MOUSE_TYPE is set.
 void joystick_init();
 
-// Hands a dropped (or chosen) file to the machine: a disc image goes into drive A with
-// autostart. 0 when loaded, 1 otherwise (after a line on standard output).
-int load_dropped_file(const char* path);
-
 // The hot key actions, callable from the function menu as well.
 void hotkey_toggle_realtime();
 void hotkey_cycle_speed();

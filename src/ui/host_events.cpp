@@ -249,12 +249,6 @@ void joystick_init() {
   if (setting(kw::MOUSE_TYPE) != 0) capture_mouse(true);
 }
 
-int load_dropped_file(const char* path) {
-  if (path && dsk_check_file(path) == 0) return drive_insert_and_autostart(0, path);
-  std::cout << "Not a disc image: " << (path ? path : "") << std::endl;
-  return 1;
-}
-
 void hotkey_toggle_realtime() {
   clear_screen();
   setting(kw::REALTIME) = setting(kw::REALTIME) ? 0 : 1;
