@@ -1,6 +1,7 @@
-// Files dropped on the window while the machine runs load like files chosen in the file
-// selector: a disc image goes into drive A and starts; anything unknown is reported and
-// leaves the drive alone.
+// Host input through the event pump: files dropped on the window load like files chosen
+// in the file selector (a disc image goes into drive A and starts; anything unknown is
+// reported and leaves the drive alone), and a connected game controller reaches the CPC's
+// joystick rows.
 #include <SDL.h>
 #include <gtest/gtest.h>
 
@@ -59,4 +60,32 @@ TEST(DroppedFiles, ADiscImageGoesIntoDriveAAndStarts) {
   setting(kw::DRIVE_A_AUTOSTART) = autostart;
   std::filesystem::remove_all(dir);
   SDL_QuitSubSystem(SDL_INIT_EVENTS);
+}
+
+TEST(HostJoysticks, AConnectedControllerIsReadIntoTheJoystickRow) {
+  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK | SDL_INIT_EVENTS), 0) << SDL_GetError();
+  const int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 2, 2, 0);
+  ASSERT_GE(index, 0) << SDL_GetError();
+  if (index > 1) GTEST_SKIP() << "two host joysticks are already connected";
+  const int row = index == 0 ? 9 : 6;
+  joystick_init();
+  SDL_Joystick* j = SDL_JoystickOpen(index);
+  ASSERT_NE(j, nullptr) << SDL_GetError();
+
+  poll_events();
+  EXPECT_EQ(keyboard_row(row), 0xFF);  // centred, nothing pressed
+  SDL_JoystickSetVirtualAxis(j, 0, -32768);
+  SDL_JoystickSetVirtualAxis(j, 1, 32767);
+  SDL_JoystickSetVirtualButton(j, 1, SDL_PRESSED);
+  poll_events();
+  EXPECT_EQ(keyboard_row(row), static_cast<uint8_t>(~(0x04 | 0x02 | 0x20)));  // left, down, fire 2
+  SDL_JoystickSetVirtualAxis(j, 0, 0);
+  SDL_JoystickSetVirtualAxis(j, 1, -32768);
+  SDL_JoystickSetVirtualButton(j, 1, SDL_RELEASED);
+  SDL_JoystickSetVirtualButton(j, 0, SDL_PRESSED);
+  poll_events();
+  EXPECT_EQ(keyboard_row(row), static_cast<uint8_t>(~(0x01 | 0x10)));  // up, fire 1
+
+  SDL_JoystickClose(j);
+  SDL_JoystickDetachVirtual(index);
 }
