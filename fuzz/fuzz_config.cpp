@@ -3,7 +3,7 @@
 // write only there, and SHOW_CONFIG only prints.
 #include "config/config.h"
 #include "core/machine.h"
-#include "config_fuzz_support.h"
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool once = (fuzzsupport::silence_console(), true);

@@ -1,7 +1,7 @@
 // Fuzz target: the data file reader with its keyboard tables and palettes.
 #include "config/data.h"
 #include "config/settings.h"
-#include "config_fuzz_support.h"
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data_in, size_t size) {
   static bool once = (fuzzsupport::silence_console(), true);

@@ -5,12 +5,12 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
 #include <string>
 
+#include "fuzz_support.h"
 #include "config/settings.h"
 #include "core/machine.h"
 #include "media/dsk.h"
@@ -63,17 +63,7 @@ long file_size(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
 }
 
-const std::string& work_dir() {
-  static std::string dir;
-  if (dir.empty()) {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/arvelo-fuzz-dsk-XXXXXX";
-    if (!::mkdtemp(pattern.data())) std::abort();
-    dir = pattern;
-    std::atexit([] { std::filesystem::remove_all(work_dir()); });
-  }
-  return dir;
-}
+const std::string& work_dir() { return fuzzsupport::work_dir("fuzz-dsk"); }
 
 }  // namespace
 

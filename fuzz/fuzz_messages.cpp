@@ -6,7 +6,7 @@
 #include "config/help.h"
 #include "config/messages.h"
 #include "config/settings.h"
-#include "config_fuzz_support.h"
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool once = (fuzzsupport::silence_console(), true);

@@ -4,18 +4,15 @@
 // the file "f" in the tape directory. Every command must end, whatever it is given: the
 // machine's clock asks to quit after a fifth of an emulated second per input, which
 // ends step-overs and traces that would run on.
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <sstream>
-#include <streambuf>
 #include <string>
 
+#include "fuzz_support.h"
+#include "machine_support.h"
 #include "config/settings.h"
 #include "core/host.h"
 #include "core/machine.h"
@@ -27,11 +24,7 @@
 
 namespace {
 
-struct NullBuffer : std::streambuf {
-  int overflow(int c) override { return c; }
-} null_buffer;
-
-std::string work_dir;
+const std::string& work_dir() { return fuzzsupport::work_dir("fuzz-monitor"); }
 uint64_t quit_at = 0;
 
 void quit_when_late() {
@@ -39,33 +32,12 @@ void quit_when_late() {
 }
 
 void set_up_machine() {
-  std::cout.rdbuf(&null_buffer);
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/arvelo-fuzz-monitor-XXXXXX";
-  if (!::mkdtemp(pattern.data())) std::abort();
-  work_dir = pattern;
-  std::atexit([] { std::filesystem::remove_all(work_dir); });
-
+  fuzzsupport::silence_console();
   host_install_headless();
   host.poll_events = quit_when_late;
   host.render_frame = quit_when_late;
-  reset_settings();
-  setting(kw::RAM_SIZE) = 128;
-  setting(kw::CPC_TYPE) = model::CPC6128;
-  set_setting_text(kw::TAPE_PATH, work_dir.c_str());
-  free_rom_list();
-  ram_size_kb = 128;
-  first_rom_bank = 10;
-  add_rom(255, "os.rom", 0);
-  add_rom(0, "basic.rom", 0);
-  bank_count = first_rom_bank + rom_count;
-  if (memory_allocate(0, bank_count) != 0) std::abort();
-  std::memset(bank_table[bank_of_slot(255)], 0x00, BANK_SIZE);  // NOPs
-  std::memset(bank_table[bank_of_slot(0)], 0xC9, BANK_SIZE);    // RETs
-  memory_init(ram_size_kb, bank_of_slot(0), bank_of_slot(255));
-  hardware_model = model::CPC6128;
-  fdc_init();
-  machine_reset(1);
+  fuzzsupport::set_up_6128(0x00, 0xC9);  // OS ROM of NOPs, BASIC of RETs
+  set_setting_text(kw::TAPE_PATH, work_dir().c_str());
 }
 
 }  // namespace
@@ -82,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (char& c : text)
     if (c == '/') c = '_';
   {
-    std::ofstream file(work_dir + "/f", std::ios::binary | std::ios::trunc);
+    std::ofstream file(work_dir() + "/f", std::ios::binary | std::ios::trunc);
     if (zero) file.write(reinterpret_cast<const char*>(zero + 1), static_cast<std::streamsize>(size - text_size - 1));
   }
 

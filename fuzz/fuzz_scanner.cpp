@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "config/scan.h"
-#include "config_fuzz_support.h"
+#include "fuzz_support.h"
 
 namespace {
 class FileScan : public scan {

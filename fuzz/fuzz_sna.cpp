@@ -2,18 +2,15 @@
 // ROM images from $ARVELO_ROM_DIR when they are there, marked ROM banks otherwise).
 // Whatever the file holds, the load must end with a result, and the machine must still
 // save a snapshot and run its video afterwards.
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <iostream>
-#include <streambuf>
 #include <string>
 
+#include "fuzz_support.h"
+#include "machine_support.h"
 #include "config/settings.h"
 #include "core/machine.h"
 #include "hardware/keyboard.h"
@@ -26,22 +23,7 @@
 
 namespace {
 
-// Swallows the load's report lines and state dumps.
-struct NullBuffer : std::streambuf {
-  int overflow(int c) override { return c; }
-} null_buffer;
-
-const std::string& work_dir() {
-  static std::string dir;
-  if (dir.empty()) {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/arvelo-fuzz-sna-XXXXXX";
-    if (!::mkdtemp(pattern.data())) std::abort();
-    dir = pattern;
-    std::atexit([] { std::filesystem::remove_all(work_dir()); });
-  }
-  return dir;
-}
+const std::string& work_dir() { return fuzzsupport::work_dir("fuzz-sna"); }
 
 // The OS ROM and BASIC of a CPC 6128 into their banks, when the shared images exist.
 void load_shared_roms() {
@@ -54,24 +36,9 @@ void load_shared_roms() {
 }
 
 void set_up_machine() {
-  std::cout.rdbuf(&null_buffer);
-  reset_settings();
-  setting(kw::RAM_SIZE) = 128;
-  setting(kw::CPC_TYPE) = model::CPC6128;
-  free_rom_list();
-  ram_size_kb = 128;
-  first_rom_bank = 10;
-  add_rom(255, "os.rom", 0);
-  add_rom(0, "basic.rom", 0);
-  bank_count = first_rom_bank + rom_count;
-  if (memory_allocate(0, bank_count) != 0) std::abort();
-  std::memset(bank_table[bank_of_slot(255)], 0xEE, BANK_SIZE);
-  std::memset(bank_table[bank_of_slot(0)], 0xA0, BANK_SIZE);
+  fuzzsupport::silence_console();
+  fuzzsupport::set_up_6128(0xEE, 0xA0);  // marked banks, replaced by the shared ROMs if there
   load_shared_roms();
-  memory_init(ram_size_kb, bank_of_slot(0), bank_of_slot(255));
-  hardware_model = model::CPC6128;
-  fdc_init();
-  machine_reset(1);
   snapshot_show_message = [](const char*) {};
 }
 

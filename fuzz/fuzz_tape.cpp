@@ -1,18 +1,15 @@
 // Fuzz target: a host file in the tape directory read through the tape traps, as the
 // firmware would: opened (header or none), read character by character with a character
 // returned now and then, opened again and read whole into memory, and listed by CAT.
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <iostream>
-#include <streambuf>
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "config/settings.h"
 #include "core/machine.h"
 #include "media/tape.h"
@@ -21,23 +18,9 @@
 
 namespace {
 
-struct NullBuffer : std::streambuf {
-  int overflow(int c) override { return c; }
-} null_buffer;
-
 std::vector<uint8_t> ram(65536);
 
-const std::string& work_dir() {
-  static std::string dir;
-  if (dir.empty()) {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/arvelo-fuzz-tape-XXXXXX";
-    if (!::mkdtemp(pattern.data())) std::abort();
-    dir = pattern;
-    std::atexit([] { std::filesystem::remove_all(work_dir()); });
-  }
-  return dir;
-}
+const std::string& work_dir() { return fuzzsupport::work_dir("fuzz-tape"); }
 
 void open_input() {
   std::memcpy(ram.data() + 0x9000, "FILE", 4);
@@ -51,7 +34,7 @@ void open_input() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool ready = false;
   if (!ready) {
-    std::cout.rdbuf(&null_buffer);
+    fuzzsupport::silence_console();
     for (int q = 0; q < 4; ++q) read_bank[q] = write_bank[q] = ram.data() + q * 16384;
     hardware_model = model::CPC6128;
     set_setting_text(kw::TAPE_PATH, work_dir().c_str());

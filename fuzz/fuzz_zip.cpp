@@ -5,29 +5,19 @@
 #include <zip.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "config/settings.h"
 #include "core/machine.h"
 #include "media/media_file.h"
 
 namespace {
 
-const std::string& work_dir() {
-  static std::string dir;
-  if (dir.empty()) {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/arvelo-fuzz-zip-XXXXXX";
-    if (!::mkdtemp(pattern.data())) std::abort();
-    dir = pattern;
-    std::atexit([] { std::filesystem::remove_all(work_dir()); });
-  }
-  return dir;
-}
+const std::string& work_dir() { return fuzzsupport::work_dir("fuzz-zip"); }
 
 size_t temp_files_left() {
   glob_t g;

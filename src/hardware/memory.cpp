@@ -266,35 +266,45 @@ void set_lower_rom(uint8_t* image) {
   if (!(mem.rom_state & 1)) read_bank[0] = mem.lower_rom;
 }
 
-int memory_save(std::ostream& out, int ram_kb) {
+namespace {
+
+// The 16 KB blocks of ram_kb of RAM in snapshot order: the four of configuration 0, then
+// those of configurations 2, 10, 18, ... (the upper block of each further 64 KB), until
+// visit returns false.
+template <typename Visit>
+bool for_each_snapshot_block(int ram_kb, Visit visit) {
   const int groups = ram_kb / 64 - 1;
   for (int g = -1; g < groups; ++g) {
     const int c = g < 0 ? 0 : 8 * g + 2;
     if (c >= RAM_CONFIG_COUNT) break;
     uint8_t* blocks[4];
     config_blocks(c, blocks);
-    for (auto* b : blocks) out.write(reinterpret_cast<const char*>(b), BANK_SIZE);
+    for (auto* b : blocks)
+      if (!visit(b)) return false;
   }
+  return true;
+}
+
+}  // namespace
+
+int memory_save(std::ostream& out, int ram_kb) {
+  for_each_snapshot_block(ram_kb, [&](uint8_t* b) {
+    out.write(reinterpret_cast<const char*>(b), BANK_SIZE);
+    return true;
+  });
   return out ? 0 : 1;
 }
 
 int memory_load(std::istream& in, int ram_kb) {
-  const int groups = ram_kb / 64 - 1;
-  for (int g = -1; g < groups; ++g) {
-    const int c = g < 0 ? 0 : 8 * g + 2;
-    if (c >= RAM_CONFIG_COUNT) break;
-    uint8_t* blocks[4];
-    config_blocks(c, blocks);
-    for (auto* b : blocks) {
-      if (b == empty_block) {
-        in.ignore(BANK_SIZE);  // no RAM behind this bank: skip its bytes
-      } else {
-        in.read(reinterpret_cast<char*>(b), BANK_SIZE);
-      }
-      if (!in || in.gcount() != BANK_SIZE) return 1;
+  const bool complete = for_each_snapshot_block(ram_kb, [&](uint8_t* b) {
+    if (b == empty_block) {
+      in.ignore(BANK_SIZE);  // no RAM behind this bank: skip its bytes
+    } else {
+      in.read(reinterpret_cast<char*>(b), BANK_SIZE);
     }
-  }
-  return 0;
+    return in && in.gcount() == BANK_SIZE;
+  });
+  return complete ? 0 : 1;
 }
 
 MemoryView memory_view() {

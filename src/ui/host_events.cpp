@@ -1,14 +1,12 @@
 #include <SDL.h>
 
 #include <cstring>
-#include <iostream>
 
 #include "config/settings.h"
 #include "core/machine.h"
 #include "hardware/autotype.h"
 #include "hardware/expansions.h"
 #include "hardware/keyboard.h"
-#include "media/dsk.h"
 #include "sound/audio.h"
 #include "ui/events.h"
 #include "ui/filesel.h"

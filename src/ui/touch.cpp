@@ -193,10 +193,6 @@ void finger_up(const SDL_TouchFingerEvent& e) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 int area_at(const VkbdView& v, int x, int y) {
   if (v.shown) {
     if (inside(v.rect, x, y)) return AREA_KEYBOARD;
@@ -267,7 +263,6 @@ void vkbd_show(bool on) {
   v.shown = on;
   v.touch_alpha = 128;
   if (on) {
-    v.shown_at = SDL_GetTicks();
     v.fade = VKBD_FADE_FRAMES;
   } else {
     v.fade = 0;

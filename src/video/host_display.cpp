@@ -616,16 +616,21 @@ double ui_scale() { return display.interface_scale; }
 
 VkbdView& vkbd_view() { return display.vkbd; }
 
-int vkbd_draw_alpha(const VkbdView& v) {
-  if (v.fade <= 0) return v.alpha;
-  return v.alpha * (VKBD_FADE_FRAMES - std::min(v.fade, VKBD_FADE_FRAMES)) / VKBD_FADE_FRAMES;
+namespace {
+
+// An alpha on its way from `from` to `to` while the fade-in runs, `to` once it is over.
+int fading_alpha(int from, int to, int fade) {
+  if (fade <= 0) return to;
+  return from + (to - from) * (VKBD_FADE_FRAMES - std::min(fade, VKBD_FADE_FRAMES)) / VKBD_FADE_FRAMES;
 }
+
+}  // namespace
+
+int vkbd_draw_alpha(const VkbdView& v) { return fading_alpha(0, v.alpha, v.fade); }
 
 int touch_draw_alpha(const VkbdView& v) {
   constexpr int START = 20;
-  if (v.fade <= 0 || v.touch_alpha <= START) return v.touch_alpha;
-  return START + (v.touch_alpha - START) * (VKBD_FADE_FRAMES - std::min(v.fade, VKBD_FADE_FRAMES)) /
-                     VKBD_FADE_FRAMES;
+  return v.touch_alpha <= START ? v.touch_alpha : fading_alpha(START, v.touch_alpha, v.fade);
 }
 
 void rebuild_keyboard_textures() {

@@ -85,7 +85,6 @@ struct VkbdView {
   int alpha = 255;  // 30..255
   int touch_alpha = 0;  // 0 hides the touch controls
   int fade = 0;  // frames of fade-in still to draw
-  uint32_t shown_at = 0;  // SDL ticks when the keyboard was last shown
 };
 VkbdView& vkbd_view();
 // The alphas the keyboard and the touch controls are drawn with in the current frame: the

@@ -36,22 +36,15 @@ shot() { import -window "$wid" "$SHOTS/$1.png" 2>/dev/null; }
 key() { xdotool key --delay 80 "$@"; sleep 0.7; }
 typed() { xdotool type --delay 120 "$1"; sleep 0.7; }
 click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; sleep 1; }
-# Waits (at most about 60 s) for the game: a picture of five colours or more that stays
-# about the same for a second, compared as 48x34 block averages.
-settle() {
-  local i n
-  for i in $(seq 1 30); do
-    import -window "$wid" "$WORK/settle_a.png" 2>/dev/null
+# Takes the "game" screenshot once the game shows a picture of five colours or more (at
+# most about 60 s).
+shot_game() {
+  local i
+  for i in $(seq 1 60); do
+    shot game
+    [ "$(identify -format %k "$SHOTS/game.png" 2>/dev/null || echo 0)" -ge 5 ] && return 0
     sleep 1
-    import -window "$wid" "$WORK/settle_b.png" 2>/dev/null
-    [ "$(identify -format %k "$WORK/settle_b.png" 2>/dev/null || echo 0)" -ge 5 ] || continue
-    convert "$WORK/settle_a.png" -scale 48x34! "$WORK/settle_a_small.png"
-    convert "$WORK/settle_b.png" -scale 48x34! "$WORK/settle_b_small.png"
-    n=$({ compare -metric AE -fuzz 5% "$WORK/settle_a_small.png" "$WORK/settle_b_small.png" null: 2>&1 ||
-      true; } | awk '{printf "%d", $1}')
-    [ "${n:-9999}" -lt 20 ] && return 0
   done
-  echo "the game's picture did not settle" >>"$WORK/err.txt"
 }
 finish() {
   key F12
@@ -129,8 +122,7 @@ sleep 1
 key F2
 sleep 12
 key F2
-settle
-shot game
+shot_game
 finish
 SCRIPT
 export PROG WORK

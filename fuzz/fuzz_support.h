@@ -1,11 +1,12 @@
-// Shared by the fuzz targets of the file readers: each input is written to one temporary
-// file of this process and read back through the real reader; console output is dropped.
+// Shared by the fuzz targets: console output dropped, a temporary file that each input is
+// written to and read back through the real reader, and a work directory of the process.
 #pragma once
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <streambuf>
 #include <string>
@@ -37,6 +38,20 @@ inline const std::string& temp_file(const char* tag) {
     path = pattern;
   }
   return path;
+}
+
+// A temporary directory of this process, made once (under TMPDIR or /tmp) and removed
+// when the process ends.
+inline const std::string& work_dir(const char* tag) {
+  static std::string dir;
+  if (dir.empty()) {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/arvelo-" + tag + "-XXXXXX";
+    if (!::mkdtemp(pattern.data())) std::abort();
+    dir = pattern;
+    std::atexit([] { std::filesystem::remove_all(dir); });
+  }
+  return dir;
 }
 
 // Replaces the temporary file's contents with the input.
