@@ -23,7 +23,7 @@ constexpr int POLL_LIMIT = 20000;
 bool wait_request(bool to_processor) {
   for (int i = 0; i < POLL_LIMIT; i++) {
     uint8_t msr = fdc_read_status();
-    if ((msr & msr_bit::RQM) && (((msr & msr_bit::DIO) != 0) == to_processor)) return true;
+    if ((msr & MSR_RQM) && (((msr & MSR_DIO) != 0) == to_processor)) return true;
   }
   return false;
 }
@@ -37,7 +37,7 @@ void command(std::initializer_list<uint8_t> bytes) {
 
 int results(uint8_t* out, int max) {
   int n = 0;
-  while ((fdc_read_status() & msr_bit::CB) && n < 16) {
+  while ((fdc_read_status() & MSR_CB) && n < 16) {
     if (!wait_request(true)) std::abort();
     uint8_t v = fdc_read_data();
     if (n < max) out[n] = v;
@@ -48,10 +48,10 @@ int results(uint8_t* out, int max) {
 
 // Runs the execution phase: reads offered bytes, writes `fill` when asked for bytes.
 void execution(uint8_t fill) {
-  for (int guard = 0; guard < 40000 && (fdc_read_status() & msr_bit::EXM); guard++) {
+  for (int guard = 0; guard < 40000 && (fdc_read_status() & MSR_EXM); guard++) {
     uint8_t msr = fdc_read_status();
-    if (!(msr & msr_bit::RQM)) continue;
-    if (msr & msr_bit::DIO)
+    if (!(msr & MSR_RQM)) continue;
+    if (msr & MSR_DIO)
       fdc_read_data();
     else
       fdc_write_data(fill);
@@ -87,18 +87,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::fclose(f);
 
   drive_set_path(0, path.c_str());
-  if (drive_insert(0) != 0) return 0;
+  if (!drive_insert(0)) return 0;
   fdc_write_motor(1);
   command({0x03, 0xF1, 0x02});
   uint8_t r[16];
-  int tracks = disc_drives[0].disc_info[0x30];
+  int tracks = disc_image_tracks(fdc_drive(0).image);
   if (tracks > 45) tracks = 45;
   for (int t = 0; t <= tracks; t++) {
     for (uint8_t hd : {0x00, 0x04}) {
       command({0x0F, hd, static_cast<uint8_t>(t)});
       command({0x08});
       results(r, 16);
-      int count = fdc_sector_count(disc_drives[0]);
+      int count = disc_track_sectors(fdc_drive(0).track_info);
       for (int i = 0; i < count + 1; i++) {
         command({0x4A, hd});
         if (results(r, 16) != 7) std::abort();

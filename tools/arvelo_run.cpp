@@ -415,7 +415,7 @@ int main(int argc, char** argv) {
   }
   if (!o.disc.empty() && !o.autostart) {
     drive_set_path(0, o.disc.c_str());
-    if (drive_insert(0) != 0) return fail("cannot insert disc image " + o.disc);
+    if (!drive_insert(0)) return fail("cannot insert disc image " + o.disc);
   }
   if (!o.tape_dir.empty()) set_setting_text(kw::TAPE_PATH, o.tape_dir.c_str());
   // ---- Snapshots: --snapshot is loaded the way start-up loads a snapshot it is given ----

@@ -1,29 +1,49 @@
-// The µPD765 floppy disc controller: command, execution and result phases, the
-// rotational model of the drives and the track loading of DSK images.
+// The µPD765 floppy disc controller: command, execution and result phases, and the
+// drives' mechanics: head moves, the rotational model and the track under the head.
 #include "media/fdc.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <ostream>
 
 #include "config/settings.h"
 #include "core/host.h"
-#include "media/dsk.h"
 #include "sound/fx.h"
 #include "video/raster.h"
+
+namespace {
 
 FdcState fdc;
 DiscDrive disc_drives[2];
 
-namespace {
-
 // Command codes (low five bits of the first command byte).
 enum : uint8_t {
-  CMD_READ_TRACK = 2, CMD_SPECIFY = 3, CMD_SENSE_DRIVE = 4, CMD_WRITE_DATA = 5,
-  CMD_READ_DATA = 6, CMD_RECALIBRATE = 7, CMD_SENSE_INT = 8, CMD_WRITE_DELETED = 9,
-  CMD_READ_ID = 10, CMD_READ_DELETED = 12, CMD_FORMAT = 13, CMD_SEEK = 15,
-  CMD_SCAN_EQUAL = 17, CMD_SCAN_LOW = 25, CMD_SCAN_HIGH = 29
+  CODE_READ_TRACK = 2, CODE_SPECIFY = 3, CODE_SENSE_DRIVE = 4, CODE_WRITE_DATA = 5,
+  CODE_READ_DATA = 6, CODE_RECALIBRATE = 7, CODE_SENSE_INT = 8, CODE_WRITE_DELETED = 9,
+  CODE_READ_ID = 10, CODE_READ_DELETED = 12, CODE_FORMAT = 13, CODE_SEEK = 15,
+  CODE_SCAN_EQUAL = 17, CODE_SCAN_LOW = 25, CODE_SCAN_HIGH = 29
 };
+constexpr uint8_t CODE_MASK = 0x1F;
+
+// Positions in the command buffer. READ, WRITE and SCAN: command, HD/US, C, H, R, N,
+// EOT, GPL, DTL. FORMAT: command, HD/US, N, SC, GPL, D. SEEK: command, HD/US, NCN.
+// SPECIFY: command, SRT/HUT, HLT/ND.
+enum : int {
+  CMD_CODE = 0, CMD_HD_US = 1, CMD_C = 2, CMD_H = 3, CMD_R = 4, CMD_N = 5, CMD_EOT = 6,
+  CMD_FORMAT_N = 2, CMD_FORMAT_SC = 3, CMD_FORMAT_GPL = 4, CMD_FORMAT_FILLER = 5,
+  CMD_SEEK_NCN = 2, CMD_SPECIFY_SRT_HUT = 1, CMD_SPECIFY_HLT_ND = 2
+};
+// Positions of the result bytes: ST0 ST1 ST2 C H R N; SENSE INTERRUPT STATUS gives
+// ST0 and the present cylinder, SENSE DRIVE STATUS ST3.
+enum : int { RES_ST0 = 0, RES_ST1, RES_ST2, RES_C, RES_H, RES_R, RES_N, RES_COUNT };
+constexpr int RES_PCN = 1, RES_ST3 = 0;
+
+constexpr uint8_t HD_US_UNIT = 0x03;
+constexpr uint8_t HD_US_HEAD = 0x04;
+constexpr uint8_t HD_US_BITS = 0x07;
+// FORMAT takes at most 19 sectors (76 ID bytes); a larger count formats 19.
+constexpr int FORMAT_SECTORS_MAX = 19;
+// Status reads of one revolution: READ ID holds RQM for the revolution's part a sector takes.
+constexpr int REVOLUTION_STATUS_READS = 16976;
 
 // Number of command bytes of each code; 0 = code not implemented (dropped).
 constexpr uint8_t command_length[32] = {
@@ -48,57 +68,149 @@ void sleep_ms(unsigned ms) {
 
 DiscDrive& current_drive() { return disc_drives[fdc.drive & 1]; }
 
-bool drive_ready(const DiscDrive& d) { return (d.st3 & st3_bit::READY) != 0; }
+bool drive_ready(const DiscDrive& d) { return (d.st3 & ST3_READY) != 0; }
+bool has_disc(const DiscDrive& d) { return d.state == DriveState::DISC; }
+bool write_protected(const DiscDrive& d) { return (d.st3 & ST3_WRITE_PROTECTED) != 0; }
+int sector_count(const DiscDrive& d) { return disc_track_sectors(d.track_info); }
+int transfer_length(int stored) { return stored < FDC_SECTOR_BUFFER_SIZE ? stored : FDC_SECTOR_BUFFER_SIZE; }
 
-int image_tracks(const DiscDrive& d) { return d.disc_info[0x30]; }
-int image_sides(const DiscDrive& d) { return d.disc_info[0x31]; }
-int standard_track_size(const DiscDrive& d) { return d.disc_info[0x32] | (d.disc_info[0x33] << 8); }
+// The unit and head bits of a drive's interrupt status.
+uint8_t drive_bits(const DiscDrive& d) { return static_cast<uint8_t>((d.unit & ST0_UNIT) | d.side * ST0_HEAD); }
 
-// Size in bytes of track k (k = track × sides + side) of an extended image. The table
-// ends with the disc information block; tracks beyond it have no size.
-int64_t extended_track_size(const DiscDrive& d, int64_t k) {
-  if (k < 0 || k >= 256 - 0x34) return 0;
-  return static_cast<int64_t>(d.disc_info[0x34 + k]) * 256;
+void update_ready(DiscDrive& d) {
+  if (fdc.motor && has_disc(d))
+    d.st3 |= ST3_READY;
+  else
+    d.st3 &= static_cast<uint8_t>(~ST3_READY);
 }
 
-int64_t track_file_offset(const DiscDrive& d, int t, int side) {
-  int64_t k = static_cast<int64_t>(t) * image_sides(d) + side;
-  if (!d.extended) return 256 + k * standard_track_size(d);
-  int64_t offset = 256;
-  for (int64_t j = 0; j < k && j < 256 - 0x34; j++) offset += extended_track_size(d, j);
-  return offset;
-}
+void clear_id(FdcStatus& s) { s.id_c = s.id_h = s.id_r = s.id_n = 0; }
 
-int entry_length(const uint8_t* e) { return e[6] | (e[7] << 8); }
+// ---- Drive mechanics ----------------------------------------------------------------
+// They report into the status registers given: the controller's own for a command, a
+// scratch record for the program's reads.
 
-}  // namespace
-
-bool fdc_pass_sector(DiscDrive& d) {
+// One rotational step: the next sector passes under the head (its ID goes to the
+// status record). False when nothing passed (not ready, or no sectors).
+bool pass_sector(DiscDrive& d, FdcStatus& s) {
   if (!drive_ready(d)) {
-    fdc.st0 |= 0x48;
+    s.st0 |= ST0_ABNORMAL_END | ST0_NOT_READY;
     return false;
   }
-  int count = fdc_sector_count(d);
+  const int count = sector_count(d);
   if (count == 0) return false;
   if (d.sector_index >= count) d.sector_index = 0;
-  const uint8_t* e = fdc_sector_entry(d, d.sector_index);
-  fdc.id_c = e[0];
-  fdc.id_h = e[1];
-  fdc.id_r = e[2];
-  fdc.id_n = e[3];
-  fdc.id_st1 = e[4];
-  fdc.id_st2 = e[5];
-  d.sector_length = static_cast<uint16_t>(entry_length(e));
+  const SectorId id = disc_track_sector(d.track_info, d.sector_index);
+  s.id_c = id.c, s.id_h = id.h, s.id_r = id.r, s.id_n = id.n;
+  s.id_st1 = id.st1, s.id_st2 = id.st2;
+  d.sector_length = id.length;
   d.sector_index = static_cast<uint8_t>(d.sector_index + 1 >= count ? 0 : d.sector_index + 1);
   return true;
 }
 
-namespace {
+// Moves the head to track t and reads that track's information block, passing the
+// sectors that turn by during the move. False when the drive is not ready, the track
+// is beyond the image (the head stays) or its block is cut short.
+bool track_load(DiscDrive& d, int t, bool with_sound, FdcStatus& s) {
+  if (!drive_ready(d)) {
+    s.st0 |= ST0_ABNORMAL_END | ST0_NOT_READY;
+    d.int_status = static_cast<uint8_t>(s.st0 | ST0_ABNORMAL_END | ST0_SEEK_END | ST0_NOT_READY | drive_bits(d));
+    return false;
+  }
+  bool ok = true;
+  const int delta = std::abs(static_cast<int>(d.track) - t);
+  const int old_count = sector_count(d);
+  // A head step takes 11/200 of a revolution.
+  const int steps = old_count ? (d.sector_index + delta * 11 * old_count / 200) % old_count : 0;
+  if (t >= disc_image_tracks(d.image) || t < 0) {
+    s.st1 |= ST1_MISSING_ADDRESS_MARK;
+    s.st0 |= ST0_ABNORMAL_END;
+    ok = false;
+  } else {
+    const bool moved = d.track != t;
+    d.track = static_cast<uint8_t>(t);
+    if (t == 0)
+      d.st3 |= ST3_TRACK0;
+    else
+      d.st3 &= static_cast<uint8_t>(~ST3_TRACK0);
+    if (moved && with_sound) fx_step(delta);
+    if (!disc_image_read_track(d.image, t, d.side, d.track_info)) {
+      s.st0 |= ST0_ABNORMAL_END;
+      s.st1 |= ST1_MISSING_ADDRESS_MARK;
+      ok = false;
+    }
+    const int count = sector_count(d);
+    d.sector_index = 0;
+    d.sector_length = count ? disc_track_sector(d.track_info, 0).length : 0;
+    for (int i = 0; i < steps; i++) pass_sector(d, s);
+  }
+  d.int_status = static_cast<uint8_t>(s.st0 | ST0_SEEK_END | drive_bits(d));
+  return ok;
+}
+
+// Searches sector R of cylinder C, head H from the current rotational position within
+// one revolution. With an error already standing, the search ends after the first
+// sector passed. Not found: back at the index hole, no data.
+bool find_sector(DiscDrive& d, uint8_t c, uint8_t h, uint8_t r, FdcStatus& s, SectorPlace& place) {
+  const int count = sector_count(d);
+  const bool error_on_entry = (s.st0 & ST0_ERRORS) != 0;
+  if (count == 0 && !drive_ready(d)) s.st0 |= ST0_ABNORMAL_END | ST0_NOT_READY;  // no disc, no sector can pass
+  for (int i = 0; i < count; i++) {
+    const int index = d.sector_index < count ? d.sector_index : 0;
+    const bool passed = pass_sector(d, s);
+    if (error_on_entry) return false;
+    if (passed && s.id_r == r && s.id_c == c && s.id_h == h) {
+      place = disc_track_place(d.track_info, index);
+      return true;
+    }
+  }
+  d.sector_index = 0;
+  s.st0 |= ST0_ABNORMAL_END;
+  s.st1 |= ST1_NO_DATA;
+  return false;
+}
+
+// Applies the head of an HD/US byte (or the drive's side setting) to the drive. The
+// other side's track is read even while the motor is off, so that the track
+// information always belongs to the side the drive is set to; commands on a drive
+// that is not ready still fail when they pass a sector.
+void apply_side(DiscDrive& d, uint8_t hd_us, FdcStatus& s) {
+  const int head = (((hd_us & HD_US_HEAD) ? 1 : 0) | d.side_setting) & (disc_image_sides(d.image) - 1);
+  if (head == d.side) return;
+  d.side = static_cast<uint8_t>(d.side ^ 1);
+  const uint8_t saved_int = d.int_status;
+  const uint8_t st3 = d.st3;
+  if (has_disc(d)) d.st3 |= ST3_READY;
+  track_load(d, d.track, true, s);
+  d.st3 = static_cast<uint8_t>((d.st3 & ~ST3_READY) | (st3 & ST3_READY));
+  d.int_status = saved_int;
+}
+
+void select_drive(uint8_t hd_us) {
+  fdc.hd_us = hd_us;
+  fdc.drive = hd_us & 1;  // US1 selects nothing: two drives
+  apply_side(disc_drives[fdc.drive], hd_us, fdc.status);
+}
+
+// A read of the program's on a drive: the motor on for the moment, the drive's pending
+// interrupt kept, the controller's status registers untouched.
+template <typename Read>
+auto with_motor_on(DiscDrive& d, Read read) {
+  const uint8_t motor = fdc.motor, saved_int = d.int_status;
+  fdc.motor = 1;
+  update_ready(d);
+  FdcStatus scratch{};
+  auto result = read(scratch);
+  fdc.motor = motor;
+  update_ready(d);
+  d.int_status = saved_int;
+  return result;
+}
 
 // ---- Phases -------------------------------------------------------------------------
 
 void back_to_idle() {
-  fdc.msr &= static_cast<uint8_t>(~(msr_bit::DIO | msr_bit::CB | msr_bit::EXM));
+  fdc.msr &= static_cast<uint8_t>(~(MSR_DIO | MSR_CB | MSR_EXM));
   fdc.command = 0;
   fdc.drive = 0xFF;
   fdc.data_handler = handle_command;
@@ -108,71 +220,85 @@ void back_to_idle() {
 void enter_result_bytes(int count) {
   fdc.byte_count = static_cast<uint8_t>(count);
   fdc.result_index = 0;
-  fdc.msr = static_cast<uint8_t>((fdc.msr & ~msr_bit::EXM) | msr_bit::DIO);
+  fdc.msr = static_cast<uint8_t>((fdc.msr & ~MSR_EXM) | MSR_DIO);
   fdc.data_handler = handle_result;
 }
 
 // Result phase of the seven-byte commands: ST0 ST1 ST2 C H R N.
 void enter_result() {
-  fdc.buffer[0] = fdc.st0;
-  fdc.buffer[1] = fdc.st1;
-  fdc.buffer[2] = fdc.st2;
-  fdc.buffer[3] = fdc.id_c;
-  fdc.buffer[4] = fdc.id_h;
-  fdc.buffer[5] = fdc.id_r;
-  fdc.buffer[6] = fdc.id_n;
-  enter_result_bytes(7);
+  const FdcStatus& s = fdc.status;
+  fdc.buffer[RES_ST0] = s.st0;
+  fdc.buffer[RES_ST1] = s.st1;
+  fdc.buffer[RES_ST2] = s.st2;
+  fdc.buffer[RES_C] = s.id_c;
+  fdc.buffer[RES_H] = s.id_h;
+  fdc.buffer[RES_R] = s.id_r;
+  fdc.buffer[RES_N] = s.id_n;
+  enter_result_bytes(RES_COUNT);
+}
+
+// Ends the command abnormally with the given ST1 bits.
+void fail(uint8_t st1_bits) {
+  fdc.status.st0 |= ST0_ABNORMAL_END;
+  fdc.status.st1 |= st1_bits;
 }
 
 void start_execution() {
-  fdc.st0 = fdc.buffer[1] & 7;
-  fdc.st1 = fdc.st2 = 0;
-  fdc.id_c = fdc.id_h = fdc.id_r = fdc.id_n = 0;
+  fdc.status.st0 = fdc.buffer[CMD_HD_US] & HD_US_BITS;
+  fdc.status.st1 = fdc.status.st2 = 0;
+  clear_id(fdc.status);
   fdc.bytes_left = 0;
   fdc.buffer_pos = 0;
-  fdc.msr |= msr_bit::EXM;
+  fdc.msr |= MSR_EXM;
+  // Even codes (the reads) send data to the processor, odd codes take data from it.
   if ((fdc.command & 1) == 0)
-    fdc.msr |= msr_bit::DIO;
+    fdc.msr |= MSR_DIO;
   else
-    fdc.msr &= static_cast<uint8_t>(~msr_bit::DIO);
+    fdc.msr &= static_cast<uint8_t>(~MSR_DIO);
 }
 
 // ---- Reading ------------------------------------------------------------------------
 
+// Merges the found sector's stored status and applies the control mark: READ DATA ends
+// after a deleted sector, READ DELETED DATA after a normal one.
+void merge_stored_status() {
+  FdcStatus& s = fdc.status;
+  s.st1 |= s.id_st1;
+  s.st2 |= s.id_st2;
+  if (fdc.command == CODE_READ_DELETED) {
+    if (s.st2 & ST2_CONTROL_MARK) {
+      s.st2 &= static_cast<uint8_t>(~ST2_CONTROL_MARK);
+    } else {
+      s.st0 |= ST0_ABNORMAL_END;
+      s.st2 |= ST2_CONTROL_MARK;
+    }
+  } else if (s.st2 & ST2_CONTROL_MARK) {
+    s.st0 |= ST0_ABNORMAL_END;
+  }
+}
+
 // Start of a sector transfer of READ DATA / READ TRACK / READ DELETED DATA: at the
 // end of the command phase and after the last byte of each sector.
 void read_sector_start() {
-  if (!fast_disc()) {
+  if (!fast_disc()) {  // head load time
     video_run((fdc.specify2 & 0xFE) * 500);
     sleep_ms(fdc.specify2 >> 1);
   }
   DiscDrive& d = current_drive();
-  uint8_t& r = fdc.buffer[4];
-  if (r > fdc.buffer[6]) {
-    fdc.st0 |= 0x40;
-    if (fdc.st1 == 0) fdc.st1 = 0x80;  // end of cylinder: the normal end of a read
+  uint8_t& r = fdc.buffer[CMD_R];
+  if (r > fdc.buffer[CMD_EOT]) {
+    // End of cylinder: the normal end of every read, since the CPC does not connect TC.
+    fdc.status.st0 |= ST0_ABNORMAL_END;
+    if (fdc.status.st1 == 0) fdc.status.st1 = ST1_END_OF_CYLINDER;
     enter_result();
     return;
   }
-  int found = fdc_find_sector(d, fdc.buffer[2], fdc.buffer[3], r) == 0;
+  const bool found = find_sector(d, fdc.buffer[CMD_C], fdc.buffer[CMD_H], r, fdc.status, fdc.place);
   r = static_cast<uint8_t>(r + 1);
   fdc.bytes_left = 0;
-  if (found && (fdc.st0 & 0xF8) == 0) {
-    fdc.st1 |= fdc.id_st1;
-    fdc.st2 |= fdc.id_st2;
-    if (fdc.command == CMD_READ_DELETED) {
-      if (fdc.st2 & 0x40) {
-        fdc.st2 &= static_cast<uint8_t>(~0x40);
-      } else {
-        fdc.st0 |= 0x40;
-        fdc.st2 |= 0x40;
-      }
-    } else if (fdc.st2 & 0x40) {
-      fdc.st0 |= 0x40;
-    }
-    int length = d.sector_length < FDC_SECTOR_BUFFER_SIZE ? d.sector_length : FDC_SECTOR_BUFFER_SIZE;
-    if (d.file && length > 0 && std::fseek(d.file, fdc.data_offset, SEEK_SET) == 0)
-      fdc.bytes_left = static_cast<int>(std::fread(fdc.sector_buffer, 1, length, d.file));
+  if (found && (fdc.status.st0 & ST0_ERRORS) == 0) {
+    merge_stored_status();
+    fdc.bytes_left = disc_image_read(d.image, fdc.place, fdc.sector_buffer, FDC_SECTOR_BUFFER_SIZE);
   }
   if (fdc.bytes_left == 0) {
     enter_result();
@@ -187,137 +313,97 @@ void read_sector_start() {
 // when the command ends (the status registers tell why).
 bool write_sector_start() {
   DiscDrive& d = current_drive();
-  uint8_t& r = fdc.buffer[4];
-  if (r > fdc.buffer[6]) {
-    fdc.st0 |= 0x40;
-    fdc.st1 |= 0x80;
+  uint8_t& r = fdc.buffer[CMD_R];
+  if (r > fdc.buffer[CMD_EOT]) {
+    fail(ST1_END_OF_CYLINDER);
     return false;
   }
-  if (d.st3 & st3_bit::WRITE_PROTECTED) {
-    fdc.st0 |= 0x40;
-    fdc.st1 |= 0x02;
+  if (write_protected(d)) {
+    fail(ST1_NOT_WRITABLE);
     return false;
   }
-  fdc_find_sector(d, fdc.buffer[2], fdc.buffer[3], r);
+  find_sector(d, fdc.buffer[CMD_C], fdc.buffer[CMD_H], r, fdc.status, fdc.place);
   r = static_cast<uint8_t>(r + 1);
-  if (fdc.st0 & 0xF8) return false;
-  fdc.bytes_left = d.sector_length < FDC_SECTOR_BUFFER_SIZE ? d.sector_length : FDC_SECTOR_BUFFER_SIZE;
+  if (fdc.status.st0 & ST0_ERRORS) return false;
+  fdc.bytes_left = transfer_length(d.sector_length);
   fdc.buffer_pos = 0;
   return fdc.bytes_left > 0;
-}
-
-// Writes `length` bytes of the sector buffer at `offset` of the drive's image. The
-// image never grows: a sector that does not lie wholly inside the file is refused.
-bool write_image(DiscDrive& d, int64_t offset, const uint8_t* data, int64_t length) {
-  if (!d.file || offset < 0 || offset + length > dsk_file_size(d)) return false;
-  if (std::fseek(d.file, offset, SEEK_SET) != 0) return false;
-  if (std::fwrite(data, 1, static_cast<size_t>(length), d.file) != static_cast<size_t>(length)) {
-    std::clearerr(d.file);
-    return false;
-  }
-  return std::fflush(d.file) == 0;
 }
 
 // ---- FORMAT TRACK ---------------------------------------------------------------------
 
 void format_write_track() {
   DiscDrive& d = current_drive();
-  int n = fdc.buffer[2];
-  int sc = fdc.buffer[3];
-  int64_t sector_size = n > 5 ? 8192 : (128 << n);
-  int64_t track_size = standard_track_size(d);
-  if (fdc.st1 & 0x02) return;  // write protection came on while the IDs arrived
-  if (d.extended || sector_size * sc + 255 >= track_size || d.track >= image_tracks(d)) {
-    fdc.st0 |= 0x40;
+  if (fdc.status.st1 & ST1_NOT_WRITABLE) return;  // write protection came on while the IDs arrived
+  const TrackFormat format{fdc.buffer[CMD_FORMAT_N], fdc.buffer[CMD_FORMAT_SC], fdc.buffer[CMD_FORMAT_GPL],
+                           fdc.buffer[CMD_FORMAT_FILLER], fdc.sector_buffer};
+  if (!disc_image_format_track(d.image, d.track, d.side, format)) {
+    fdc.status.st0 |= ST0_ABNORMAL_END;
     return;
   }
-  int64_t offset = track_file_offset(d, d.track, d.side);
-  if (offset + track_size > dsk_file_size(d)) {
-    fdc.st0 |= 0x40;
-    return;
-  }
-  uint8_t block[256] = {};
-  std::memcpy(block, "Track-Info\r\n", 12);
-  block[0x10] = d.track;
-  block[0x11] = d.side;
-  block[0x14] = static_cast<uint8_t>(n);
-  block[0x15] = static_cast<uint8_t>(sc);
-  block[0x16] = fdc.buffer[4];
-  block[0x17] = fdc.buffer[5];
-  for (int i = 0; i < sc; i++) std::memcpy(block + 0x18 + 8 * i, fdc.sector_buffer + 4 * i, 4);
-  if (!write_image(d, offset, block, 256)) {
-    fdc.st0 |= 0x40;
-    return;
-  }
-  std::memset(block, fdc.buffer[5], sizeof block);
-  int64_t blocks = (track_size - 256) / 256;
-  for (int64_t i = 0; i < blocks; i++) {
-    if (!write_image(d, offset + 256 + i * 256, block, 256)) {
-      fdc.st0 |= 0x40;
-      return;
-    }
-  }
-  uint8_t saved = d.int_status;
-  fdc_track_load(d, d.track, 1);
-  d.int_status = saved;
+  const uint8_t saved_int = d.int_status;
+  track_load(d, d.track, true, fdc.status);
+  d.int_status = saved_int;
 }
 
 // ---- Commands -------------------------------------------------------------------------
 
 void do_seek(uint8_t target) {
   DiscDrive& d = current_drive();
-  fdc.st0 = 0;
-  fdc.msr |= (fdc.drive & 1) ? msr_bit::D1B : msr_bit::D0B;
-  int delta = std::abs(static_cast<int>(d.track) - target);
+  fdc.status.st0 = 0;
+  fdc.msr |= (fdc.drive & 1) ? MSR_D1B : MSR_D0B;
+  const int delta = std::abs(static_cast<int>(d.track) - target);
   if (!drive_ready(d)) {
-    fdc.st0 = 0x48;
-    d.int_status = static_cast<uint8_t>(0x68 | (d.unit & 3) | d.side * 4);
-  } else if (target < image_tracks(d)) {
-    fdc_track_load(d, target, 1);
-  } else {
-    fdc.st1 |= 0x01;
-    fdc.st0 = 0x40;
-    d.int_status = static_cast<uint8_t>(0x60 | (d.unit & 3) | d.side * 4);
+    fdc.status.st0 = ST0_ABNORMAL_END | ST0_NOT_READY;
+    d.int_status = static_cast<uint8_t>(ST0_ABNORMAL_END | ST0_SEEK_END | ST0_NOT_READY | drive_bits(d));
+  } else if (target < disc_image_tracks(d.image)) {
+    track_load(d, target, true, fdc.status);
+  } else {  // beyond the image: the head stays
+    fdc.status.st1 |= ST1_MISSING_ADDRESS_MARK;
+    fdc.status.st0 = ST0_ABNORMAL_END;
+    d.int_status = static_cast<uint8_t>(ST0_ABNORMAL_END | ST0_SEEK_END | drive_bits(d));
   }
   back_to_idle();
-  int step_time = 16 - (fdc.specify1 >> 4);
+  // Step rate time: 16 - SRT milliseconds a track.
+  const int step_time = 16 - (fdc.specify1 >> 4);
   video_run(step_time * delta * 1100);
   if (!fast_disc()) sleep_ms(static_cast<unsigned>(step_time * delta));
 }
 
 void do_read_id() {
   DiscDrive& d = current_drive();
-  fdc.st1 = fdc.st2 = 0;
-  fdc.id_c = fdc.id_h = fdc.id_r = fdc.id_n = 0;
-  fdc.st0 = fdc.drive & 7;
+  FdcStatus& s = fdc.status;
+  s.st1 = s.st2 = 0;
+  clear_id(s);
+  s.st0 = fdc.drive & HD_US_BITS;
   if (!drive_ready(d)) {
-    fdc.st0 |= 0x48;
-  } else if (!fdc_pass_sector(d)) {
-    // An unformatted track has no ID to report: missing address mark.
-    fdc.st0 |= 0x40;
-    fdc.st1 |= 0x01;
+    s.st0 |= ST0_ABNORMAL_END | ST0_NOT_READY;
+  } else if (!pass_sector(d, s)) {
+    fail(ST1_MISSING_ADDRESS_MARK);  // an unformatted track has no ID to report
   }
   enter_result();
-  int count = fdc_sector_count(d);
-  if (d.sector_index != 0) fdc.status_delay = static_cast<uint16_t>(16976 / (count > 0 ? count : 1));
+  const int count = sector_count(d);
+  if (d.sector_index != 0)
+    fdc.status_delay = static_cast<uint16_t>(REVOLUTION_STATUS_READS / (count > 0 ? count : 1));
 }
 
 void do_format_start() {
   DiscDrive& d = current_drive();
   start_execution();
-  if (d.st3 & st3_bit::WRITE_PROTECTED) {
-    fdc.st0 = static_cast<uint8_t>((fdc.buffer[1] & 7) | 0x40);
-    fdc.st1 = 0x02;
+  if (write_protected(d)) {
+    fdc.status.st0 = static_cast<uint8_t>((fdc.buffer[CMD_HD_US] & HD_US_BITS) | ST0_ABNORMAL_END);
+    fdc.status.st1 = ST1_NOT_WRITABLE;
     enter_result();
     return;
   }
-  if (!drive_ready(d) || !d.file) {
-    fdc.st0 |= 0x48;
+  if (!drive_ready(d) || !disc_image_is_open(d.image)) {
+    fdc.status.st0 |= ST0_ABNORMAL_END | ST0_NOT_READY;
     enter_result();
     return;
   }
-  if (fdc.buffer[3] > 18) fdc.buffer[3] = 19;
-  fdc.bytes_left = 4 * fdc.buffer[3];
+  uint8_t& sectors = fdc.buffer[CMD_FORMAT_SC];
+  if (sectors > FORMAT_SECTORS_MAX) sectors = FORMAT_SECTORS_MAX;
+  fdc.bytes_left = 4 * sectors;
   fdc.buffer_pos = 0;
   if (fdc.bytes_left == 0) {
     enter_result();
@@ -329,70 +415,69 @@ void do_format_start() {
 void do_sense_interrupt() {
   for (int i = 0; i < 2; i++) {
     DiscDrive& d = disc_drives[i];
-    if ((d.int_status & 0xC0) != 0x80) {
-      fdc.buffer[0] = d.int_status;
-      fdc.buffer[1] = d.track;
-      d.int_status = 0x80;
-      if (fdc.buffer[0] & 0x20) fdc.msr &= static_cast<uint8_t>(~(i ? msr_bit::D1B : msr_bit::D0B));
-      enter_result_bytes(2);
-      return;
-    }
+    if ((d.int_status & ST0_INTERRUPT_CODE) == FDC_NO_INTERRUPT) continue;
+    fdc.buffer[RES_ST0] = d.int_status;
+    fdc.buffer[RES_PCN] = d.track;
+    d.int_status = FDC_NO_INTERRUPT;
+    if (fdc.buffer[RES_ST0] & ST0_SEEK_END) fdc.msr &= static_cast<uint8_t>(~(i ? MSR_D1B : MSR_D0B));
+    enter_result_bytes(2);
+    return;
   }
-  fdc.buffer[0] = 0x80;
+  fdc.buffer[RES_ST0] = FDC_NO_INTERRUPT;
   enter_result_bytes(1);
 }
 
 void dispatch() {
-  uint8_t code = fdc.command;
+  const uint8_t code = fdc.command;
   if (command_length[code] == 0) {  // not implemented: dropped without a result
     back_to_idle();
     return;
   }
-  if (code != CMD_SPECIFY && code != CMD_SENSE_INT) fdc_select_side(fdc.buffer[1]);
+  if (code != CODE_SPECIFY && code != CODE_SENSE_INT) select_drive(fdc.buffer[CMD_HD_US]);
   switch (code) {
-    case CMD_READ_TRACK:
-    case CMD_READ_DATA:
-    case CMD_READ_DELETED:
+    case CODE_READ_TRACK:
+    case CODE_READ_DATA:
+    case CODE_READ_DELETED:
       start_execution();
       fdc.data_handler = handle_read;
       read_sector_start();
       break;
-    case CMD_WRITE_DATA:
-    case CMD_WRITE_DELETED:
+    case CODE_WRITE_DATA:
+    case CODE_WRITE_DELETED:
       start_execution();
       if (write_sector_start())
         fdc.data_handler = handle_write;
       else
         enter_result();
       break;
-    case CMD_FORMAT:
+    case CODE_FORMAT:
       do_format_start();
       break;
-    case CMD_SCAN_EQUAL:
-    case CMD_SCAN_LOW:
-    case CMD_SCAN_HIGH:
+    case CODE_SCAN_EQUAL:
+    case CODE_SCAN_LOW:
+    case CODE_SCAN_HIGH:
       start_execution();
       fdc.data_handler = handle_scan;
       break;
-    case CMD_READ_ID:
+    case CODE_READ_ID:
       do_read_id();
       break;
-    case CMD_SEEK:
-      do_seek(fdc.buffer[2]);
+    case CODE_SEEK:
+      do_seek(fdc.buffer[CMD_SEEK_NCN]);
       break;
-    case CMD_RECALIBRATE:
+    case CODE_RECALIBRATE:
       do_seek(0);
       break;
-    case CMD_SENSE_INT:
+    case CODE_SENSE_INT:
       do_sense_interrupt();
       break;
-    case CMD_SENSE_DRIVE:
-      fdc.buffer[0] = current_drive().st3;
+    case CODE_SENSE_DRIVE:
+      fdc.buffer[RES_ST3] = current_drive().st3;
       enter_result_bytes(1);
       break;
-    case CMD_SPECIFY:
-      fdc.specify1 = fdc.buffer[1];
-      fdc.specify2 = fdc.buffer[2];
+    case CODE_SPECIFY:
+      fdc.specify1 = fdc.buffer[CMD_SPECIFY_SRT_HUT];
+      fdc.specify2 = fdc.buffer[CMD_SPECIFY_HLT_ND];
       back_to_idle();
       break;
     default:
@@ -404,9 +489,9 @@ void dispatch() {
 // ---- Data register handlers -------------------------------------------------------------
 
 int handle_command(uint8_t value) {
-  if (!(fdc.msr & msr_bit::CB)) {
-    fdc.msr |= msr_bit::CB;
-    fdc.command = value & 0x1F;
+  if (!(fdc.msr & MSR_CB)) {
+    fdc.msr |= MSR_CB;
+    fdc.command = value & CODE_MASK;
     fdc.byte_count = 1;
   } else {
     fdc.byte_count++;
@@ -418,7 +503,7 @@ int handle_command(uint8_t value) {
 }
 
 int handle_result(uint8_t) {
-  uint8_t value = fdc.result_index < sizeof fdc.buffer ? fdc.buffer[fdc.result_index] : 0xFF;
+  const uint8_t value = fdc.result_index < sizeof fdc.buffer ? fdc.buffer[fdc.result_index] : 0xFF;
   fdc.result_index++;
   if (fdc.result_index >= fdc.byte_count) back_to_idle();
   return value;
@@ -429,7 +514,7 @@ int handle_read(uint8_t) {
     enter_result();
     return 0xFF;
   }
-  uint8_t value = fdc.sector_buffer[fdc.buffer_pos++];
+  const uint8_t value = fdc.sector_buffer[fdc.buffer_pos++];
   if (--fdc.bytes_left == 0) read_sector_start();
   return value;
 }
@@ -442,11 +527,9 @@ int handle_write(uint8_t value) {
   fdc.sector_buffer[fdc.buffer_pos++] = value;
   if (--fdc.bytes_left > 0) return 0xFF;
   DiscDrive& d = current_drive();
-  int length = d.sector_length < FDC_SECTOR_BUFFER_SIZE ? d.sector_length : FDC_SECTOR_BUFFER_SIZE;
-  if (!write_image(d, fdc.data_offset, fdc.sector_buffer, length)) {
+  if (!disc_image_write(d.image, fdc.place, fdc.sector_buffer, transfer_length(fdc.place.length))) {
     // The sector could not be stored: report a data error rather than success.
-    fdc.st0 |= 0x40;
-    fdc.st1 |= 0x20;
+    fail(ST1_DATA_ERROR);
     enter_result();
     return 0xFF;
   }
@@ -460,149 +543,30 @@ int handle_format(uint8_t value) {
     return 0xFF;
   }
   fdc.sector_buffer[fdc.buffer_pos++] = value;
-  if (current_drive().st3 & st3_bit::WRITE_PROTECTED) {
-    fdc.st0 |= 0x40;
-    fdc.st1 |= 0x02;
-  }
+  if (write_protected(current_drive())) fail(ST1_NOT_WRITABLE);
   if (--fdc.bytes_left > 0) return 0xFF;
   format_write_track();
   enter_result();
   return 0xFF;
 }
 
+// A scan ends at its first data byte; no sector is compared.
 int handle_scan(uint8_t) {
-  fdc.st0 = fdc.buffer[1] & 7;
-  fdc.st1 = fdc.st2 = 0;
-  fdc.id_c = fdc.id_h = fdc.id_r = fdc.id_n = 0;
+  fdc.status.st0 = fdc.buffer[CMD_HD_US] & HD_US_BITS;
+  fdc.status.st1 = fdc.status.st2 = 0;
+  clear_id(fdc.status);
   enter_result();
   return 0xFF;
 }
 
 }  // namespace
 
-// ---- Track loading and sector search --------------------------------------------------
-
-int fdc_sector_count(const DiscDrive& d) {
-  int count = d.track_info[0x15];
-  return count > 19 ? 1 : count;
-}
-
-int fdc_track_load(DiscDrive& d, int t, int with_sound) {
-  if (!drive_ready(d)) {
-    fdc.st0 |= 0x48;
-    d.int_status = static_cast<uint8_t>(fdc.st0 | 0x68 | (d.unit & 3) | d.side * 4);
-    return 1;
-  }
-  int result = 0;
-  int delta = std::abs(static_cast<int>(d.track) - t);
-  int old_count = fdc_sector_count(d);
-  int steps = old_count ? (d.sector_index + delta * 11 * old_count / 200) % old_count : 0;
-  if (t >= image_tracks(d) || t < 0) {
-    fdc.st1 |= 0x01;
-    fdc.st0 |= 0x40;
-    result = 1;
-  } else {
-    bool moved = d.track != t;
-    d.track = static_cast<uint8_t>(t);
-    if (t == 0)
-      d.st3 |= st3_bit::TRACK0;
-    else
-      d.st3 &= static_cast<uint8_t>(~st3_bit::TRACK0);
-    if (moved && with_sound) fx_step(delta);
-
-    d.track_offset = track_file_offset(d, t, d.side);
-    bool empty_track = d.extended && extended_track_size(d, static_cast<int64_t>(t) * image_sides(d) + d.side) == 0;
-    size_t got = 0;
-    if (!empty_track && d.file && std::fseek(d.file, d.track_offset, SEEK_SET) == 0)
-      got = std::fread(d.track_info, 1, sizeof d.track_info, d.file);
-    if (empty_track || got != sizeof d.track_info) {
-      // An unformatted track (no bytes in the extended table) or a track information
-      // block cut short by the end of the file: the track has no sectors.
-      std::memset(d.track_info, 0, sizeof d.track_info);
-      if (!empty_track) {
-        fdc.st0 |= 0x40;
-        fdc.st1 |= 0x01;
-        result = 1;
-      }
-    }
-    if (d.track_info[0x15] > 19) d.track_info[0x15] = 1;
-    int count = fdc_sector_count(d);
-    if (!d.extended) {
-      int n = d.track_info[0x14];
-      int length = n < 6 ? (128 << n) : 8192;
-      for (int i = 0; i < count; i++) {
-        uint8_t* e = fdc_sector_entry(d, i);
-        e[6] = static_cast<uint8_t>(length & 0xFF);
-        e[7] = static_cast<uint8_t>(length >> 8);
-      }
-    }
-    d.sector_index = 0;
-    d.sector_length = count ? static_cast<uint16_t>(entry_length(fdc_sector_entry(d, 0))) : 0;
-    for (int i = 0; i < steps; i++) fdc_pass_sector(d);
-  }
-  d.int_status = static_cast<uint8_t>(fdc.st0 | 0x20 | (d.unit & 3) | d.side * 4);
-  return result;
-}
-
-int fdc_find_sector(DiscDrive& d, uint8_t c, uint8_t h, uint8_t r) {
-  int count = fdc_sector_count(d);
-  bool error_on_entry = (fdc.st0 & 0xF8) != 0;
-  if (count == 0 && !drive_ready(d)) fdc.st0 |= 0x48;  // no disc, no sector can pass
-  if (count > 0) {
-    for (int i = 0; i < count; i++) {
-      int index = d.sector_index < count ? d.sector_index : 0;
-      bool passed = fdc_pass_sector(d);
-      if (error_on_entry) return 1;
-      if (passed && fdc.id_r == r && fdc.id_c == c && fdc.id_h == h) {
-        int64_t offset = d.track_offset + 256;
-        if (!d.extended) {
-          offset += static_cast<int64_t>(index) * d.sector_length;
-        } else {
-          for (int j = 0; j < index; j++) offset += entry_length(fdc_sector_entry(d, j));
-        }
-        fdc.data_offset = offset;
-        return 0;
-      }
-    }
-  }
-  d.sector_index = 0;
-  fdc.st0 |= 0x40;
-  fdc.st1 |= 0x04;
-  return 1;
-}
-
-void fdc_select_side(uint8_t hd_us) {
-  fdc.hd_us = hd_us;
-  fdc.drive = hd_us & 1;
-  DiscDrive& d = disc_drives[fdc.drive];
-  int head = (((hd_us & 4) ? 1 : 0) | d.side_setting) & (image_sides(d) - 1);
-  if (head != d.side) {
-    d.side = static_cast<uint8_t>(d.side ^ 1);
-    uint8_t saved = d.int_status;
-    // The other side's track is loaded even while the motor is off, so that the
-    // track information always belongs to the side the drive is set to; commands on
-    // a drive that is not ready still fail when they pass a sector.
-    uint8_t st3 = d.st3;
-    if (d.state == 2) d.st3 |= st3_bit::READY;
-    fdc_track_load(d, d.track, 1);
-    d.st3 = static_cast<uint8_t>((d.st3 & ~st3_bit::READY) | (st3 & st3_bit::READY));
-    d.int_status = saved;
-  }
-}
-
-void fdc_update_ready(DiscDrive& d) {
-  if (fdc.motor && d.state == 2)
-    d.st3 |= st3_bit::READY;
-  else
-    d.st3 &= static_cast<uint8_t>(~st3_bit::READY);
-}
-
 // ---- Port side --------------------------------------------------------------------------
 
 uint8_t fdc_read_status() {
   if (fdc.status_delay) {
     fdc.status_delay--;
-    return fdc.msr & 0x7F;
+    return fdc.msr & static_cast<uint8_t>(~MSR_RQM);
   }
   return fdc.msr;
 }
@@ -615,7 +579,7 @@ void fdc_write_motor(uint8_t value) {
   fdc.motor = value & 1;
   for (DiscDrive& d : disc_drives) {
     fx_motor(fdc.motor);
-    fdc_update_ready(d);
+    update_ready(d);
   }
 }
 
@@ -623,12 +587,78 @@ int fdc_motor_state() { return fdc.motor; }
 
 void fdc_dump(std::ostream& out) { out << "FDC :  motor = " << static_cast<int>(fdc.motor) << "\n"; }
 
+const FdcState& fdc_state() { return fdc; }
+const DiscDrive& fdc_drive(int unit) { return disc_drives[unit & 1]; }
+bool fdc_drive_has_disc(int unit) { return has_disc(fdc_drive(unit)); }
+
+void fdc_load_state(uint8_t motor, uint8_t track_a, uint8_t track_b) {
+  fdc_write_motor(motor);
+  track_load(disc_drives[0], track_a, false, fdc.status);
+  track_load(disc_drives[1], track_b, false, fdc.status);
+}
+
+// ---- Discs in the drives --------------------------------------------------------------------
+
+void fdc_insert(int unit, DiscImage&& image, bool write_protect, bool side_setting) {
+  DiscDrive& d = disc_drives[unit & 1];
+  const uint8_t saved_int = d.int_status;
+  const uint8_t old_index = d.sector_index;
+  d.image = image;
+  image = DiscImage{};  // the drive owns the file now
+  d.state = DriveState::DISC;
+  d.side_setting = side_setting;
+  d.write_protect = write_protect;
+  d.st3 = static_cast<uint8_t>((d.unit & ST3_UNIT) | (d.track == 0 ? ST3_TRACK0 : 0) |
+                               (write_protect ? ST3_WRITE_PROTECTED : 0));
+  d.track_info = DiscTrack{};
+  with_motor_on(d, [&d, old_index](FdcStatus& s) {
+    track_load(d, d.track, false, s);
+    const int count = sector_count(d);
+    for (int i = 0; count && i < old_index % count; i++) pass_sector(d, s);
+    return true;
+  });
+  d.int_status = saved_int;
+}
+
+void fdc_eject(int unit) {
+  DiscDrive& d = disc_drives[unit & 1];
+  disc_image_close(d.image);
+  d.state = DriveState::EMPTY;
+  d.int_status = ST0_NOT_READY;
+  d.st3 = 0;
+}
+
+bool fdc_drive_load_track(int unit, int t) {
+  DiscDrive& d = disc_drives[unit & 1];
+  return with_motor_on(d, [&d, t](FdcStatus& s) { return track_load(d, t, false, s); });
+}
+
+int fdc_drive_read_sector(int unit, uint8_t c, uint8_t h, uint8_t r, uint8_t* out, int max) {
+  DiscDrive& d = disc_drives[unit & 1];
+  return with_motor_on(d, [&](FdcStatus& s) {
+    SectorPlace place;
+    if (!find_sector(d, c, h, r, s, place)) return -1;
+    return disc_image_read(d.image, place, out, max);
+  });
+}
+
+SectorId fdc_drive_next_sector(int unit) {
+  const DiscDrive& d = fdc_drive(unit);
+  const int count = sector_count(d);
+  return count ? disc_track_sector(d.track_info, d.sector_index % count) : SectorId{};
+}
+
+void fdc_reapply_side_selection() {
+  FdcStatus scratch{};
+  apply_side(disc_drives[fdc.hd_us & 1], fdc.hd_us, scratch);
+}
+
 // ---- Life cycle ---------------------------------------------------------------------------
 
 int fdc_reset(int kind) {
   if (kind != 1) return 0;
   if (fdc.motor) fx_motor(0);
-  fdc.msr = msr_bit::RQM;
+  fdc.msr = MSR_RQM;
   fdc.command = 0;
   fdc.drive = 0xFF;
   fdc.status_delay = 0;
@@ -637,21 +667,20 @@ int fdc_reset(int kind) {
   fdc.data_handler = handle_command;
   fdc.motor = 0;
   for (DiscDrive& d : disc_drives) {
-    d.int_status = 0x80;
-    d.st3 = static_cast<uint8_t>((d.unit & 3) | st3_bit::TRACK0 | (d.write_protect ? st3_bit::WRITE_PROTECTED : 0));
-    fdc.st0 = fdc.st1 = fdc.st2 = 0;
-    fdc.id_c = fdc.id_h = fdc.id_r = fdc.id_n = fdc.id_st1 = fdc.id_st2 = 0;
-    if (!d.file) continue;
-    if (dsk_read_disc_info(d) != 0) {
-      dsk_close_image(d);
+    d.int_status = FDC_NO_INTERRUPT;
+    d.st3 = static_cast<uint8_t>((d.unit & ST3_UNIT) | ST3_TRACK0 | (d.write_protect ? ST3_WRITE_PROTECTED : 0));
+    fdc.status = FdcStatus{};
+    if (!disc_image_is_open(d.image)) continue;
+    if (!disc_image_reload(d.image)) {  // the file changed under the drive
+      fdc_eject(d.unit);
       continue;
     }
-    d.state = 2;
-    d.st3 |= st3_bit::READY;
-    fdc_track_load(d, d.track, 0);
-    d.st3 &= static_cast<uint8_t>(~st3_bit::READY);
-    d.int_status = 0x80;
-    fdc.st0 = fdc.st1 = 0;
+    d.state = DriveState::DISC;
+    d.st3 |= ST3_READY;
+    track_load(d, d.track, false, fdc.status);
+    d.st3 &= static_cast<uint8_t>(~ST3_READY);
+    d.int_status = FDC_NO_INTERRUPT;
+    fdc.status.st0 = fdc.status.st1 = 0;
   }
   return 0;
 }
@@ -659,13 +688,10 @@ int fdc_reset(int kind) {
 void fdc_init() {
   for (int i = 0; i < 2; i++) {
     DiscDrive& d = disc_drives[i];
-    if (d.file) dsk_close_image(d);  // power-on: no disc survives in the drives
-    std::memset(&d, 0, sizeof d);
+    disc_image_close(d.image);  // power-on: no disc survives in the drives
+    d = DiscDrive{};
     d.unit = static_cast<uint8_t>(i);
-    d.display_name[8] = '.';
-    d.block_size = 1024;
   }
-  std::memset(&fdc, 0, sizeof fdc);
-  fdc.motor = 0;
+  fdc = FdcState{};
   fdc_reset(1);
 }

@@ -133,6 +133,43 @@ FILE* open_media(const char* path, const char* mode, int& temp_number, Reporter 
   return open_member(path, mode, temp_number, how);
 }
 
+ArchiveListing listing_error(int zip_error) {
+  switch (zip_error) {
+    case ZIP_ER_NOENT:
+    case ZIP_ER_OPEN:
+      return ArchiveListing::CANNOT_OPEN;
+    case ZIP_ER_SEEK:
+      return ArchiveListing::SEEK_ERROR;
+    case ZIP_ER_READ:
+    case ZIP_ER_MEMORY:
+      return ArchiveListing::READ_ERROR;
+    case ZIP_ER_NOZIP:
+      return ArchiveListing::NOT_AN_ARCHIVE;
+    default:
+      return ArchiveListing::BAD_ENTRY;
+  }
+}
+
+ArchiveListing list_members(zip_t* za, std::vector<ArchiveMember>& out, size_t max_members) {
+  const zip_int64_t count = zip_get_num_entries(za, 0);
+  for (zip_int64_t i = 0; i < count && out.size() < max_members; i++) {
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_stat_index(za, static_cast<zip_uint64_t>(i), 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME))
+      return ArchiveListing::BAD_ENTRY;
+    ArchiveMember member;
+    member.name.assign(st.name);
+    if (!member.name.empty() && (member.name.back() == '/' || member.name.back() == '\\')) {
+      member.directory = true;
+      member.name.pop_back();
+    }
+    if (member.name.empty() || member.name.size() > ARCHIVE_NAME_MAX) continue;
+    member.size = (st.valid & ZIP_STAT_SIZE) ? static_cast<int64_t>(st.size) : 0;
+    out.push_back(std::move(member));
+  }
+  return ArchiveListing::OK;
+}
+
 bool is_directory(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -237,6 +274,35 @@ void media_clean_temp() {
     report(std::remove(name.c_str()) == 0 ? 204 : 202, name);
   }
   ::globfree(&found);
+}
+
+// ---- Archive listings ----------------------------------------------------------------------------
+
+ArchiveListing media_list_archive(const char* path, std::vector<ArchiveMember>& out, size_t max_members) {
+  int error = 0;
+  zip_t* za = zip_open(path, ZIP_RDONLY, &error);
+  if (!za) return listing_error(error);
+  const ArchiveListing result = list_members(za, out, max_members);
+  zip_discard(za);
+  return result;
+}
+
+ArchiveListing media_list_archive_bytes(const uint8_t* data, size_t size, std::vector<ArchiveMember>& out,
+                                        size_t max_members) {
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* source = zip_source_buffer_create(data, size, 0, &error);
+  zip_t* za = source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
+  if (!za) {
+    if (source) zip_source_free(source);
+    const ArchiveListing result = listing_error(zip_error_code_zip(&error));
+    zip_error_fini(&error);
+    return result;
+  }
+  zip_error_fini(&error);
+  const ArchiveListing result = list_members(za, out, max_members);
+  zip_discard(za);
+  return result;
 }
 
 // ---- Archive-aware streams ---------------------------------------------------------------------

@@ -3,9 +3,11 @@
 // temporary copy "TMP%05d.$$$" in the temporary directory; the archive itself is never
 // changed.
 #pragma once
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 // Opens path with the stdio mode. For an archive member, temp_number names the
 // temporary file (0 = take the next number; it is set to the number used). Returns
@@ -33,6 +35,34 @@ std::string media_find_nocase(const std::string& path);
 
 // Sets the temporary-file counter (the next file takes number + 1, wrapping after 32000).
 void media_set_temp_counter(int number);
+
+// ---- Archive listings (the file selector) ---------------------------------------------------
+struct ArchiveMember {
+  std::string name;  // full member name, a directory without its final separator
+  int64_t size = 0;  // uncompressed size
+  bool directory = false;
+};
+
+// How a listing ended: the numbers of the messages that report it.
+enum class ArchiveListing : int {
+  OK = 0,
+  CANNOT_OPEN = 250,
+  SEEK_ERROR = 251,
+  READ_ERROR = 252,
+  NOT_AN_ARCHIVE = 253,  // no end-of-central-directory record
+  BAD_ENTRY = 256,       // the central directory is damaged
+};
+
+// Longest member name listed (longer names could not be shown or opened).
+constexpr size_t ARCHIVE_NAME_MAX = 256;
+
+// Appends the members of an archive to out (at most max_members), under the names by
+// which media_open finds them; names that cannot be listed (empty or too long) are left
+// out. A damaged archive is not listed at all.
+ArchiveListing media_list_archive(const char* path, std::vector<ArchiveMember>& out, size_t max_members);
+// The same for an archive held in memory.
+ArchiveListing media_list_archive_bytes(const uint8_t* data, size_t size, std::vector<ArchiveMember>& out,
+                                        size_t max_members);
 
 // ---- Archive-aware streams ---------------------------------------------------------------
 // Open their file through media_open and remove its temporary file when they close.

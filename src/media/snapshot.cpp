@@ -63,11 +63,7 @@ bool is_directory(const char* path) {
 // The version-3 part of a load: disc controller, printer, CRTC type and the raster
 // engine's counters.
 void load_version3_state(const uint8_t* h) {
-  fdc_write_motor(h[sna::FDC_MOTOR]);
-  // A drive without a disc, or not ready, keeps its head where it is and gets the
-  // not-ready interrupt status from the track load.
-  fdc_track_load(disc_drives[0], h[sna::FDC_TRACK_A], 0);
-  fdc_track_load(disc_drives[1], h[sna::FDC_TRACK_B], 0);
+  fdc_load_state(h[sna::FDC_MOTOR], h[sna::FDC_TRACK_A], h[sna::FDC_TRACK_B]);
   printer_set_latch(h[sna::PRINTER]);
   // The machine knows CRTC types 0 to 2; another value leaves the configured type.
   if (h[sna::CRTC_TYPE] <= 2 && h[sna::CRTC_TYPE] != setting(kw::CRTC_TYPE)) {
@@ -191,9 +187,9 @@ int snapshot_save(const char* path, int size_kb) {
   h[sna::MEMORY_SIZE] = static_cast<uint8_t>(size_kb);
   h[sna::MEMORY_SIZE + 1] = static_cast<uint8_t>(size_kb >> 8);
   h[sna::CPC_TYPE] = static_cast<uint8_t>(hardware_model);
-  h[sna::FDC_MOTOR] = fdc.motor;
-  h[sna::FDC_TRACK_A] = disc_drives[0].track;
-  h[sna::FDC_TRACK_B] = disc_drives[1].track;
+  h[sna::FDC_MOTOR] = static_cast<uint8_t>(fdc_motor_state());
+  h[sna::FDC_TRACK_A] = fdc_drive(0).track;
+  h[sna::FDC_TRACK_B] = fdc_drive(1).track;
   h[sna::PRINTER] = printer_latch();
   h[sna::CRTC_TYPE] = static_cast<uint8_t>(setting(kw::CRTC_TYPE));
   raster_save(h + sna::RASTER);

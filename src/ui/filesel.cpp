@@ -13,8 +13,8 @@
 
 #include "config/messages.h"
 #include "config/settings.h"
+#include "media/media_file.h"
 #include "ui/help_window.h"
-#include "ui/zip_directory.h"
 
 namespace {
 
@@ -93,14 +93,14 @@ int list_host_directory(filesel_w& w, const std::string& path) {
 }
 
 int list_archive(filesel_w& w, const std::string& archive, const std::string& inside) {
-  std::vector<ZipMember> members;
-  const int status = zipdir_read_file(archive.c_str(), members, FILESEL_ENTRIES_MAX * 8);
-  w.archive_status = status;
+  std::vector<ArchiveMember> members;
+  const ArchiveListing status = media_list_archive(archive.c_str(), members, FILESEL_ENTRIES_MAX * 8);
+  w.archive_status = static_cast<int>(status);
   // Members of the folder: the part of their name after the folder, up to the next
   // separator (deeper members show their first folder).
   std::set<std::string> folders;
   int taken = 0;
-  for (const ZipMember& m : members) {
+  for (const ArchiveMember& m : members) {
     std::string name = m.name;
     std::replace(name.begin(), name.end(), '\\', '/');
     if (name.compare(0, inside.size(), inside) != 0) continue;
@@ -123,7 +123,7 @@ int list_archive(filesel_w& w, const std::string& archive, const std::string& in
     w.entries.push_back(std::move(e));
     ++taken;
   }
-  return status == ZIPDIR_OK ? 0 : 1;
+  return status == ArchiveListing::OK ? 0 : 1;
 }
 
 std::string parent_entry_name(const std::string& path) {

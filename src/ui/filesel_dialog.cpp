@@ -123,7 +123,7 @@ int ui_load_media(const char* path) {
     if (choose_file_dialog(message_text(246), chosen, nullptr) != 0) return 1;
     return ui_load_media(chosen.c_str());
   }
-  if (ends(".dsk")) return drive_insert_and_autostart(0, p.c_str());
+  if (ends(".dsk")) return drive_insert_and_autostart(0, p.c_str()) ? 0 : 1;
   if (ends(".sna")) {
     snapshot_set_path(p.c_str());
     return snapshot_load(p.c_str());

@@ -27,7 +27,7 @@ using Bytes = std::vector<uint8_t>;
 inline bool wait_request(bool to_processor) {
   for (int i = 0; i < 100000; i++) {
     uint8_t msr = fdc_read_status();
-    if ((msr & msr_bit::RQM) && (((msr & msr_bit::DIO) != 0) == to_processor)) return true;
+    if ((msr & MSR_RQM) && (((msr & MSR_DIO) != 0) == to_processor)) return true;
   }
   return false;
 }
@@ -41,7 +41,7 @@ inline void command(std::initializer_list<uint8_t> bytes) {
 
 inline Bytes results() {
   Bytes out;
-  while ((fdc_read_status() & msr_bit::CB) && out.size() < 16 && wait_request(true)) out.push_back(fdc_read_data());
+  while ((fdc_read_status() & MSR_CB) && out.size() < 16 && wait_request(true)) out.push_back(fdc_read_data());
   return out;
 }
 
@@ -56,10 +56,10 @@ inline Transfer transfer(uint8_t code, uint8_t hd_us, uint8_t c, uint8_t h, uint
   Transfer t;
   command({code, hd_us, c, h, r, 2, eot, 0x2A, 0xFF});
   size_t taken = 0;
-  for (int guard = 0; guard < 200000 && (fdc_read_status() & msr_bit::EXM); guard++) {
+  for (int guard = 0; guard < 200000 && (fdc_read_status() & MSR_EXM); guard++) {
     uint8_t msr = fdc_read_status();
-    if (!(msr & msr_bit::RQM)) continue;
-    if (msr & msr_bit::DIO)
+    if (!(msr & MSR_RQM)) continue;
+    if (msr & MSR_DIO)
       t.data.push_back(fdc_read_data());
     else
       fdc_write_data(taken < out.size() ? out[taken++] : 0), t.data.push_back(0);
@@ -105,11 +105,15 @@ struct TrackSpec {
   int table_size = -1;    // extended table entry (-1: computed)
 };
 
+using Filler = std::function<uint8_t(int track, int side, int r, int j)>;
+
 // A standard or extended image (sector IDs C = track, H = side, N = 2), every sector
-// filled with pattern().
-inline Bytes build_image(bool extended, int tracks, int sides, const std::function<TrackSpec(int, int)>& spec) {
+// filled with pattern() or the given filler, each sector's data after the one before.
+inline Bytes build_image(bool extended, int tracks, int sides, const std::function<TrackSpec(int, int)>& spec,
+                         const Filler& fill = pattern) {
   Bytes image(256, 0);
-  std::memcpy(image.data(), extended ? "EXTENDED CPC DSK File\r\n" : "MV - CPCEMU Disk-File\r\n", 23);
+  // The readers compare the first eight bytes; the words after them are our own.
+  std::memcpy(image.data(), extended ? "EXTENDED disc image by Arvelo\r\n" : "MV - CPC disc image by Arvelo\r\n", 31);
   image[0x30] = static_cast<uint8_t>(tracks);
   image[0x31] = static_cast<uint8_t>(sides);
   std::vector<Bytes> blocks;
@@ -126,7 +130,7 @@ inline Bytes build_image(bool extended, int tracks, int sides, const std::functi
         uint8_t entry[8] = {static_cast<uint8_t>(t), static_cast<uint8_t>(s), sp.r, 2, 0, sp.st2, 0, 0};
         if (extended) entry[6] = static_cast<uint8_t>(sp.length), entry[7] = static_cast<uint8_t>(sp.length >> 8);
         std::memcpy(block.data() + 0x18 + 8 * i, entry, 8);
-        for (int j = 0; j < sp.length; j++) block.push_back(pattern(t, s, sp.r, j));
+        for (int j = 0; j < sp.length; j++) block.push_back(fill(t, s, sp.r, j));
       }
       if (extended) {
         block.resize(ts.table_size >= 0 ? ts.table_size * 256 : (block.size() + 255) / 256 * 256, 0);
@@ -187,7 +191,7 @@ class DiscTest : public ::testing::Test {
   // Inserts path into the drive and switches the motor on.
   void insert(int drive, const std::string& path) {
     drive_set_path(drive, path.c_str());
-    ASSERT_EQ(drive_insert(drive), 0) << path;
+    ASSERT_TRUE(drive_insert(drive)) << path;
     fdc_write_motor(1);
   }
   std::filesystem::path dir;

@@ -56,15 +56,15 @@ TEST_F(DskTest, InsertRefusesFilesThatAreNotImages) {
   wrong[7] = 'X';
   for (const Bytes& bytes : {wrong, Bytes(good.begin(), good.begin() + 255)}) {
     drive_set_path(0, put_image("bad.dsk", bytes).c_str());
-    EXPECT_EQ(drive_insert(0), 1);
+    EXPECT_FALSE(drive_insert(0));
     EXPECT_FALSE(drive_has_disc(0));
   }
-  EXPECT_EQ(dsk_check_file((dir / "bad.dsk").c_str()), 0) << "the signature of the short file is right";
-  EXPECT_EQ(dsk_check_file(put_image("w.dsk", wrong).c_str()), 1);
-  EXPECT_EQ(dsk_check_file((dir / "missing.dsk").c_str()), 1);
+  EXPECT_TRUE(disc_image_check_file((dir / "bad.dsk").c_str())) << "the signature of the short file is right";
+  EXPECT_FALSE(disc_image_check_file(put_image("w.dsk", wrong).c_str()));
+  EXPECT_FALSE(disc_image_check_file((dir / "missing.dsk").c_str()));
   drive_set_path(0, (dir / "missing.dsk").c_str());
-  EXPECT_EQ(drive_insert(0), 1);
-  EXPECT_EQ(drive_eject(0), 1) << "nothing to eject";
+  EXPECT_FALSE(drive_insert(0));
+  EXPECT_FALSE(drive_eject(0)) << "nothing to eject";
 
   // A new disc is read under the head where it stands.
   insert(0, put_image("a.dsk", good));
@@ -138,7 +138,7 @@ TEST_F(DskTest, AutostartFindsTheProgramsOfTheRealDiscs) {
   insert(0, copy_disk("boulderdash_cpc.dsk"));
   ASSERT_NE(drive_autostart_name(0), nullptr);
   EXPECT_STREQ(drive_autostart_name(0), "BOULDER .BAS");
-  EXPECT_EQ(disc_drives[0].block_size, 1024);
+  EXPECT_EQ(drive_block_size(0), 1024);
   insert(0, copy_disk("dtc_cpc.dsk"));
   ASSERT_NE(drive_autostart_name(0), nullptr);
   EXPECT_STREQ(drive_autostart_name(0), "-DTC    .   ");
@@ -202,17 +202,31 @@ TEST_F(DskTest, AutostartText) {
   for (int i = 0; i < 4; i++) read_bank[i] = saved[i];
 }
 
-TEST_F(DskTest, PrivateDriveRecordReadsSectors) {
-  DiscDrive d{};
-  d.unit = 3;
-  ASSERT_EQ(dsk_open_image(d, put_image("p.dsk", build_image(true, 4, 1, data_format_track)).c_str(), true), 0);
-  EXPECT_EQ(d.st3 & 0x63, 0x63) << "ready, write protected, unit 3";
-  ASSERT_EQ(fdc_track_load(d, 3, 0), 0);
-  uint8_t buffer[512];
-  ASSERT_EQ(dsk_read_sector(d, 3, 0, 0xC7, buffer, 512), 512);
-  EXPECT_EQ(buffer[511], pattern(3, 0, 0xC7, 511));
-  EXPECT_EQ(dsk_read_sector(d, 3, 0, 0xD0, buffer, 512), -1);
-  dsk_close_image(d);
-  EXPECT_EQ(dsk_open_image(d, put_image("bad.dsk", Bytes(300, 0x41)).c_str(), true), 1);
-  EXPECT_EQ(d.file, nullptr);
+// A disc browsed without a drive (the file selector, an image entered as a directory):
+// sectors by track, side and ID, and the AMSDOS directory of each format.
+TEST_F(DskTest, ImageReadsSectorsAndDirectoryWithoutADrive) {
+  DiscImage image;
+  ASSERT_TRUE(disc_image_open(image, put_image("p.dsk", build_image(true, 4, 2, data_format_track)).c_str(), false));
+  EXPECT_TRUE(image.extended);
+  uint8_t buffer[DISC_DIRECTORY_SIZE];
+  ASSERT_EQ(disc_image_read_sector(image, 3, 1, 0xC7, buffer, 512), 512);
+  EXPECT_EQ(buffer[511], pattern(3, 1, 0xC7, 511));
+  EXPECT_EQ(disc_image_read_sector(image, 3, 0, 0xD0, buffer, 512), -1);
+  EXPECT_EQ(disc_image_read_sector(image, 4, 0, 0xC1, buffer, 512), -1) << "beyond the last track";
+  ASSERT_TRUE(disc_image_read_directory(image, buffer));
+  EXPECT_EQ(buffer[1536 + 5], pattern(0, 0, 0xC4, 5)) << "data format: track 0, C1..C4";
+  disc_image_close(image);
+  EXPECT_FALSE(disc_image_is_open(image));
+
+  Bytes system = build_image(false, 3, 1, [](int t, int s) {
+    TrackSpec ts = data_format_track(t, s);
+    for (auto& sp : ts.sectors) sp.r = static_cast<uint8_t>(sp.r - 0x80);
+    return ts;
+  });
+  ASSERT_TRUE(disc_image_open(image, put_image("s.dsk", system).c_str(), false));
+  ASSERT_TRUE(disc_image_read_directory(image, buffer));
+  EXPECT_EQ(buffer[7], pattern(2, 0, 0x41, 7)) << "system format: track 2, 41..44";
+  disc_image_close(image);
+  EXPECT_FALSE(disc_image_open(image, put_image("bad.dsk", Bytes(300, 0x41)).c_str(), true));
+  EXPECT_FALSE(disc_image_is_open(image));
 }

@@ -62,7 +62,7 @@ TEST_F(FdcTest, RotationalModel) {
   // READ ID holds RQM clear for 16976 / S status reads unless it stops at the index.
   command({0x4A, 0x00});
   int held = 0;
-  while (!(fdc_read_status() & msr_bit::RQM) && held < 100000) held++;
+  while (!(fdc_read_status() & MSR_RQM) && held < 100000) held++;
   EXPECT_EQ(held, 16976 / 4);
   EXPECT_EQ(results(), (Bytes{0, 0, 0, 0, 0, 3, 2}));
   // A missing sector ends after one revolution; the search restarts at the index hole.
@@ -71,11 +71,11 @@ TEST_F(FdcTest, RotationalModel) {
   EXPECT_EQ(t.result.at(0), 0x40);
   EXPECT_EQ(t.result.at(1), 0x04);
   command({0x4A, 0x00});
-  EXPECT_FALSE(fdc_read_status() & msr_bit::RQM);
+  EXPECT_FALSE(fdc_read_status() & MSR_RQM);
   EXPECT_EQ(results().at(5), 3);
   read_id(0), read_id(0);
   command({0x4A, 0x00});  // the last sector: back at the index, no hold
-  EXPECT_TRUE(fdc_read_status() & msr_bit::RQM);
+  EXPECT_TRUE(fdc_read_status() & MSR_RQM);
   EXPECT_EQ(results().at(5), 2);
   // Seeking turns the disc: 10 tracks of 9 sectors pass 10 × 11 × 9 / 200 = 4 sectors,
   // 20 tracks a whole revolution.
@@ -174,6 +174,53 @@ TEST_F(FdcTest, WritesGoToTheSectorsPlaceOnly) {
   EXPECT_TRUE(read_file(path) == expected);
 }
 
+// Writes into an extended image whose sectors have different lengths (one longer than
+// a transfer, a track without bytes before another) land at exactly their places: the
+// file equals an image built with the written data in those sectors.
+TEST_F(FdcTest, ExtendedImageWithMixedSectorSizesIsWrittenByteExact) {
+  const std::vector<std::vector<SectorSpec>> layout = {
+      {{1, 0, 256}, {2, 0, 1024}, {3, 0, 128}, {4, 0, 512}},  // track 0, sides 0 and 1
+      {{1, 0, 512}, {2, 0, 2048}},
+      {},  // track 1 side 0: unformatted
+      {{5, 0, 9000}, {6, 0, 256}},
+      {{0x41, 0, 512}},
+      {{7, 0, 128}, {8, 0, 4096}},
+  };
+  auto spec = [&layout](int t, int s) {
+    TrackSpec ts{layout[t * 2 + s]};
+    if (ts.sectors.empty()) ts.table_size = 0;
+    return ts;
+  };
+  auto written = [](int t, int s, int r) {
+    return (t == 0 && s == 0 && (r == 2 || r == 3)) || (t == 0 && s == 1 && r == 2) || (t == 1 && s == 1) ||
+           (t == 2 && s == 1 && r == 8);
+  };
+  auto data_of = [](int t, int s, int r, int j) { return static_cast<uint8_t>((j * 7 + r + t * 3 + s * 5) ^ 0x5A); };
+  auto sector_data = [&](int t, int s, int r, int length) {
+    Bytes bytes;
+    for (int j = 0; j < length; j++) bytes.push_back(data_of(t, s, r, j));
+    return bytes;
+  };
+  const std::string path = put_image("mixed.dsk", build_image(true, 3, 2, spec));
+  const Bytes expected = build_image(true, 3, 2, spec, [&](int t, int s, int r, int j) {
+    // Only the first 8192 bytes of a longer sector are transferred and written.
+    return written(t, s, r) && j < FDC_SECTOR_BUFFER_SIZE ? data_of(t, s, r, j) : pattern(t, s, r, j);
+  });
+  insert(0, path);
+  Bytes both = sector_data(0, 0, 2, 1024), small = sector_data(0, 0, 3, 128);
+  both.insert(both.end(), small.begin(), small.end());
+  EXPECT_EQ(write(0x00, 0, 0, 2, 3, both).result.at(0), 0x40);
+  EXPECT_EQ(write(0x04, 0, 1, 2, 2, sector_data(0, 1, 2, 2048)).result.at(1), 0x80);
+  seek(0, 1);
+  Bytes long_then_short = sector_data(1, 1, 5, FDC_SECTOR_BUFFER_SIZE), last = sector_data(1, 1, 6, 256);
+  long_then_short.insert(long_then_short.end(), last.begin(), last.end());
+  EXPECT_EQ(write(0x04, 1, 1, 5, 6, long_then_short).data.size(), long_then_short.size());
+  seek(0, 2);
+  write(0x04, 2, 1, 8, 8, sector_data(2, 1, 8, 4096));
+  drive_eject(0);
+  EXPECT_TRUE(read_file(path) == expected);
+}
+
 TEST_F(FdcTest, DeletedDataMarks) {
   auto image = build_image(true, 1, 1, [](int, int) { return TrackSpec{{{1, 0, 512}, {2, 0x40, 512}, {3, 0, 512}}}; });
   insert(0, put_image("a.dsk", image));
@@ -217,7 +264,7 @@ TEST_F(FdcTest, FormatTrack) {
   // SC = 25 formats 19 sectors: 76 ID bytes are taken.
   command({0x4D, 0x00, 0, 25, 0x20, 0x00});
   size_t taken = 0;
-  while ((fdc_read_status() & msr_bit::EXM) && taken < 100) fdc_write_data(static_cast<uint8_t>(++taken));
+  while ((fdc_read_status() & MSR_EXM) && taken < 100) fdc_write_data(static_cast<uint8_t>(++taken));
   EXPECT_EQ(taken, 76u);
   EXPECT_EQ(results().at(0), 0x00);
   EXPECT_EQ(read_file(path)[256 + 2 * track_size + 0x15], 19);

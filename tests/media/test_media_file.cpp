@@ -5,8 +5,11 @@
 
 #include <cstdlib>
 
+#include <zip.h>
+
 #include "disc_support.h"
 #include "media/media_file.h"
+#include "ui/zip_builder.h"
 
 using namespace disc;
 namespace fs = std::filesystem;
@@ -38,7 +41,7 @@ TEST_F(MediaFileTest, DiscInsideAZipArchive) {
 
   setting(kw::DRIVE_A_AUTOSTART) = 1;
   insert(0, (dir / "src" / "games.zip").string() + "/boulder.dsk");
-  const fs::path temp = media_temp_name(disc_drives[0].temp_name);
+  const fs::path temp = media_temp_name(fdc_drive(0).image.temp_number);
   EXPECT_EQ(temp.parent_path(), dir);
   EXPECT_EQ(read_file(temp), original);
   struct stat st;
@@ -81,7 +84,7 @@ TEST_F(MediaFileTest, BrokenArchivesAndMissingMembersFailCleanly) {
     EXPECT_EQ(media_open((dir / p).c_str(), "rb", number), nullptr) << p;
     EXPECT_EQ(number, 0) << p;
     drive_set_path(0, (dir / p).c_str());
-    EXPECT_EQ(drive_insert(0), 1) << p;
+    EXPECT_FALSE(drive_insert(0)) << p;
   }
   EXPECT_FALSE(temp_files_left(dir));
 }
@@ -136,4 +139,58 @@ TEST_F(MediaFileTest, ArchiveAwareStreams) {
   EXPECT_EQ(read_file(dir / "roms.zip"), archive) << "an archive is never changed";
   { zip_ofs((dir / "plain.bin").c_str()) << "xyz"; }
   EXPECT_EQ(read_file(dir / "plain.bin"), (Bytes{'x', 'y', 'z'}));
+}
+
+// The file selector's listing: names, uncompressed sizes and folders of a real archive
+// with a comment; names that cannot be listed are left out; a broken archive ends with
+// the number of the message that reports it.
+TEST_F(MediaFileTest, ArchiveListing) {
+  const std::string made = (dir / "made.zip").string();
+  int error = 0;
+  zip_t* za = zip_open(made.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  ASSERT_NE(za, nullptr);
+  static const std::string data(5000, 'A');  // compresses well: the sizes differ
+  ASSERT_GE(zip_file_add(za, "sub/big.sna", zip_source_buffer(za, data.data(), data.size(), 0), 0), 0);
+  ASSERT_GE(zip_dir_add(za, "empty", 0), 0);
+  zip_set_archive_comment(za, "made for a test", 15);
+  ASSERT_EQ(zip_close(za), 0);
+  std::vector<ArchiveMember> m;
+  ASSERT_EQ(media_list_archive(made.c_str(), m, 100), ArchiveListing::OK);
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(m[0].name, "sub/big.sna");
+  EXPECT_EQ(m[0].size, 5000);
+  EXPECT_FALSE(m[0].directory);
+  EXPECT_EQ(m[1].name, "empty");
+  EXPECT_TRUE(m[1].directory);
+
+  ZipBuilder z;
+  z.add(std::string(300, 'N'));
+  z.add("/");
+  z.add("docs\\", "");
+  z.add("OK.SNA", "12345");
+  std::string bytes = z.bytes();
+  auto list = [&m](const std::string& archive, size_t max = 100) {
+    m.clear();
+    return media_list_archive_bytes(reinterpret_cast<const uint8_t*>(archive.data()), archive.size(), m, max);
+  };
+  ASSERT_EQ(list(bytes), ArchiveListing::OK);
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(m[0].name, "docs");
+  EXPECT_TRUE(m[0].directory);
+  EXPECT_EQ(m[1].name, "OK.SNA");
+  EXPECT_EQ(m[1].size, 5);
+  EXPECT_EQ(list(bytes, 1), ArchiveListing::OK);
+  EXPECT_EQ(m.size(), 1u) << "the table size limits the members taken";
+
+  m.clear();
+  EXPECT_EQ(media_list_archive((dir / "none.zip").c_str(), m, 10), ArchiveListing::CANNOT_OPEN);
+  EXPECT_EQ(list("PK"), ArchiveListing::NOT_AN_ARCHIVE);
+  EXPECT_EQ(list(std::string(5000, 'x')), ArchiveListing::NOT_AN_ARCHIVE);
+  uint32_t central = 0;
+  bytes = z.bytes(&central);
+  std::string bad = bytes;
+  bad[central + 2] = 9;  // a wrong signature at the start of the central directory
+  EXPECT_EQ(list(bad), ArchiveListing::NOT_AN_ARCHIVE);
+  EXPECT_TRUE(m.empty());
+  EXPECT_EQ(list(z.bytes(nullptr, 65535)), ArchiveListing::BAD_ENTRY) << "more entries announced than present";
 }

@@ -178,7 +178,7 @@ TEST_F(Snapshot, VersionOneAndTwoLeaveTypeDiscCrtcTypeAndCountersAlone) {
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(microsecond_counter, us);
     EXPECT_EQ(setting(kw::CRTC_TYPE), 1);
-    EXPECT_EQ(fdc.motor, 0);
+    EXPECT_EQ(fdc_motor_state(), 0);
     EXPECT_EQ(z80_reg16(z80w::PC), machine_before[0x23] | machine_before[0x24] << 8);
     EXPECT_EQ(bank_table[5][100], 0x15);
     EXPECT_EQ(hardware_model, model::CPC464);
