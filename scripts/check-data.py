@@ -83,7 +83,7 @@ USED_MESSAGES = sorted(set(
     SETUP_LABELS + SETUP_TITLES + SETUP_ACTIONS
     + [92, 93, 94, 95, 97, 98, 99, 100, 101, 104, 112, 114, 115, 152, 153, 154, 155, 158]
     + list(range(174, 181)) + list(range(182, 193))
-    + list(range(199, 206)) + [207, 212, 213, 216, 217, 218, 221]
+    + list(range(197, 206)) + [207, 212, 213, 216, 217, 218, 221]
     + list(range(222, 237)) + list(range(240, 254)) + [256]))
 
 problems = []

@@ -75,6 +75,7 @@ bool disc_image_open(DiscImage& image, const char* path, bool writable) {
     media_close_temp(image.temp_number);
     return false;
   }
+  if (image.temp_number) image.member_path = path;
   if (disc_image_reload(image)) return true;
   disc_image_close(image);
   return false;
@@ -88,9 +89,11 @@ bool disc_image_reload(DiscImage& image) {
 
 void disc_image_close(DiscImage& image) {
   if (image.file) std::fclose(image.file);
+  if (image.changed && image.temp_number) media_keep_member_copy(image.member_path, image.temp_number);
   image.file = nullptr;
   media_close_temp(image.temp_number);
-  image.extended = image.read_only = false;
+  image.extended = image.read_only = image.changed = false;
+  image.member_path.clear();
 }
 
 bool disc_image_is_open(const DiscImage& image) { return image.file != nullptr; }
@@ -157,7 +160,9 @@ bool disc_image_write(DiscImage& image, const SectorPlace& place, const uint8_t*
     std::clearerr(image.file);
     return false;
   }
-  return std::fflush(image.file) == 0;
+  if (std::fflush(image.file) != 0) return false;
+  image.changed = true;
+  return true;
 }
 
 bool disc_image_format_track(DiscImage& image, int t, int s, const TrackFormat& format) {

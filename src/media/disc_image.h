@@ -10,6 +10,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 constexpr int DISC_BLOCK_SIZE = 256;  // disc and track information blocks
 // Longest sector the controller transfers; a longer stored length still places the
@@ -45,6 +46,8 @@ struct DiscImage {
   int temp_number = 0;                  // temporary copy of an archive member, 0 = none
   bool extended = false;                // extended format
   bool read_only = false;               // opened without write access
+  bool changed = false;                 // a sector or track was written
+  std::string member_path;              // the archive member the temporary copy holds
   uint8_t info[DISC_BLOCK_SIZE] = {};   // disc information block
 };
 
@@ -83,7 +86,9 @@ bool disc_image_check_file(const char* path);
 bool disc_image_open(DiscImage& image, const char* path, bool writable);
 // Reads the disc information block again from the start of the file and checks it.
 bool disc_image_reload(DiscImage& image);
-// Closes the file and removes its temporary copy; the image is empty afterwards.
+// Closes the file and removes its temporary copy; the image is empty afterwards. A
+// changed copy of an archive member is kept first as a new image beside the archive:
+// the user's work is never thrown away, and the archive never changes.
 void disc_image_close(DiscImage& image);
 bool disc_image_is_open(const DiscImage& image);
 int disc_image_tracks(const DiscImage& image);

@@ -3,6 +3,7 @@
 #include "media/media_file.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <glob.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <utime.h>
 #include <zip.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -170,6 +172,51 @@ ArchiveListing list_members(zip_t* za, std::vector<ArchiveMember>& out, size_t m
   return ArchiveListing::OK;
 }
 
+// Messages of a kept archive member.
+constexpr long MESSAGE_MEMBER_KEPT = 198;
+constexpr long MESSAGE_MEMBER_NOT_KEPT = 197;
+// Numbered names tried beside the archive before giving up on its directory.
+constexpr int KEPT_NAMES_MAX = 999;
+
+bool ends_with_nocase(const std::string& s, const char* suffix) {
+  const size_t n = std::strlen(suffix);
+  return s.size() >= n && strcasecmp(s.c_str() + s.size() - n, suffix) == 0;
+}
+
+// Copies the file source into a new file target, which must not exist yet. errno
+// tells why it failed when the target could not be made.
+bool copy_to_new_file(const std::string& source, const std::string& target) {
+  const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  if (out < 0) return false;
+  FILE* in = std::fopen(source.c_str(), "rb");
+  bool ok = in != nullptr;
+  std::vector<char> chunk(65536);
+  while (ok) {
+    const size_t n = std::fread(chunk.data(), 1, chunk.size(), in);
+    if (n == 0) break;
+    ok = ::write(out, chunk.data(), n) == static_cast<ssize_t>(n);
+  }
+  if (in) std::fclose(in);
+  if (::close(out) != 0) ok = false;
+  if (!ok) {
+    std::remove(target.c_str());
+    errno = EIO;
+  }
+  return ok;
+}
+
+// Copies source to the first free name of directory + stem + ("" or "-n") + ".dsk".
+// False (errno set) when the directory takes no new file.
+bool copy_to_free_name(const std::string& source, const std::string& directory, const std::string& stem,
+                       std::string& target) {
+  for (int n = 0; n <= KEPT_NAMES_MAX; n++) {
+    target = directory + stem + (n ? "-" + std::to_string(n) : "") + ".dsk";
+    if (copy_to_new_file(source, target)) return true;
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
 bool is_directory(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -262,6 +309,21 @@ int media_close_temp(int& temp_number) {
     return 1;
   }
   return 0;
+}
+
+bool media_keep_member_copy(const std::string& member_path, int temp_number) {
+  std::string archive, member;
+  if (temp_number == 0 || !media_split_archive_path(member_path, archive, member)) return false;
+  const size_t slash = archive.find_last_of('/');
+  const std::string directory = slash == std::string::npos ? "" : archive.substr(0, slash + 1);
+  std::string stem = member.substr(member.find_last_of('/') + 1);
+  if (ends_with_nocase(stem, ".dsk")) stem.resize(stem.size() - 4);
+  const std::string source = media_temp_name(temp_number);
+  std::string target;
+  const bool kept = copy_to_free_name(source, directory, stem, target) ||
+                    copy_to_free_name(source, media_temp_dir(), stem, target);
+  report(kept ? MESSAGE_MEMBER_KEPT : MESSAGE_MEMBER_NOT_KEPT, kept ? target : member_path);
+  return kept;
 }
 
 void media_clean_temp() {

@@ -18,6 +18,14 @@ FILE* media_open(const char* path, const char* mode, int& temp_number);
 // could not be removed (reported).
 int media_close_temp(int& temp_number);
 
+// Keeps the changed temporary copy (number temp_number) of the archive member at
+// member_path ("dir/games.zip/game.dsk"): copies it into a new file named after the
+// member beside the archive ("dir/game.dsk", "dir/game-1.dsk" when that is taken), or
+// in the temporary directory when the archive's directory is not writable. No file is
+// ever overwritten and the archive is not touched. Reports where the copy went; false
+// when it could not be made (reported too).
+bool media_keep_member_copy(const std::string& member_path, int temp_number);
+
 // Start-up: removes temporary files left over in the temporary directory.
 void media_clean_temp();
 

@@ -8,6 +8,7 @@
 #include <zip.h>
 
 #include "disc_support.h"
+#include "config/messages.h"
 #include "media/media_file.h"
 #include "ui/zip_builder.h"
 
@@ -48,12 +49,36 @@ TEST_F(MediaFileTest, DiscInsideAZipArchive) {
   ASSERT_EQ(::stat(temp.c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, stamp) << "the member keeps its date";
   EXPECT_STREQ(drive_autostart_name(0), "BOULDER .BAS");
-  // Writes reach the temporary copy only; eject removes it.
+  // Writes reach the temporary copy only; eject removes it and keeps the changed disc
+  // as a new image beside the archive, under a numbered name since boulder.dsk is taken.
   seek(0, 1);
   write(0, 1, 0, 0xC1, 0xC1, Bytes(512, 0x33));
   EXPECT_EQ(read(0, 1, 0, 0xC1, 0xC1).data, Bytes(512, 0x33));
+  testing::internal::CaptureStdout();
   drive_eject(0);
+  const fs::path kept = dir / "src" / "boulder-1.dsk";
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(message_text(198)) + " " + kept.string() + "\n");
   EXPECT_FALSE(fs::exists(temp));
+  EXPECT_EQ(read_file(dir / "src" / "games.zip"), archive);
+  Bytes expected = original;
+  const size_t track1_c1 = 256 + 0x1300 + 256;
+  std::fill_n(expected.begin() + track1_c1, 512, 0x33);
+  EXPECT_TRUE(read_file(kept) == expected);
+  EXPECT_TRUE(read_file(dir / "src" / "boulder.dsk") == original) << "never overwritten";
+
+  // A disc read but not written leaves nothing; another changed one, replaced by a new
+  // disc, takes the next number.
+  insert(0, (dir / "src" / "games.zip").string() + "/boulder.dsk");
+  EXPECT_EQ(read(0, 1, 0, 0xC1, 0xC1).data.size(), 512u);
+  drive_eject(0);
+  EXPECT_FALSE(fs::exists(dir / "src" / "boulder-2.dsk"));
+  insert(0, (dir / "src" / "games.zip").string() + "/boulder.dsk");
+  EXPECT_EQ(write(0, 1, 0, 0xC2, 0xC2, Bytes(512, 0x44)).result.at(1), 0x80);
+  testing::internal::CaptureStdout();
+  insert(0, kept.string());
+  testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(fs::exists(dir / "src" / "boulder-2.dsk"));
+  EXPECT_TRUE(read_file(kept) == expected);
   EXPECT_EQ(read_file(dir / "src" / "games.zip"), archive);
 }
 
