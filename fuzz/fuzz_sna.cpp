@@ -39,7 +39,7 @@ void set_up_machine() {
   fuzzsupport::silence_console();
   fuzzsupport::set_up_6128(0xEE, 0xA0);  // marked banks, replaced by the shared ROMs if there
   load_shared_roms();
-  snapshot_show_message = [](const char*) {};
+  snapshot_set_message_hook([](const char*) {});
 }
 
 }  // namespace

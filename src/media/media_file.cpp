@@ -300,15 +300,15 @@ FILE* media_open(const char* path, const char* mode, int& temp_number) {
   return open_media(path, mode, temp_number, Reporter::plain);
 }
 
-int media_close_temp(int& temp_number) {
-  if (temp_number == 0) return 0;
+bool media_close_temp(int& temp_number) {
+  if (temp_number == 0) return true;
   std::string name = media_temp_name(temp_number);
   temp_number = 0;
   if (std::remove(name.c_str()) != 0) {
     report(202, name);
-    return 1;
+    return false;
   }
-  return 0;
+  return true;
 }
 
 bool media_keep_member_copy(const std::string& member_path, int temp_number) {

@@ -14,9 +14,9 @@
 // nullptr on failure (after reporting a message for temporary-file problems).
 FILE* media_open(const char* path, const char* mode, int& temp_number);
 
-// Removes the temporary file of temp_number and sets it to 0. 0, or 1 when the file
+// Removes the temporary file of temp_number and sets it to 0; false when the file
 // could not be removed (reported).
-int media_close_temp(int& temp_number);
+bool media_close_temp(int& temp_number);
 
 // Keeps the changed temporary copy (number temp_number) of the archive member at
 // member_path ("dir/games.zip/game.dsk"): copies it into a new file named after the

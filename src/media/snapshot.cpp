@@ -27,7 +27,9 @@ namespace {
 
 void show_on_stdout(const char* text) { std::cout << text << std::endl; }
 
-void show(long message) { snapshot_show_message(message_text(message)); }
+void (*show_message)(const char* text) = show_on_stdout;
+
+void show(long message) { show_message(message_text(message)); }
 
 // "<message> <size>KB" on standard output.
 void print_size_message(long message, int size_kb) {
@@ -75,7 +77,7 @@ void load_version3_state(const uint8_t* h) {
 
 }  // namespace
 
-void (*snapshot_show_message)(const char* text) = show_on_stdout;
+void snapshot_set_message_hook(void (*hook)(const char* text)) { show_message = hook ? hook : show_on_stdout; }
 
 int snapshot_load(const char* path) {
   if (!path || !*path || is_directory(path)) {

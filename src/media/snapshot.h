@@ -46,5 +46,5 @@ int snapshot_load_configured();
 
 // Where "shown" snapshot messages (not a snapshot, larger than the configured memory,
 // another CPC type, save size too large) go. The window toolkit installs its message
-// box here; without one the text is written to standard output.
-extern void (*snapshot_show_message)(const char* text);
+// box here (nullptr: standard output, as without one).
+void snapshot_set_message_hook(void (*hook)(const char* text));

@@ -46,7 +46,7 @@ void ui_install_host_hooks() {
   host.show_splash = show_splash;
   host.refresh_overlay = overlay_refresh;
   // Messages the snapshot unit shows go into a window.
-  snapshot_show_message = ui_show_message;
+  snapshot_set_message_hook(ui_show_message);
   // Clicks on the picture arrive as touches, like taps on a touch screen.
   SDL_SetHint(SDL_HINT_MOUSE_TOUCH_EVENTS, "1");
   // ---- Debugger monitor: its console is the "Debugger-Monitor" window ----

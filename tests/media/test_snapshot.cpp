@@ -42,10 +42,10 @@ class Snapshot : public hwtest::Hardware {
     open_message_file();
     hardware_model = model::CPC6128;
     shown.clear();
-    snapshot_show_message = remember_shown;
+    snapshot_set_message_hook(remember_shown);
   }
   void TearDown() override {
-    snapshot_show_message = [](const char*) {};
+    snapshot_set_message_hook([](const char*) {});
     hardware_model = saved_model;
     fs::remove_all(dir);
     hwtest::Hardware::TearDown();
