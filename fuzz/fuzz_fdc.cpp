@@ -30,9 +30,9 @@ struct Sector {
 // of mixed lengths, one longer than a transfer, an unformatted track, two sides; the
 // last track's block is 9728 bytes long).
 Bytes build_image(bool extended) {
-  const std::vector<std::vector<Sector>> standard = {
-      {{0xC1, 512}, {0xC2, 512}, {0xC3, 512}, {0xC4, 512}, {0xC5, 512}, {0xC6, 512}, {0xC7, 512}, {0xC8, 512}, {0xC9, 512}},
-      {{0xC1, 512}, {0xC2, 512}, {0xC3, 512}, {0xC4, 512}, {0xC5, 512}, {0xC6, 512}, {0xC7, 512}, {0xC8, 512}, {0xC9, 512}}};
+  std::vector<Sector> data_track;
+  for (uint8_t r = 0xC1; r <= 0xC9; r++) data_track.push_back({r, 512});
+  const std::vector<std::vector<Sector>> standard = {data_track, data_track};
   const std::vector<std::vector<Sector>> mixed = {
       {{1, 256}, {2, 1024}, {3, 128}, {4, 512}}, {{1, 512}, {2, 2048}}, {}, {{5, 9000}, {6, 256}}};
   const auto& layout = extended ? mixed : standard;
