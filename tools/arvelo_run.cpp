@@ -27,6 +27,7 @@
 #include "media/dsk.h"
 #include "media/media_file.h"
 #include "media/snapshot.h"
+#include "media/tape_deck.h"
 #include "sound/audio.h"
 #include "video/picture_file.h"
 #include "video/raster.h"
@@ -46,8 +47,13 @@ const char* const USAGE =
     "                         amsdos.rom (default $ARVELO_ROM_DIR)\n"
     "  --config FILE          use this configuration file instead of building one\n"
     "  --disc FILE            insert a DSK image into drive A\n"
-    "  --autostart            with --disc: run the disc's program after booting\n"
+    "  --autostart            with --disc: run the disc's program after booting; with\n"
+    "                         --tape: type the command that loads the tape\n"
     "  --tape-dir DIR         directory of the tape bypass files\n"
+    "  --tape FILE            put a CDT/TZX, CSW or WAV image into the cassette deck (a\n"
+    "                         file that does not exist is a blank tape to SAVE onto)\n"
+    "  --tape-fast on|off     run as fast as possible while the tape loads (default on;\n"
+    "                         matters with --realtime)\n"
     "  --snapshot FILE        load this SNA snapshot after set-up\n"
     "Run:\n"
     "  --type TEXT            type TEXT once BASIC is ready ('\\n' is Return)\n"
@@ -75,6 +81,8 @@ struct Options {
   std::string disc;
   bool autostart = false;
   std::string tape_dir;
+  std::string tape;       // --tape: image in the cassette deck
+  bool tape_fast = true;  // --tape-fast
   std::string type;
   bool has_type = false;
   double seconds = 5.0;
@@ -172,6 +180,14 @@ int parse(int argc, char** argv, Options& o) {
     } else if (a == "--tape-dir") {
       if (!(v = need(i))) return 1;
       o.tape_dir = v;
+    } else if (a == "--tape") {
+      if (!(v = need(i))) return 1;
+      o.tape = v;
+    } else if (a == "--tape-fast") {
+      if (!(v = need(i))) return 1;
+      const std::string on = v;
+      if (on != "on" && on != "off") return fail("--tape-fast must be on or off, not '" + on + "'");
+      o.tape_fast = on == "on";
     } else if (a == "--type") {
       if (!(v = need(i))) return 1;
       o.type = unescape(v);
@@ -233,7 +249,10 @@ int parse(int argc, char** argv, Options& o) {
     }
   }
   if (seconds_given && o.frames > 0) return fail("give either --seconds or --frames, not both");
-  if (o.autostart && o.disc.empty()) return fail("--autostart needs --disc");
+  if (o.autostart && o.disc.empty() && o.tape.empty()) return fail("--autostart needs --disc or --tape");
+  if (o.autostart && !o.disc.empty() && !o.tape.empty())
+    return fail("--autostart starts either the disc or the tape, not both");
+  if (o.autostart && !o.tape.empty() && o.has_type) return fail("--autostart with --tape types its own command; leave out --type");
   return 0;
 }
 
@@ -288,6 +307,9 @@ struct RunState {
   bool typed = false;
   long next_look = 0;
   uint64_t type_deadline_us = 0;
+  // --autostart with --tape: the key the firmware asks for once it shows this prompt.
+  const char* prompt = nullptr;
+  bool answered = false;
 } run;
 
 void check_stop() {
@@ -301,9 +323,9 @@ void on_render() {
   check_stop();
 }
 
-bool basic_ready() {
+bool screen_shows(const char* text) {
   for (const std::string& line : screen_text())
-    if (line.find("Ready") != std::string::npos) return true;
+    if (line.find(text) != std::string::npos) return true;
   return false;
 }
 
@@ -312,9 +334,15 @@ void on_poll() {
   // while the CRTC makes no frames).
   if (run.text && !run.typed && run.frames >= run.next_look) {
     run.next_look = run.frames + 5;
-    if (basic_ready() || microsecond_counter >= run.type_deadline_us) {
+    if (screen_shows("Ready") || microsecond_counter >= run.type_deadline_us) {
       run.typed = true;
       type_text(run.text);
+    }
+  } else if (run.typed && run.prompt && !run.answered && run.frames >= run.next_look) {
+    run.next_look = run.frames + 5;
+    if (screen_shows(run.prompt)) {
+      run.answered = true;
+      type_text("\r");
     }
   }
   check_stop();
@@ -395,7 +423,13 @@ int main(int argc, char** argv) {
   StartOptions start;
   start.config_file = config.c_str();
   start.cpc_type = setting(kw::CPC_TYPE);
-  if (o.autostart) {
+  // The tape goes in before set-up, so that the firmware's cassette routines stay unpatched.
+  if (!o.tape.empty()) {
+    std::string error;
+    if (!tape_deck_insert(o.tape.c_str(), error)) return fail(error);
+    tape_deck_set_fast_loading(o.tape_fast);
+  }
+  if (o.autostart && o.tape.empty()) {
     start.media_kind = MEDIA_DISC;
     start.media_file = o.disc.c_str();
   }
@@ -418,6 +452,13 @@ int main(int argc, char** argv) {
     if (!drive_insert(0)) return fail("cannot insert disc image " + o.disc);
   }
   if (!o.tape_dir.empty()) set_setting_text(kw::TAPE_PATH, o.tape_dir.c_str());
+  if (o.autostart && !o.tape.empty()) {
+    // The 464 knows only the tape; the disc machines are told to use it first. The
+    // firmware then asks to press PLAY and a key: Return, once the prompt shows.
+    o.type = hardware_model == model::CPC464 ? "RUN\"\r" : "|TAPE\rRUN\"\r";
+    o.has_type = true;
+    run.prompt = "Press PLAY";
+  }
   // ---- Snapshots: --snapshot is loaded the way start-up loads a snapshot it is given ----
   if (!o.snapshot.empty()) {
     snapshot_set_path(o.snapshot.c_str());
@@ -481,6 +522,12 @@ int main(int argc, char** argv) {
       std::cerr << "arvelo-run: cannot save the snapshot " << o.save_snapshot << "\n";
       exit_status = 1;
     }
+  }
+  if (o.verbose && tape_deck_loaded()) {
+    const TapeDeckStatus t = tape_deck_status();
+    std::fprintf(stderr, "tape: block %zu of %zu, %.3f s of %.3f s, %s, motor %s\n", t.block + 1,
+                 tape_deck_signal().blocks.size(), t.position_ticks / 7e6, t.length_ticks / 7e6,
+                 t.playing ? "playing" : "stopped", t.motor ? "on" : "off");
   }
   if (o.bench)
     std::fprintf(results, "emulated_s=%.3f wall_s=%.3f speed=%.1fx\n", emulated, wall,

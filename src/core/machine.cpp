@@ -26,6 +26,7 @@
 #include "media/media_file.h"
 #include "media/snapshot.h"
 #include "media/tape.h"
+#include "media/tape_deck.h"
 #include "sound/psg.h"
 #include "video/colours.h"
 #include "video/raster.h"
@@ -104,6 +105,7 @@ void teardown_machine() {
   dsk_eject(0);
   dsk_eject(1);
   tape_close();
+  tape_deck_teardown();
   printer_close();
   host.audio_close();
   audio_closed = true;
@@ -117,7 +119,7 @@ int machine_reset(int kind) {
   result += ports_reset(kind);
   result += fdc_reset(kind);
   if (kind == 1) z80_reset(0xFF);
-  z80.rom_trap_enabled = setting(kw::TAPE_BYPASS) ? 1 : 0;
+  z80.rom_trap_enabled = tape_bypass_wanted() ? 1 : 0;
   result += tape_reset(kind);
   result += keyboard_reset(kind);
   video_apply_timing_settings();

@@ -11,6 +11,7 @@
 #include "core/machine.h"
 #include "media/media_file.h"
 #include "media/tape.h"
+#include "media/tape_deck.h"
 
 // ---- Identity and memory -----------------------------------------------------------
 
@@ -149,7 +150,8 @@ void detect_model() {
     }
   }
 
-  if (setting(kw::TAPE_BYPASS)) {
+  tape_deck_note_os_rom(lower_rom, hardware_model);
+  if (tape_bypass_wanted()) {
     if (hardware_model != model::UNKNOWN) {
       tape_patch_rom(lower_rom, hardware_model);
       print_message(185);

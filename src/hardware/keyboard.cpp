@@ -7,6 +7,7 @@
 #include "config/settings.h"
 #include "hardware/autotype.h"
 #include "hardware/expansions.h"
+#include "media/tape_deck.h"
 #include "sound/fx.h"
 #include "sound/psg.h"
 #include "video/raster.h"
@@ -170,6 +171,7 @@ void write_port_c(uint8_t v) {
     ppi.motor = motor;
     fx_cassette_motor(motor);
   }
+  tape_deck_port_c(v);
 }
 
 }  // namespace
@@ -201,14 +203,16 @@ void ppi_write(int port, uint8_t v) {
         const uint8_t mask = static_cast<uint8_t>(1u << ((v >> 1) & 7));
         if (v & 1) ppi.port_c |= mask;
         else ppi.port_c &= static_cast<uint8_t>(~mask);
+        // The cassette lines are port C's pins: a single-bit write moves them too.
+        tape_deck_port_c(ppi.port_c);
       }
       break;
   }
 }
 
 uint8_t ppi_port_b_input() {
-  return static_cast<uint8_t>((vsync_active() ? 0x01 : 0) | (printer_busy() ? 0x40 : 0) |
-                              ppi.port_b_static);
+  return static_cast<uint8_t>((tape_deck_read() ? 0x80 : 0) | (vsync_active() ? 0x01 : 0) |
+                              (printer_busy() ? 0x40 : 0) | ppi.port_b_static);
 }
 
 uint8_t ppi_read(int port) {
@@ -237,6 +241,7 @@ void ppi_reset() {
     ppi.motor = 0;
     fx_cassette_motor(0);
   }
+  tape_deck_port_c(0);
 }
 
 uint8_t ppi_port_c() { return ppi.port_c; }

@@ -790,6 +790,8 @@ inline void run_steps(int n) {
 
 // ---- Frame end ------------------------------------------------------------------------------------
 
+bool throttle_held = false;  // fast tape loading runs as fast as the host allows
+
 long elapsed_us(const timeval& now, const timeval& last) {
   return (now.tv_sec - last.tv_sec) * 1000000L + (now.tv_usec - last.tv_usec);
 }
@@ -812,7 +814,7 @@ void frame_end_work() {
   v.frame_completed = false;
   int type = setting(kw::CRTC_TYPE);
   if (type != v.type) crtc_apply_type(type);
-  if (v.realtime) throttle();
+  if (v.realtime && !throttle_held) throttle();
   host.audio_mark_frame(frame_start_us);
   frame_start_us = microsecond_counter;
   host.poll_events();
@@ -994,6 +996,8 @@ int video_reset(int kind) {
   gettimeofday(&v.last, nullptr);
   return 0;
 }
+
+void video_hold_throttle(bool hold) { throttle_held = hold; }
 
 void video_apply_timing_settings() {
   v.realtime = setting(kw::REALTIME);

@@ -34,6 +34,8 @@ extern uint64_t frame_start_us;
 
 // Frame-timing copies taken at every reset (REALTIME, INTERRUPT_RESUME, VSYNC_POSITION).
 void video_apply_timing_settings();
+// While held, frame ends do not wait for real time even with REALTIME (fast tape loading).
+void video_hold_throttle(bool hold);
 
 // ---- Gate Array raster side ----------------------------------------------------------------
 // pen 0..15, 16 = border; colour = hardware colour number 0..31 (shows from the next µs).
