@@ -23,6 +23,7 @@
 #include "core/host.h"
 #include "core/machine.h"
 #include "hardware/autotype.h"
+#include "hardware/keyboard.h"
 #include "debugger/monitor.h"
 #include "media/dsk.h"
 #include "media/media_file.h"
@@ -51,7 +52,9 @@ const char* const USAGE =
     "                         --tape: type the command that loads the tape\n"
     "  --tape-dir DIR         directory of the tape bypass files\n"
     "  --tape FILE            put a CDT/TZX, CSW or WAV image into the cassette deck (a\n"
-    "                         file that does not exist is a blank tape to SAVE onto)\n"
+    "                         file that does not exist is a blank tape to SAVE onto);\n"
+    "                         the firmware's \"Press PLAY then any key\" is answered;\n"
+    "                         what the CPC saves is written as FILE, or as FILE-N.cdt\n"
     "  --tape-fast on|off     run as fast as possible while the tape loads (default on;\n"
     "                         matters with --realtime)\n"
     "  --snapshot FILE        load this SNA snapshot after set-up\n"
@@ -307,9 +310,10 @@ struct RunState {
   bool typed = false;
   long next_look = 0;
   uint64_t type_deadline_us = 0;
-  // --autostart with --tape: the key the firmware asks for once it shows this prompt.
-  const char* prompt = nullptr;
-  bool answered = false;
+  // With --tape: the firmware's "Press PLAY then any key:" (or "REC and PLAY") is
+  // answered with Return, again each second while it stays the last line.
+  bool answer_tape_prompts = false;
+  long next_answer = 0;
 } run;
 
 void check_stop() {
@@ -329,6 +333,19 @@ bool screen_shows(const char* text) {
   return false;
 }
 
+// The prompt is on the last line written. A key typed just as the prompt appears may
+// come before the firmware waits for it: hence the repeat.
+void answer_tape_prompt() {
+  constexpr long REPEAT_FRAMES = 50;
+  if (keyboard_inputs.typing_active || run.frames < run.next_answer) return;
+  std::vector<std::string> lines = screen_text();
+  size_t last = lines.size();
+  while (last > 0 && lines[last - 1].find_first_not_of(' ') == std::string::npos) --last;
+  if (last == 0 || lines[last - 1].find("then any key") == std::string::npos) return;
+  run.next_answer = run.frames + REPEAT_FRAMES;
+  type_text("\r");
+}
+
 void on_poll() {
   // Looks at the screen at most every fifth frame (the poll also runs per instruction
   // while the CRTC makes no frames).
@@ -338,12 +355,9 @@ void on_poll() {
       run.typed = true;
       type_text(run.text);
     }
-  } else if (run.typed && run.prompt && !run.answered && run.frames >= run.next_look) {
+  } else if (run.answer_tape_prompts && run.frames >= run.next_look) {
     run.next_look = run.frames + 5;
-    if (screen_shows(run.prompt)) {
-      run.answered = true;
-      type_text("\r");
-    }
+    answer_tape_prompt();
   }
   check_stop();
 }
@@ -457,8 +471,8 @@ int main(int argc, char** argv) {
     // firmware then asks to press PLAY and a key: Return, once the prompt shows.
     o.type = hardware_model == model::CPC464 ? "RUN\"\r" : "|TAPE\rRUN\"\r";
     o.has_type = true;
-    run.prompt = "Press PLAY";
   }
+  run.answer_tape_prompts = !o.tape.empty();
   // ---- Snapshots: --snapshot is loaded the way start-up loads a snapshot it is given ----
   if (!o.snapshot.empty()) {
     snapshot_set_path(o.snapshot.c_str());

@@ -329,6 +329,8 @@ TapeDeckStatus tape_deck_status() {
   return s;
 }
 
+bool tape_deck_active() { return deck.motor && deck.loaded && (deck.playing || deck.rec.session_open); }
+
 const TapeSignal& tape_deck_signal() { return deck.signal; }
 
 void tape_deck_set_fast_loading(bool on) {

@@ -53,6 +53,8 @@ struct TapeDeckStatus {
   std::string written;     // the last recording file written, or empty
 };
 TapeDeckStatus tape_deck_status();
+// The tape moves: the motor runs and the deck plays or the CPC records (the tape light).
+bool tape_deck_active();
 // The block list of the image in the deck.
 const TapeSignal& tape_deck_signal();
 

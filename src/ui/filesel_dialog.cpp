@@ -9,6 +9,7 @@
 #include "config/settings.h"
 #include "media/dsk.h"
 #include "media/snapshot.h"
+#include "media/tape_deck.h"
 #include "ui/filesel.h"
 #include "ui/ui.h"
 
@@ -124,6 +125,12 @@ int ui_load_media(const char* path) {
     return ui_load_media(chosen.c_str());
   }
   if (ends(".dsk")) return drive_insert_and_autostart(0, p.c_str()) ? 0 : 1;
+  if (ends(".cdt") || ends(".tzx") || ends(".csw") || ends(".wav")) {
+    std::string error;
+    if (tape_deck_insert(p.c_str(), error)) return 0;
+    std::cout << error << std::endl;
+    return 1;
+  }
   if (ends(".sna")) {
     snapshot_set_path(p.c_str());
     return snapshot_load(p.c_str());

@@ -107,7 +107,8 @@ bool ui_function_key(int fkey, bool shift) {
       help_window(nullptr);
       break;
     case 3:
-      disc_drive_window();
+      if (shift) tape_window();
+      else disc_drive_window();
       break;
     case 5:
       if (snapshot_load_chosen() != 0) z80_dump_registers(std::cout);

@@ -1,6 +1,10 @@
-// The windows of the media keys: snapshot load and save with the size choice (F5, F6)
-// and the disc drive window (F3).
+// The windows of the media keys: snapshot load and save with the size choice (F5, F6),
+// the disc drive window (F3) and the cassette deck (Shift+F3, or from the drive window).
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <iostream>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -9,6 +13,7 @@
 #include "config/settings.h"
 #include "media/dsk.h"
 #include "media/snapshot.h"
+#include "media/tape_deck.h"
 #include "ui/filesel.h"
 #include "ui/ui.h"
 
@@ -62,7 +67,95 @@ std::string drive_start_path(int drive) {
   return path && *path ? path : "./";
 }
 
+std::string tape_line() {
+  const TapeDeckStatus t = tape_deck_status();
+  return std::string("Tape: ") + (t.loaded ? base_name(t.name.c_str()) : "-");
+}
+
+std::string seconds(uint64_t ticks) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ticks) / TAPE_TICKS_PER_SECOND);
+  return text;
+}
+
+// The lines of the tape window: the controls, then one line per block of the tape.
+enum TapeLine { TAPE_FILE, TAPE_PLAY, TAPE_REWIND, TAPE_EJECT, TAPE_BLANK, TAPE_FAST, TAPE_POSITION, TAPE_BLOCKS };
+
+std::vector<std::string> tape_lines() {
+  const TapeDeckStatus t = tape_deck_status();
+  std::vector<std::string> lines = {
+      tape_line(),
+      t.playing ? "Stop" : "Play",
+      "Rewind",
+      "Eject",
+      "New blank tape",
+      std::string("Fast loading: ") + (tape_deck_fast_loading() ? "on" : "off"),
+      "Position " + seconds(t.position_ticks) + " of " + seconds(t.length_ticks) +
+          (t.motor ? ", motor on" : "") + (t.written.empty() ? "" : ", saved to " + std::string(base_name(t.written.c_str()))),
+  };
+  const std::vector<TapeBlockInfo>& blocks = tape_deck_signal().blocks;
+  for (size_t i = 0; i < blocks.size(); ++i)
+    lines.push_back((i == t.block ? "> " : "  ") + std::to_string(i + 1) + " " + blocks[i].description);
+  return lines;
+}
+
+void insert_tape(const std::string& path) {
+  std::string error;
+  if (!tape_deck_insert(path.c_str(), error)) std::cout << error << std::endl;
+}
+
+std::string tape_start_path() {
+  const TapeDeckStatus t = tape_deck_status();
+  if (t.loaded && std::strchr(t.name.c_str(), '/')) return t.name;
+  const char* dir = setting_text(kw::TAPE_PATH);
+  return dir && *dir ? dir : "./";
+}
+
+// A new tape in the tape directory under the first free name "tapeN.cdt".
+std::string blank_tape_name() {
+  std::string dir = tape_start_path();
+  dir = dir.substr(0, dir.rfind('/') + 1);
+  for (int n = 1;; ++n) {
+    const std::string name = dir + "tape" + std::to_string(n) + ".cdt";
+    struct stat st;
+    if (::stat(name.c_str(), &st) != 0) return name;
+  }
+}
+
+// True when the window should close.
+bool tape_action(int index) {
+  switch (index) {
+    case TAPE_FILE: {
+      std::string path = tape_start_path();
+      if (choose_file_dialog("Tape", path, nullptr) == 0) insert_tape(path);
+      return true;
+    }
+    case TAPE_PLAY:
+      if (tape_deck_status().playing) tape_deck_stop();
+      else tape_deck_play();
+      return false;
+    case TAPE_REWIND: tape_deck_rewind(); return false;
+    case TAPE_EJECT: tape_deck_eject(); return false;
+    case TAPE_BLANK: insert_tape(blank_tape_name()); return false;
+    case TAPE_FAST: tape_deck_set_fast_loading(!tape_deck_fast_loading()); return false;
+    case TAPE_POSITION: return false;
+    default: tape_deck_wind_to_block(static_cast<size_t>(index - TAPE_BLOCKS)); return false;
+  }
+}
+
 }  // namespace
+
+void tape_window() {
+  int index = TAPE_PLAY;
+  for (;;) {
+    std::vector<std::string> lines = tape_lines();
+    index = std::min(index, static_cast<int>(lines.size()) - 1);
+    textlist_w w(5, 3, 75, 22, "Cassette deck", std::move(lines));
+    const int cancelled = select(w, index);
+    w.close();
+    if (cancelled || tape_action(index)) return;
+  }
+}
 
 int snapshot_size_kb(int choice, int ram_size) {
   switch (choice) {
@@ -102,12 +195,16 @@ void disc_drive_window() {
   for (;;) {
     std::vector<std::string> lines = {drive_line(0), drive_line(1),
                                       std::string(message_text(249)) + " A:",
-                                      std::string(message_text(249)) + " B:"};
-    textlist_w w(15, 6, 65, 13, message_text(246), lines);
+                                      std::string(message_text(249)) + " B:", tape_line()};
+    textlist_w w(15, 6, 65, 14, message_text(246), lines);
     int index = 0;
     const int cancelled = select(w, index);
     w.close();
     if (cancelled) return;
+    if (index == 4) {
+      tape_window();
+      return;
+    }
     if (index == 0 || index == 1) {
       std::string path = drive_start_path(index);
       if (choose_file_dialog(message_text(index == 0 ? 247 : 248), path, nullptr) != 0) continue;

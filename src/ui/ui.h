@@ -22,6 +22,9 @@ void open_function_menu();
 void help_window(const char* topic);
 // Disc drive window (F3).
 void disc_drive_window();
+// The cassette deck (Shift+F3, and from the drive window): the tape's blocks, the
+// position, PLAY, STOP, rewind, eject, a new blank tape and fast loading.
+void tape_window();
 // Snapshot load and save through the file selector; save asks for the size (SNA_SIZE).
 // 0 on success, 1 when cancelled or failed.
 int snapshot_load_chosen();

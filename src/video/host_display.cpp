@@ -16,6 +16,7 @@
 #include "core/machine.h"
 #include "hardware/keyboard.h"
 #include "media/fdc.h"
+#include "media/tape_deck.h"
 #include "ui/events.h"
 #include "video/artwork.h"
 #include "video/colours.h"
@@ -245,6 +246,15 @@ void draw_keyboard_and_touch_controls() {
       SDL_SetRenderDrawBlendMode(display.renderer, SDL_BLENDMODE_BLEND);
       SDL_SetRenderDrawColor(display.renderer, 255, 0, 0, alpha);
       const SDL_Rect light{v.rect.x + v.rect.w - static_cast<int>(20 * s),
+                           v.rect.y - static_cast<int>(10 * s), static_cast<int>(10 * s),
+                           static_cast<int>(5 * s)};
+      SDL_RenderFillRect(display.renderer, &light);
+    }
+    // Its counterpart for the cassette: green while the tape plays into a running motor.
+    if (tape_deck_active()) {
+      SDL_SetRenderDrawBlendMode(display.renderer, SDL_BLENDMODE_BLEND);
+      SDL_SetRenderDrawColor(display.renderer, 0, 220, 0, alpha);
+      const SDL_Rect light{v.rect.x + v.rect.w - static_cast<int>(35 * s),
                            v.rect.y - static_cast<int>(10 * s), static_cast<int>(10 * s),
                            static_cast<int>(5 * s)};
       SDL_RenderFillRect(display.renderer, &light);

@@ -1,0 +1,483 @@
+// Tape images and the cassette deck: the pulses each CDT/TZX block makes against
+// lengths worked out by hand from the format's rules (T-states of 3.5 MHz, two ticks
+// each), CSW and WAV recordings, the deck played through the PPI, and SAVE recorded
+// and read back.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "core/machine.h"
+#include "hardware/keyboard.h"
+#include "media/tape_deck.h"
+#include "media/tape_image.h"
+#include "test_support.h"
+#include "video/raster.h"
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+// ---- Building images ---------------------------------------------------------------------------
+
+void put16(Bytes& b, uint32_t v) {
+  b.push_back(v & 0xFF);
+  b.push_back(v >> 8 & 0xFF);
+}
+void put24(Bytes& b, uint32_t v) {
+  put16(b, v);
+  b.push_back(v >> 16 & 0xFF);
+}
+void put32(Bytes& b, uint32_t v) {
+  put16(b, v);
+  put16(b, v >> 16);
+}
+Bytes cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+Bytes tzx(std::initializer_list<Bytes> blocks) {
+  Bytes out = {'Z', 'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20};
+  for (const Bytes& b : blocks) out.insert(out.end(), b.begin(), b.end());
+  return out;
+}
+
+Bytes standard(uint32_t pause, Bytes data) {
+  Bytes b = {0x10};
+  put16(b, pause);
+  put16(b, static_cast<uint32_t>(data.size()));
+  return cat({b, data});
+}
+Bytes turbo(uint32_t pilot, uint32_t s1, uint32_t s2, uint32_t zero, uint32_t one,
+            uint32_t pilots, uint8_t last_bits, uint32_t pause, Bytes data) {
+  Bytes b = {0x11};
+  for (uint32_t v : {pilot, s1, s2, zero, one, pilots}) put16(b, v);
+  b.push_back(last_bits);
+  put16(b, pause);
+  put24(b, static_cast<uint32_t>(data.size()));
+  return cat({b, data});
+}
+Bytes tone(uint32_t length, uint32_t count) {
+  Bytes b = {0x12};
+  put16(b, length);
+  put16(b, count);
+  return b;
+}
+Bytes pause(uint32_t ms) {
+  Bytes b = {0x20};
+  put16(b, ms);
+  return b;
+}
+Bytes zlib(const Bytes& raw) {
+  uLongf n = compressBound(raw.size());
+  Bytes out(n);
+  compress(out.data(), &n, raw.data(), raw.size());
+  out.resize(n);
+  return out;
+}
+Bytes csw_block(uint32_t rate, uint8_t compression, Bytes payload) {
+  Bytes b;
+  put16(b, 0);  // pause
+  put24(b, rate);
+  b.push_back(compression);
+  put32(b, 2);  // stored pulses
+  b = cat({b, payload});
+  Bytes head = {0x18};
+  put32(head, static_cast<uint32_t>(b.size()));
+  return cat({head, b});
+}
+Bytes generalized() {
+  // Pilot: symbol 0 = one edge of 1000 T, played 3 times. Data: symbol 0 = 500+500 T,
+  // symbol 1 = 1000+1000 T, four 1-bit symbols 1,0,1,0.
+  Bytes body;
+  put16(body, 0);   // pause
+  put32(body, 1);   // TOTP
+  body.push_back(1);  // NPP
+  body.push_back(1);  // ASP
+  put32(body, 4);   // TOTD
+  body.push_back(2);  // NPD
+  body.push_back(2);  // ASD
+  body.push_back(0);
+  put16(body, 1000);
+  body.push_back(0);
+  put16(body, 3);
+  body.push_back(0);
+  put16(body, 500);
+  put16(body, 500);
+  body.push_back(0);
+  put16(body, 1000);
+  put16(body, 1000);
+  body.push_back(0xA0);
+  Bytes b = {0x19};
+  put32(b, static_cast<uint32_t>(body.size()));
+  return cat({b, body});
+}
+
+// Runs of equal segment lengths: {ticks, count}; the levels are checked apart.
+using Runs = std::vector<std::pair<uint32_t, uint32_t>>;
+Runs runs_of(const TapeSignal& s) {
+  Runs r;
+  for (uint32_t seg : s.segments) {
+    const uint32_t len = seg & TAPE_LENGTH_MASK;
+    if (!r.empty() && r.back().first == len) ++r.back().second;
+    else r.push_back({len, 1});
+  }
+  return r;
+}
+bool alternates(const TapeSignal& s, size_t from, size_t to) {
+  for (size_t i = from + 1; i < to && i < s.segments.size(); ++i)
+    if (((s.segments[i] ^ s.segments[i - 1]) & TAPE_LEVEL_BIT) == 0) return false;
+  return true;
+}
+bool high(const TapeSignal& s, size_t i) { return s.segments.at(i) & TAPE_LEVEL_BIT; }
+
+// ---- Block cases ---------------------------------------------------------------------------------
+
+struct BlockCase {
+  const char* name;
+  Bytes image;
+  Runs runs;                 // expected segment lengths in ticks
+  bool first_high;           // level of the first segment
+  std::vector<size_t> stops;
+  size_t blocks;             // entries of the block list
+};
+
+std::ostream& operator<<(std::ostream& o, const BlockCase& c) { return o << c.name; }
+
+std::vector<BlockCase> block_cases() {
+  return {
+      // Flag 0x80 (data): 3223 pilot pulses of 2168 T, syncs 667 and 735 T, a one bit
+      // (2 x 1710 T), seven zero bits (14 x 855 T); the 3241st pulse is high, so the
+      // pause starts with the edge to low and is low for its 2 ms.
+      {"standard", tzx({standard(2, {0x80})}),
+       {{4336, 3223}, {1334, 1}, {1470, 1}, {3420, 2}, {1710, 14}, {14000, 1}}, true, {}, 1},
+      // Header flag 0x00: 8063 pilot pulses; eight zero bits; no pause.
+      {"standard header", tzx({standard(0, {0x00})}), {{4336, 8063}, {1334, 1}, {1470, 1}, {1710, 16}},
+       true, {}, 1},
+      // Two bytes, three bits used of the last: 1 0 1 0 0 0 0 0, then 1 1 1. The last
+      // pulse (2 + 2 + 22 = 26th) is low: the pause rises for 1 ms, then falls.
+      {"turbo", tzx({turbo(1000, 300, 400, 250, 500, 2, 3, 3, {0xA0, 0xE0})}),
+       {{2000, 2}, {600, 1}, {800, 1}, {1000, 2}, {500, 2}, {1000, 2}, {500, 10}, {1000, 6},
+        {7000, 1}, {14000, 1}},
+       true, {}, 1},
+      {"pure tone", tzx({tone(1000, 5)}), {{2000, 5}}, true, {}, 1},
+      {"pulse sequence", tzx({{0x13, 3, 100, 0, 200, 0, 0x2C, 0x01}}), {{200, 1}, {400, 1}, {600, 1}},
+       true, {}, 1},
+      // Pure data: 0x0F = four zero bits (500 T pulses), four one bits (1000 T).
+      {"pure data", tzx({{0x14, 0xF4, 0x01, 0xE8, 0x03, 8, 0, 0, 1, 0, 0, 0x0F}}),
+       {{1000, 8}, {2000, 8}}, true, {}, 1},
+      // Direct recording, 100 T a sample, five bits used of 0b11100xxx: high 3, low 2.
+      {"direct recording", tzx({{0x15, 100, 0, 0, 0, 5, 1, 0, 0, 0xE7}}), {{600, 1}, {400, 1}}, true,
+       {}, 1},
+      // CSW at 7000 Hz (1000 ticks a sample): pulses of 3 and 5 samples, plain and zlib.
+      {"csw rle", tzx({csw_block(7000, 1, {3, 5})}), {{3000, 1}, {5000, 1}}, true, {}, 1},
+      {"csw z-rle", tzx({csw_block(7000, 2, zlib({3, 5}))}), {{3000, 1}, {5000, 1}}, true, {}, 1},
+      // Generalized: 3 pilot edges of 1000 T, then symbols 1 0 1 0.
+      {"generalized", tzx({generalized()}),
+       {{2000, 5}, {1000, 2}, {2000, 2}, {1000, 2}}, true, {}, 1},
+      // A pause block, and "stop the tape" (pause 0) between two tones.
+      {"pause and stop", tzx({tone(1000, 1), pause(5), tone(1000, 1), pause(0), tone(500, 2)}),
+       {{2000, 1}, {35000, 1}, {2000, 1}, {1000, 2}}, true, {3}, 5},
+      // A loop of three around a tone of two pulses is listed once and played thrice.
+      {"loop", tzx({{0x24, 3, 0}, tone(1000, 2), {0x25}}), {{2000, 6}}, true, {}, 2},
+      // Groups, texts, glue and an unknown block with a length: listed, no pulses.
+      {"information blocks",
+       tzx({{0x21, 2, 'G', '1'}, {0x30, 2, 'h', 'i'}, tone(1000, 1), {0x22},
+            {0x5A, 'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20}, {0x4B, 2, 0, 0, 0, 9, 9}, tone(700, 1)}),
+       {{2000, 1}, {1400, 1}}, true, {}, 7},
+      // The signal level set low, then high: each next pulse toggles from it.
+      {"set signal level", tzx({{0x2B, 1, 0, 0, 0, 1}, tone(1000, 1)}), {{2000, 1}}, false, {}, 1},
+  };
+}
+
+class TapeBlocks : public testing::TestWithParam<BlockCase> {};
+
+TEST_P(TapeBlocks, PulseLengthsLevelsAndStops) {
+  const BlockCase& c = GetParam();
+  TapeSignal s;
+  std::string error;
+  ASSERT_TRUE(tape_read_image(c.image, s, error)) << error;
+  EXPECT_EQ(runs_of(s), c.runs);
+  EXPECT_EQ(high(s, 0), c.first_high);
+  EXPECT_EQ(s.stops, c.stops);
+  EXPECT_EQ(s.blocks.size(), c.blocks);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cdt, TapeBlocks, testing::ValuesIn(block_cases()),
+                         [](const auto& info) {
+                           std::string n = info.param.name;
+                           for (char& ch : n)
+                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                           return n;
+                         });
+
+TEST(TapeImages, DataPulsesAlternateAndGroupsAreNamed) {
+  TapeSignal s;
+  std::string error;
+  ASSERT_TRUE(tape_read_image(tzx({{0x21, 2, 'G', '1'}, standard(0, {0x5A, 0xC3})}), s, error));
+  EXPECT_TRUE(alternates(s, 0, s.segments.size()));
+  EXPECT_EQ(s.blocks[0].description, "Group: G1");
+  EXPECT_EQ(s.blocks[1].description, "Standard data, 2 bytes");
+}
+
+TEST(TapeImages, DamagedImagesAreRefusedWithAMessage) {
+  const Bytes whole = tzx({turbo(1000, 300, 400, 250, 500, 2, 8, 0, {1, 2, 3, 4})});
+  struct Bad {
+    Bytes image;
+    const char* says;
+  } cases[] = {
+      {Bytes(whole.begin(), whole.end() - 2), "truncated turbo data block"},
+      {tzx({{0x12, 1}}), "truncated pure tone"},
+      {tzx({{0x24, 0xFF, 0xFF}, {0x24, 0xFF, 0xFF}, {0x24, 0xFF, 0xFF}, {0x25}, {0x25}, {0x25}}),
+       "too long"},
+      {tzx({csw_block(7000, 2, {1, 2, 3})}), "compressed data is damaged"},
+      {{'Z', 'X', 'T', 'a', 'p', 'e', '!', 0x1A, 2, 0}, "version 2"},
+      {{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}, "no format chunk"},
+      {{1, 2, 3}, "not a tape image"},
+  };
+  for (const Bad& c : cases) {
+    TapeSignal s;
+    std::string error;
+    EXPECT_FALSE(tape_read_image(c.image, s, error)) << c.says;
+    EXPECT_NE(error.find(c.says), std::string::npos) << error;
+  }
+}
+
+// ---- CSW and WAV files ----------------------------------------------------------------------------
+
+Bytes csw_file(int version, uint32_t rate, uint8_t compression, bool start_high, Bytes data) {
+  Bytes b(22);
+  std::memcpy(b.data(), "Compressed Square Wave", 22);
+  b.push_back(0x1A);
+  b.push_back(static_cast<uint8_t>(version));
+  b.push_back(0);
+  if (version == 1) {
+    put16(b, rate);
+    b.push_back(compression);
+    b.push_back(start_high ? 1 : 0);
+    put24(b, 0);
+  } else {
+    put32(b, rate);
+    put32(b, 3);
+    b.push_back(compression);
+    b.push_back(start_high ? 1 : 0);
+    b.push_back(2);  // header extension
+    for (int i = 0; i < 16; ++i) b.push_back(0);
+    b.push_back(0xEE);
+    b.push_back(0xEE);
+  }
+  return cat({b, data});
+}
+
+TEST(TapeImages, CswVersionsGiveTheSamePulses) {
+  // 44,100 Hz: 3 samples are 476.19 ticks, placed by absolute position (476, 476, then
+  // a long pulse of 70,000 samples given as 0 and a 32-bit count).
+  const Bytes rle = {3, 3, 0, 0x70, 0x11, 0x01, 0x00};
+  for (const Bytes& image : {csw_file(1, 44100, 1, true, rle), csw_file(2, 44100, 1, true, rle),
+                             csw_file(2, 44100, 2, true, zlib(rle))}) {
+    TapeSignal s;
+    std::string error;
+    ASSERT_TRUE(tape_read_image(image, s, error)) << error;
+    ASSERT_EQ(s.segments.size(), 3u);
+    EXPECT_EQ(s.segments[0], TAPE_LEVEL_BIT | 476u);
+    EXPECT_EQ(s.segments[1], 476u);
+    EXPECT_EQ(s.segments[2] & TAPE_LENGTH_MASK, tape_sample_ticks(70006, 44100) - 952);
+  }
+}
+
+Bytes wav(uint32_t rate, int channels, int bits, const std::vector<int>& first_channel) {
+  Bytes data;
+  for (int v : first_channel)
+    for (int c = 0; c < channels; ++c) {
+      const int s = c == 0 ? v : -v;  // the other channel inverted: it must not count
+      if (bits == 8) data.push_back(static_cast<uint8_t>(128 + s / 256));
+      else put16(data, static_cast<uint16_t>(s));
+    }
+  Bytes b = {'R', 'I', 'F', 'F'};
+  put32(b, static_cast<uint32_t>(36 + data.size()));
+  for (char ch : std::string("WAVEfmt ")) b.push_back(static_cast<uint8_t>(ch));
+  put32(b, 16);
+  put16(b, 1);
+  put16(b, static_cast<uint32_t>(channels));
+  put32(b, rate);
+  put32(b, rate * channels * bits / 8);
+  put16(b, static_cast<uint32_t>(channels * bits / 8));
+  put16(b, static_cast<uint32_t>(bits));
+  for (char ch : std::string("data")) b.push_back(static_cast<uint8_t>(ch));
+  put32(b, static_cast<uint32_t>(data.size()));
+  return cat({b, data});
+}
+
+TEST(TapeImages, WavLevelsFollowTheFirstChannelWithHysteresis) {
+  // 7000 Hz, so a sample is 1000 ticks. Small wobbles around the middle make no edge.
+  const std::vector<int> samples = {8000, 9000, 1000, -2000, -9000, -8000, -500, 300, 9000, 9000};
+  for (int channels : {1, 2})
+    for (int bits : {8, 16}) {
+      TapeSignal s;
+      std::string error;
+      ASSERT_TRUE(tape_read_image(wav(7000, channels, bits, samples), s, error)) << error;
+      ASSERT_EQ(s.segments.size(), 3u) << channels << " channels, " << bits << " bits";
+      EXPECT_EQ(s.segments[0], TAPE_LEVEL_BIT | 3000u);
+      EXPECT_EQ(s.segments[1], 5000u);
+      EXPECT_EQ(s.segments[2], TAPE_LEVEL_BIT | 2000u);
+    }
+}
+
+// ---- The deck through the PPI ----------------------------------------------------------------------
+
+class TapeDeck : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir = testsupport::temp_dir("deck");
+    microsecond_counter = 1000;
+    ppi_reset();
+  }
+  void TearDown() override {
+    ppi_write(2, 0);
+    tape_deck_eject();
+    fs::remove_all(dir);
+  }
+  // Port B bit 7 at microsecond t.
+  bool level_at(uint64_t t) {
+    microsecond_counter = t;
+    return ppi_read(1) & 0x80;
+  }
+  void port_c_at(uint64_t t, uint8_t v) {
+    microsecond_counter = t;
+    ppi_write(2, v);
+  }
+  fs::path dir;
+};
+
+TapeSignal two_tones_with_stop() {
+  // 7 ticks a microsecond: pulses of 100 µs, then a stop, then a pulse of 300 µs.
+  TapeSignal s;
+  TapeBuilder b{s};
+  b.begin_block("first");
+  b.pulse(700);
+  b.pulse(700);
+  b.stop();
+  b.begin_block("second");
+  b.pulse(2100);
+  return s;
+}
+
+TEST_F(TapeDeck, PlaysOnlyWithTheMotorAndHoldsAtStopsAndTheEnd) {
+  tape_deck_insert_signal(two_tones_with_stop(), (dir / "t.cdt").string());
+  EXPECT_FALSE(level_at(1050));  // motor off: the tape stands
+  port_c_at(2000, 0x10);
+  EXPECT_TRUE(level_at(2050));
+  EXPECT_FALSE(level_at(2150));
+  port_c_at(2160, 0x00);         // motor off for a while: position kept
+  EXPECT_FALSE(level_at(9000));
+  port_c_at(9000, 0x10);
+  EXPECT_FALSE(level_at(9030));  // 190 µs into the tape: still the second pulse
+  EXPECT_FALSE(level_at(9100));  // the stop: PLAY released
+  EXPECT_FALSE(tape_deck_status().playing);
+  EXPECT_EQ(tape_deck_status().position_ticks, 1400u);
+  tape_deck_play();
+  EXPECT_TRUE(level_at(9200));
+  EXPECT_TRUE(level_at(9399));
+  EXPECT_TRUE(level_at(20000));  // the end: the deck stops and the level stays
+  EXPECT_FALSE(tape_deck_status().playing);
+  EXPECT_EQ(tape_deck_status().position_ticks, 3500u);
+  // Winding: to the second block, then back to the start.
+  ASSERT_TRUE(tape_deck_wind_to_block(1));
+  EXPECT_EQ(tape_deck_status().block, 1u);
+  EXPECT_EQ(tape_deck_status().position_ticks, 1400u);
+  tape_deck_rewind();
+  tape_deck_play();
+  EXPECT_TRUE(level_at(20050));
+  EXPECT_FALSE(tape_deck_wind_to_block(2));
+}
+
+TEST_F(TapeDeck, TheBitSetCommandMovesTheMotorToo) {
+  tape_deck_insert_signal(two_tones_with_stop(), (dir / "t.cdt").string());
+  microsecond_counter = 5000;
+  ppi_write(3, 0x09);  // port C bit 4 set through the control register
+  EXPECT_TRUE(level_at(5050));
+  EXPECT_TRUE(tape_deck_status().motor);
+}
+
+std::vector<uint8_t> read_file(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), {}};
+}
+
+TEST_F(TapeDeck, SaveIsRecordedAndWrittenUnderANewName) {
+  // The image played is never overwritten: the recording takes the next free name.
+  const fs::path played = dir / "game.cdt";
+  std::ofstream(played, std::ios::binary).write("ZXTape!\x1A\x01\x14", 10);
+  fs::path taken = dir / "game-1.cdt";
+  std::ofstream(taken) << "x";
+  std::string error;
+  ASSERT_TRUE(tape_deck_insert(played.c_str(), error)) << error;
+  // Motor on, the write line toggled at 0, 500, 1500, 1800 µs after 10,000, motor off.
+  port_c_at(10000, 0x10);
+  port_c_at(10000, 0x30);
+  port_c_at(10500, 0x10);
+  port_c_at(11500, 0x30);
+  port_c_at(11800, 0x10);
+  port_c_at(12000, 0x00);
+  EXPECT_EQ(read_file(played).size(), 10u);
+  const fs::path written = dir / "game-2.cdt";
+  ASSERT_TRUE(fs::exists(written));
+  EXPECT_EQ(tape_deck_status().written, written.string());
+  TapeSignal s;
+  ASSERT_TRUE(tape_read_image(read_file(written), s, error)) << error;
+  // Samples of 22.57 µs: each stretch within one sample of its length.
+  const double expected[] = {500, 1000, 300, 200};
+  ASSERT_GE(s.segments.size(), 4u);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(high(s, i), i % 2 == 0) << i;
+    EXPECT_NEAR((s.segments[i] & TAPE_LENGTH_MASK) / 7.0, expected[i], 23.0) << i;
+  }
+}
+
+TEST_F(TapeDeck, ARecordingToACswNameIsACswImage) {
+  std::string error;
+  const fs::path blank = dir / "new.csw";
+  ASSERT_TRUE(tape_deck_insert(blank.c_str(), error)) << error;
+  port_c_at(10000, 0x10);
+  port_c_at(10000, 0x30);
+  port_c_at(10907, 0x10);  // 907 µs: 40 samples at 44,100 Hz
+  port_c_at(11000, 0x00);
+  tape_deck_eject();
+  TapeSignal s;
+  ASSERT_TRUE(tape_read_image(read_file(blank), s, error)) << error;
+  ASSERT_EQ(s.segments.size(), 2u);
+  EXPECT_EQ(s.segments[0], TAPE_LEVEL_BIT | static_cast<uint32_t>(tape_sample_ticks(40, 44100)));
+}
+
+TEST_F(TapeDeck, ATapeSwitchesTheBypassOffAndEjectingOnAgain) {
+  // A 464 operating system ROM whose jumpblock copy points the cassette entries at
+  // routines from 0x2000 on.
+  std::vector<uint8_t> rom(16384, 0);
+  for (int entry = 0xBC65; entry <= 0xBC9B; entry += 3) {
+    const int at = 0x8AC + (entry - 0xBB00) / 3 * 2;
+    rom[at] = static_cast<uint8_t>(entry - 0xBC00);
+    rom[at + 1] = 0x20;
+  }
+  setting(kw::TAPE_BYPASS) = 1;
+  tape_deck_note_os_rom(rom.data(), model::CPC464);
+  std::string error;
+  ASSERT_TRUE(tape_deck_insert((dir / "blank.cdt").c_str(), error));
+  EXPECT_FALSE(tape_bypass_wanted());
+  EXPECT_EQ(rom[0x2065], 0);
+  tape_deck_eject();
+  EXPECT_TRUE(tape_bypass_wanted());
+  EXPECT_EQ(rom[0x2065], 0xED);
+  EXPECT_EQ(rom[0x2066], 0xFC);
+  tape_deck_teardown();
+}
+
+}  // namespace
