@@ -539,8 +539,9 @@ int main(int argc, char** argv) {
   }
   if (o.verbose && tape_deck_loaded()) {
     const TapeDeckStatus t = tape_deck_status();
-    std::fprintf(stderr, "tape: block %zu of %zu, %.3f s of %.3f s, %s, motor %s\n", t.block + 1,
-                 tape_deck_signal().blocks.size(), t.position_ticks / 7e6, t.length_ticks / 7e6,
+    const size_t blocks = tape_deck_signal().blocks.size();
+    std::fprintf(stderr, "tape: block %zu of %zu, %.3f s of %.3f s, %s, motor %s\n",
+                 blocks ? t.block + 1 : 0, blocks, t.position_ticks / 7e6, t.length_ticks / 7e6,
                  t.playing ? "playing" : "stopped", t.motor ? "on" : "off");
   }
   if (o.bench)

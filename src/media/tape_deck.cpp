@@ -74,7 +74,8 @@ uint32_t segment_length(size_t i) { return deck.signal.segments[i] & TAPE_LENGTH
 // the end of the tape.
 void advance() {
   const uint64_t now = microsecond_counter;
-  uint64_t ticks = (now - deck.last_us) * TAPE_TICKS_PER_US;
+  // A machine reset starts the counter again from 0: no time has passed for the tape.
+  uint64_t ticks = now > deck.last_us ? (now - deck.last_us) * TAPE_TICKS_PER_US : 0;
   deck.last_us = now;
   if (!running()) return;
   const std::vector<uint32_t>& seg = deck.signal.segments;
@@ -130,12 +131,14 @@ void write_edge(bool level) {
   Recording& r = deck.rec;
   const uint64_t now = microsecond_counter;
   if (!r.session_open) {
-    if (r.stretches.capacity() - r.stretches.size() < RECORD_RESERVE)
+    if (r.stretches.capacity() - r.stretches.size() < RECORD_RESERVE) {
       r.stretches.reserve(r.stretches.size() + RECORD_RESERVE);
+      r.sessions.reserve(r.sessions.size() + 64);
+    }
     r.sessions.push_back(r.stretches.size());
     r.session_open = true;
   } else {
-    record(r.level, now - r.last_edge_us);
+    record(r.level, now > r.last_edge_us ? now - r.last_edge_us : 0);
   }
   r.last_edge_us = now;
   r.level = level;
@@ -173,7 +176,8 @@ std::string recording_name() {
 void close_session() {
   Recording& r = deck.rec;
   if (!r.session_open) return;
-  record(r.level, std::min<uint64_t>(microsecond_counter - r.last_edge_us, MAX_TRAILING_US));
+  const uint64_t now = microsecond_counter;
+  record(r.level, std::min<uint64_t>(now > r.last_edge_us ? now - r.last_edge_us : 0, MAX_TRAILING_US));
   r.session_open = false;
   r.unsaved = true;
 }

@@ -17,6 +17,7 @@ bool starts_with(const std::vector<uint8_t>& bytes, size_t at, const char* text)
 
 void TapeBuilder::hold(bool high, uint64_t ticks) {
   std::vector<uint32_t>& seg = signal.segments;
+  if (++steps > TAPE_MAX_STEPS) full = true;
   if (ticks == 0 || full) return;
   level = high;
   paused = false;

@@ -20,6 +20,9 @@ constexpr uint32_t TAPE_LENGTH_MASK = 0x7FFFFFFFu;
 // Readers refuse images whose signal would exceed this many segments (about an hour of
 // the fastest loaders): a small file with nested loops must not fill the host's memory.
 constexpr size_t TAPE_MAX_SEGMENTS = 24u * 1024 * 1024;
+// Nor may one make endless empty pulses (length 0 in a loop): the builder gives up after
+// this many stretches asked for, empty or not (a 0x15 block asks once per sample).
+constexpr uint64_t TAPE_MAX_STEPS = 200u * 1024 * 1024;
 
 // One block of the image as the tape window lists it.
 struct TapeBlockInfo {
@@ -37,7 +40,8 @@ struct TapeSignal {
 struct TapeBuilder {
   TapeSignal& signal;
   bool level = false;  // the level of the last segment (a tape starts low)
-  bool full = false;   // TAPE_MAX_SEGMENTS reached: further segments are dropped
+  bool full = false;   // TAPE_MAX_SEGMENTS or TAPE_MAX_STEPS reached: the rest is dropped
+  uint64_t steps = 0;  // calls of hold
   bool listing = true; // begin_block adds to the block list (not while a loop repeats)
   bool paused = true;  // the last segment belongs to a pause (or there is none yet)
   size_t merge_floor = 0;  // segments before this index are never lengthened

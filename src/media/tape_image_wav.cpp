@@ -51,7 +51,8 @@ bool read_fmt(const uint8_t* p, size_t n, WavFormat& f, std::string& error) {
 // is taken as far as it goes.
 bool read_chunks(const uint8_t* d, size_t size, WavFormat& f, std::string& error) {
   bool have_fmt = false;
-  for (size_t at = 12; size - at >= 8;) {
+  // A chunk of odd length is followed by a pad byte, which may be missing at the end.
+  for (size_t at = 12; at <= size && size - at >= 8;) {
     const size_t len = le32(d + at + 4);
     const uint8_t* body = d + at + 8;
     const size_t present = len < size - at - 8 ? len : size - at - 8;

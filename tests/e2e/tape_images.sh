@@ -29,7 +29,8 @@ same_picture() {
   [[ "$diff" =~ ^[0-9]+$ ]] && [ "$diff" -le 2560 ] || fail "$1 differs from the title screen: $diff"
 }
 
-# ---- The game: a 464 in real time with fast loading, a 6128 as fast as possible ---------
+# ---- The game: a 464 in real time with fast loading; a 6128 with fast loading off, run
+# without real time (the emulation is the same either way, only the waiting differs) ----
 start=$(date +%s)
 run --model 464 --tape "$game" --autostart --realtime --seconds 262 --screenshot "$work/464.png" >/dev/null 2>&1 ||
   fail "the 464 run failed"
@@ -37,7 +38,7 @@ wall=$(($(date +%s) - start))
 same_picture "$work/464.png"
 # 257 s of tape: fast loading must have skipped most of the waiting.
 [ "$wall" -lt 150 ] || fail "fast loading took $wall s of real time for 262 emulated seconds"
-run --model 6128 --tape "$game" --autostart --seconds 262 --screenshot "$work/6128.png" >/dev/null 2>&1 ||
+run --model 6128 --tape "$game" --autostart --tape-fast off --seconds 262 --screenshot "$work/6128.png" >/dev/null 2>&1 ||
   fail "the 6128 run failed"
 same_picture "$work/6128.png"
 
@@ -53,7 +54,8 @@ timed() {
 slow=$(timed off)
 fast=$(timed on)
 [ "$slow" -ge 5500 ] || fail "without fast loading 6 emulated seconds took only $slow ms"
-[ "$fast" -le 4500 ] || fail "with fast loading 6 emulated seconds took $fast ms"
+[ "$fast" -le 5000 ] && [ "$fast" -le $((slow - 1000)) ] ||
+  fail "with fast loading 6 emulated seconds took $fast ms (without: $slow ms)"
 
 # ---- SAVE onto a blank tape, LOAD back in a second run --------------------------------------
 # Each run types one line: the firmware takes the key after "Press PLAY then any key"

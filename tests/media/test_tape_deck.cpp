@@ -242,6 +242,9 @@ TEST(TapeImages, DamagedImagesAreRefusedWithAMessage) {
       {tzx({csw_block(7000, 2, {1, 2, 3})}), "compressed data is damaged"},
       {{'Z', 'X', 'T', 'a', 'p', 'e', '!', 0x1A, 2, 0}, "version 2"},
       {{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}, "no format chunk"},
+      // A chunk of odd length at the very end, its pad byte missing.
+      {{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'L', 'I', 'S', 'T', 1, 0, 0, 0, 7},
+       "no format chunk"},
       {{1, 2, 3}, "not a tape image"},
   };
   for (const Bad& c : cases) {
@@ -400,12 +403,15 @@ TEST_F(TapeDeck, PlaysOnlyWithTheMotorAndHoldsAtStopsAndTheEnd) {
   EXPECT_FALSE(tape_deck_wind_to_block(2));
 }
 
-TEST_F(TapeDeck, TheBitSetCommandMovesTheMotorToo) {
+TEST_F(TapeDeck, TheBitSetCommandMovesTheMotorAndACounterResetIsNoTime) {
   tape_deck_insert_signal(two_tones_with_stop(), (dir / "t.cdt").string());
   microsecond_counter = 5000;
   ppi_write(3, 0x09);  // port C bit 4 set through the control register
   EXPECT_TRUE(level_at(5050));
   EXPECT_TRUE(tape_deck_status().motor);
+  // A machine reset starts the microsecond counter again: the tape does not jump.
+  EXPECT_TRUE(level_at(10));
+  EXPECT_EQ(tape_deck_status().position_ticks, 350u);
 }
 
 std::vector<uint8_t> read_file(const fs::path& p) {

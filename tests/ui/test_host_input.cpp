@@ -1,18 +1,20 @@
 // Host input through the event pump: files dropped on the window load like files chosen
-// in the file selector (a disc image goes into drive A and starts; anything unknown is
-// reported and leaves the drive alone), and a connected game controller reaches the CPC's
-// joystick rows.
+// in the file selector (a disc image goes into drive A and starts, a tape image into the
+// cassette deck; anything unknown or damaged is reported and changes nothing), and a
+// connected game controller reaches the CPC's joystick rows.
 #include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "../test_support.h"
 #include "config/settings.h"
 #include "hardware/autotype.h"
 #include "hardware/keyboard.h"
 #include "media/dsk.h"
+#include "media/tape_deck.h"
 #include "ui/events.h"
 
 namespace {
@@ -58,6 +60,25 @@ TEST(DroppedFiles, ADiscImageGoesIntoDriveAAndStarts) {
 
   type_clear();
   setting(kw::DRIVE_A_AUTOSTART) = autostart;
+  std::filesystem::remove_all(dir);
+  SDL_QuitSubSystem(SDL_INIT_EVENTS);
+}
+
+TEST(DroppedFiles, ATapeImageGoesIntoTheDeckAndADamagedOneIsRefused) {
+  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_EVENTS), 0) << SDL_GetError();
+  const auto dir = testsupport::temp_dir("droptape");
+  // A CDT with one pure tone block; a WAV file cut off inside its header.
+  std::ofstream(dir / "Game.CDT", std::ios::binary).write("ZXTape!\x1A\x01\x14\x12\x10\x00\x04\x00", 15);
+  std::ofstream(dir / "bad.wav", std::ios::binary).write("RIFF\x10\0\0\0WAVEfmt ", 16);
+  tape_deck_eject();
+
+  drop((dir / "Game.CDT").string());
+  ASSERT_TRUE(tape_deck_loaded());
+  EXPECT_EQ(tape_deck_signal().segments.size(), 4u);
+  drop((dir / "bad.wav").string());
+  EXPECT_EQ(tape_deck_status().name, (dir / "Game.CDT").string());
+
+  tape_deck_eject();
   std::filesystem::remove_all(dir);
   SDL_QuitSubSystem(SDL_INIT_EVENTS);
 }
