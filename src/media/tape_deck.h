@@ -5,8 +5,9 @@
 // brought up to date lazily, from the emulated microsecond counter, whenever the signal
 // is read or the motor switches, so nothing runs per microsecond. While the motor runs,
 // every change of the write line (port C bit 5) is recorded; when the motor stops the
-// recording is written as a CDT image (a CSW image when the deck's file name asks for
-// one) beside the image, under a name that is not yet taken.
+// recording so far is written as a CDT image (a CSW image when the deck's file name ends
+// in .csw): under the name of a blank tape, else beside the image as "name-N.cdt" with
+// the first N not taken, so the image being played is never overwritten.
 //
 // With a tape in the deck the firmware's own cassette routines run (the tape bypass is
 // switched off for the machine); with none, the bypass is as configured.
