@@ -1,6 +1,6 @@
 // The program's own windows: the configuration rewrite of the keyboard layout choice,
 // the function menu's columns, the snapshot sizes, the keyboard's layout file and
-// placement, and the first-start windows driven by queued events.
+// placement, and the first-start and cassette deck windows driven by queued events.
 #include <SDL.h>
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 #include <string>
 
 #include "config/settings.h"
+#include "media/tape_deck.h"
 #include "scripted_input.h"
 #include "test_support.h"
 #include "ui/logo.h"
@@ -156,4 +157,28 @@ TEST(FirstStart, LanguageAndLayoutWindowsTakeTheirKeys) {
   EXPECT_EQ(read_file(cfg), "VKBD_LANGUAGE = 4 ; layout of virtual keybord (0-4)\nCPC_TYPE = 2\n");
   set_config_file_name(old_name.c_str());
   fs::remove_all(dir);
+}
+
+TEST(TapeWindow, SwitchesFastLoadingAndWindsToTheChosenBlock) {
+  TapeSignal signal;
+  TapeBuilder b{signal};
+  for (const char* name : {"first", "second", "third"}) {
+    b.begin_block(name);
+    b.pulse(700);
+  }
+  tape_deck_insert_signal(signal, "/nonexistent/t.cdt");
+  tape_deck_set_fast_loading(true);
+  {
+    // The window opens on Play; four down is the fast-loading switch; then three more
+    // down is the second block (the blocks follow the position line).
+    ScriptedInput input;
+    input.key(SDLK_DOWN).key(SDLK_DOWN).key(SDLK_DOWN).key(SDLK_DOWN).key(SDLK_RETURN);
+    input.key(SDLK_DOWN).key(SDLK_DOWN).key(SDLK_DOWN).key(SDLK_RETURN).key(SDLK_ESCAPE);
+    tape_window();
+  }
+  EXPECT_FALSE(tape_deck_fast_loading());
+  EXPECT_EQ(tape_deck_status().block, 1u);
+  EXPECT_EQ(tape_deck_status().position_ticks, 700u);
+  tape_deck_set_fast_loading(true);
+  tape_deck_eject();
 }
