@@ -86,7 +86,8 @@ std::string text_of(const uint8_t* p, size_t n) {
   return s;
 }
 
-// Each reads the block at r.pos and returns its body length (0 with r.error on damage).
+// Each plays the block whose body starts at r.pos and sets `len` to the body's length;
+// false (with the error set) for a damaged block.
 bool standard(Reader& r, TapeBuilder& b, size_t& len) {
   if (!r.have(4)) return r.fail("truncated standard data block");
   const uint32_t n = r.word(2);
@@ -251,7 +252,8 @@ bool generalized(Reader& r, TapeBuilder& b, size_t& len) {
 
 // ---- Information and control blocks --------------------------------------------------------
 
-// Length of a block whose body the player does not turn into pulses; 0 sets the error.
+// The body length of a block the player does not turn into pulses; false (with the
+// error set) when the block is cut off.
 bool skip_length(Reader& r, uint8_t id, size_t& len) {
   auto sized = [&](size_t fixed, size_t extra) {
     len = fixed + extra;
