@@ -42,7 +42,7 @@ struct Reader {
   uint32_t dword(size_t at) const { return triple(at) | byte(at + 3) << 24; }
   bool fail(const char* what) {
     char text[96];
-    std::snprintf(text, sizeof text, "%s at offset %zu", what, pos);
+    std::snprintf(text, sizeof text, "%s (the block at offset %zu)", what, pos - 1);
     error = text;
     return false;
   }
