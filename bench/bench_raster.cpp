@@ -14,6 +14,7 @@
 #include "core/host.h"
 #include "core/machine.h"
 #include "video/colours.h"
+#include "video/gate_array.h"
 #include "video/raster.h"
 #include "z80/z80.h"
 

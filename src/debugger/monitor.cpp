@@ -15,6 +15,7 @@
 #include "hardware/keyboard.h"
 #include "hardware/memory.h"
 #include "hardware/ports.h"
+#include "video/gate_array.h"
 #include "media/fdc.h"
 #include "media/tape.h"
 #include "sound/psg.h"

@@ -11,6 +11,7 @@
 #include "hardware/keyboard.h"
 #include "hardware/memory.h"
 #include "media/fdc.h"
+#include "video/gate_array.h"
 #include "video/raster.h"
 
 namespace {
@@ -18,8 +19,6 @@ namespace {
 void notice_to_stdout(const char* text, int) { std::cout << text << std::endl; }
 
 // ---- State ---------------------------------------------------------------------------------
-
-GateArray ga{0, {}, 0, 0, 0};
 
 struct RegisterPort {
   uint8_t value[64];
@@ -49,6 +48,20 @@ void port_access_break(uint16_t port, uint8_t value, int kind) {
   ports.last_break = PortBreak{port, value, kind};
   request_stop(static_cast<int>(stopbit::PORT_ACCESS));
 }
+
+// The Gate Array's lines to the memory map; with RAM_TYPE 1 the paged expansion reads
+// every byte written to the Gate Array's port.
+void paged_expansion_listens(uint8_t v) {
+  if (setting(kw::RAM_TYPE) == 1) paged_expansion_ga_write(v);
+}
+bool connect_gate_array() {
+  ga_connect_memory({[](int state) { set_rom_state(state); },
+                     [](int config) { set_ram_config(config); }, paged_expansion_listens});
+  return true;
+}
+// Wired when the program starts: every Gate Array write, from the ports, the debugger or
+// a snapshot, reaches the memory map through the banking slots in effect at that time.
+[[maybe_unused]] const bool gate_array_connected = connect_gate_array();
 
 void register_port_write(uint8_t v) {
   if (register_port.store) {
@@ -203,93 +216,6 @@ uint8_t port_in(uint16_t p) {
   }
 }
 
-// ---- Gate Array ----------------------------------------------------------------------------------------
-
-void ga_write(uint8_t v) {
-  switch (v >> 6) {
-    case 0:
-      ga.pen = (v & 0x10) ? 16 : (v & 15);
-      break;
-    case 1: {
-      const uint8_t ink = v & 31;
-      if (ink != ga.ink[ga.pen]) {
-        ga.ink[ga.pen] = ink;
-        ga_set_ink(ga.pen, ink);
-      }
-      break;
-    }
-    case 2:
-      ga.multi = v;
-      if (v & 0x10) ga_reset_interrupt();
-      set_rom_state((v >> 2) & 3);
-      ga.mode = v & 3;
-      ga_set_mode(v & 3);
-      break;
-    default:
-      if (setting(kw::RAM_TYPE) == 0) {
-        ga.ram_config = v & 63;
-        set_ram_config(v & 63);
-      }
-      break;
-  }
-  if (setting(kw::RAM_TYPE) == 1) paged_expansion_ga_write(v);
-}
-
-const GateArray& gate_array() { return ga; }
-
-void ga_save(uint8_t* out) {
-  out[0] = static_cast<uint8_t>(ga.pen);
-  std::memcpy(out + 1, ga.ink, 17);
-  out[18] = ga.multi;
-  out[19] = ga.ram_config;
-}
-
-void ga_load(const uint8_t* in) {
-  ga.pen = in[0] > 16 ? 16 : in[0];
-  for (int pen = 0; pen < 17; ++pen) {
-    const uint8_t ink = in[1 + pen] & 31;
-    if (ink != ga.ink[pen]) {
-      ga.ink[pen] = ink;
-      ga_set_ink(pen, ink);
-    }
-  }
-  ga.multi = in[18];
-  if (ga.multi & 0x10) ga_reset_interrupt();
-  set_rom_state((ga.multi >> 2) & 3);
-  ga.mode = ga.multi & 3;
-  ga_set_mode(ga.mode);
-  ga.ram_config = in[19] & 63;
-  set_ram_config(ga.ram_config);
-}
-
-int ga_save(std::ostream& out) {
-  uint8_t block[GA_BLOCK_SIZE];
-  ga_save(block);
-  out.write(reinterpret_cast<const char*>(block), sizeof block);
-  return out ? 0 : 1;
-}
-
-int ga_load(std::istream& in) {
-  uint8_t block[GA_BLOCK_SIZE];
-  in.read(reinterpret_cast<char*>(block), sizeof block);
-  if (in.gcount() != static_cast<std::streamsize>(sizeof block)) return 1;
-  ga_load(block);
-  return 0;
-}
-
-void ga_dump(std::ostream& out) {
-  const auto flags = out.flags();
-  const char fill = out.fill('0');
-  out << std::hex << std::uppercase << "GA  :  inknum = " << std::setw(2) << ga.pen
-      << ", multi = " << std::setw(2) << int{ga.multi} << ", mode = " << ga.mode
-      << ", ramconf = " << std::setw(2) << int{ga.ram_config} << "\n";
-  out << "GA  :  inkval 0..16:";
-  for (uint8_t ink : ga.ink) out << ' ' << std::setw(2) << int{ink};
-  out << "\n";
-  out.fill(fill);
-  out.flags(flags);
-}
-
 // ---- Upper ROM latch -------------------------------------------------------------------------------------
 
 void upper_rom_port_write(uint8_t v) {
@@ -334,10 +260,7 @@ int ports_reset(int kind) {
     // exists); the Gate Array then enables the lower ROM, mode 1, RAM configuration 0.
     if (bank_count > 0) memory_init(ram_size_kb, bank_of_slot(0), bank_of_slot(255));
     ports.upper_rom_latch = 0;
-    ga = GateArray{0, {}, 0, 0, 0};
-    for (int pen = 0; pen < 17; ++pen) ga_set_ink(pen, 0);
-    ga_write(0x89);
-    ga_write(0xC0);
+    ga_reset();
   }
   // A printer file that cannot be opened is reported by the printer and costs only
   // the printer output, so it is not counted against the reset.

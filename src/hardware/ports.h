@@ -1,9 +1,11 @@
-// The I/O port decoder and the Gate Array's registers.
+// The I/O port decoder.
 //
 // Every IN and OUT of the processor reaches port_in / port_out. Each CPC device listens
 // to one address line being low, so one port address may select several devices at once:
 // the usual, fully specified addresses are decided by their high byte, all others are
-// decoded line by line.
+// decoded line by line. The Gate Array it writes to is a unit of its own
+// (video/gate_array.h); the decoder connects its memory lines to the memory map when
+// the program starts.
 #pragma once
 #include <cstdint>
 #include <iosfwd>
@@ -17,28 +19,6 @@ void port_out(uint16_t port, uint8_t value);
 // exists, and the Gate Array enables the lower ROM); kind 0: the printer file follows
 // a changed PRINTER setting. Returns 0.
 int ports_reset(int kind);
-
-// ---- Gate Array ------------------------------------------------------------------------------
-// One write to the Gate Array (pen select, ink, mode and ROM enables, RAM configuration).
-void ga_write(uint8_t value);
-
-struct GateArray {
-  int pen;          // selected pen 0..16 (16 = border)
-  uint8_t ink[17];  // hardware colour per pen
-  uint8_t multi;    // last mode/ROM byte
-  int mode;         // screen mode 0..3
-  uint8_t ram_config;  // last RAM configuration byte (6 bits)
-};
-const GateArray& gate_array();
-
-// Snapshot block: pen, 17 inks, mode/ROM byte, RAM configuration (20 bytes).
-constexpr int GA_BLOCK_SIZE = 20;
-void ga_save(uint8_t* out);
-void ga_load(const uint8_t* in);
-int ga_save(std::ostream& out);  // 0, or 1 when the stream failed
-int ga_load(std::istream& in);   // 0, or 1 when the block was short (nothing loaded)
-// "GA  :  inknum = .., multi = .., mode = ., ramconf = .." and the 17 inks.
-void ga_dump(std::ostream& out);
 
 // ---- Upper ROM latch (port DFxx) ----------------------------------------------------------------
 // A write to DFxx: a value different from the latch selects that upper ROM.

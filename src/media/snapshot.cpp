@@ -17,6 +17,7 @@
 #include "hardware/keyboard.h"
 #include "hardware/memory.h"
 #include "hardware/ports.h"
+#include "video/gate_array.h"
 #include "media/fdc.h"
 #include "media/media_file.h"
 #include "sound/psg.h"

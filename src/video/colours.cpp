@@ -1,7 +1,7 @@
 #include "video/colours.h"
 
 #include "config/settings.h"
-#include "video/raster_state.h"
+#include "video/raster.h"
 
 uint16_t host_colour[HW_COLOURS];
 uint16_t pen_tables[4][256][8];

@@ -1,27 +1,149 @@
-// The raster engine: CRTC counters, pixel generation, Gate Array interrupt counter and
-// the monitor's hold model, advanced one microsecond (one character) per step.
+// The raster engine: the CRTC's register file and counters, pixel generation and the
+// monitor's hold model, advanced one microsecond (one character) per step. The Gate
+// Array (gate_array.cpp) gets the CRTC's syncs and supplies the inks and the mode. One
+// file, because the step, the fast path and the register side effects share one state
+// record that no other file sees.
+#include "video/raster.h"
+
+#include <sys/time.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <istream>
+#include <ostream>
 
 #include "config/settings.h"
 #include "core/host.h"
 #include "core/machine.h"
 #include "video/colours.h"
-#include "video/raster_state.h"
+#include "video/gate_array.h"
 #include "z80/z80.h"
+#include "z80/z80_bus.h"
 
-VideoState video;
 uint64_t microsecond_counter = 0;
 uint64_t frame_start_us = 0;
 uint16_t frame_buffer[FRAME_PIXELS];
 
 namespace {
 
+// The engine's state record: CRTC, monitor, pixel output and the fast path.
+struct VideoState {
+  // ---- CRTC registers (stored masked; rN is register N of crtc_reg) ----
+  int r0, r1, r2, r4, r5, r6, r7, r9, r12, r13;
+  int r3_raw, r8_raw;  // last written values (the widths depend on the type)
+  int hsync_width;     // 0..15, type 2: 16 for 0
+  int vsync_width_m1;  // VSYNC width - 1 (15 for 16 lines)
+  bool interlace;      // R8 bits 0-1 both set
+  int skew;            // type 0 display skew 0..2
+  int type;            // 0, 1 or 2
+
+  // ---- CRTC counters and flags ----
+  int hcc, vcc, rc, vadj;
+  bool in_adjust;
+  int ma, row_start;
+  bool hsync_active;
+  int hsync_count;     // -1 idle
+  int vsync_state;     // 0 none, 1 active, 3 finished while the row condition holds
+  int vsync_count;     // -1 idle
+  bool vsync_started_this_line;
+  bool vsync_condition;
+  bool hde, vde;
+  // Type 0 frame end.
+  bool check_next, last_row_reached, restart_now, adjust_pending;
+  bool last_row;       // the row counter advanced past R4
+  bool off_by_r6;      // the vertical display was switched off by an R6 write
+  int skew3_count;     // characters left of an R8 skew-3 blank
+  bool skew3_disable;
+  int lines_since_vsync;
+
+  // ---- Gate Array output, as the pixels need it ----
+  // Pen tables of the mode in effect and of the mode last written (the Gate Array's
+  // modes, as pointers for the pixel loops).
+  const uint16_t (*pen_current)[8];
+  const uint16_t (*pen_pending)[8];
+  uint16_t palette[17];  // host pixel values of the Gate Array's inks, pens 0..15 and the border
+  uint8_t* video_block[4];
+
+  // ---- Monitor model ----
+  int x, y;
+  int line_end;        // 376..472
+  int shift;
+  int pixel_offset;
+  uint64_t hsync_moment;
+  int line_mode;       // 0 synced, 1 sync came early, 2 free-running
+  int vertical_hold;   // -14..26
+  int vblank;          // vertical blanking countdown
+  int blackout;        // horizontal blackout countdown
+  int blackout_delay;
+  bool prev_group_blank;
+  int field;           // interlace field
+  DisplayBounds bounds, previous_bounds;
+  bool first_x_recorded, first_line_recorded;
+
+  // ---- Time ----
+  int owed;
+  uint64_t frame_length;
+  timeval now, last;
+  bool frame_completed;
+  bool break_armed;
+  uint64_t break_time;
+  uint64_t frames;
+
+  // ---- Timing settings copied at reset ----
+  int realtime, interrupt_resume, vsync_position;
+
+  // ---- Speed ----
+  // Steps ahead in which nothing but drawing and counting happens (0: unknown).
+  int plain_left;
+  // The next step is a full one: the look-ahead found no plain step, or a span ran to
+  // its end (a hint only: a full step is always right).
+  bool step_due;
+  // Host pixels of each video byte under the pens and palette in effect; an entry is
+  // valid while its generation equals pixel_generation.
+  struct alignas(32) BytePixels {
+    uint16_t px[8];
+    uint32_t generation;
+    bool blank;  // all 8 pixels 0 (no beam)
+  } byte_pixels[256];
+  uint32_t pixel_generation;
+  // Whether a pen shows as 0 (no beam), worked out for zero_check_generation.
+  bool palette_has_zero;
+  uint32_t zero_check_generation;
+  // Drawing of the current plain span, fixed while plain_left > 0.
+  bool span_uniform;
+  uint16_t span_colour;
+  // The whole span is video memory inside the picture and the frame buffer, with no
+  // edge fill and no blackout: its characters are copied without further tests.
+  bool span_direct;
+  // The same for a span of one colour.
+  bool span_fill;
+};
+
+VideoState v;
+
 // What the engine shows before the memory map hands it the video RAM.
 uint8_t empty_block[16384];
 
-VideoState& v = video;
+// Any change of counters, registers or flags from outside the step ends a plain span
+// (and with it the processor's credit, which never outlasts the span).
+inline void invalidate_plain() {
+  v.plain_left = 0;
+  v.step_due = false;
+  clock_cancel_credit();
+}
+
+void crtc_apply_type(int type);
+
+// The pending screen mode takes effect.
+inline void apply_pending_pens() {
+  if (v.pen_current != v.pen_pending) {
+    v.pen_current = v.pen_pending;
+    ++v.pixel_generation;
+    ga_pending_mode_shown();
+  }
+}
 
 constexpr int LINE_PITCH = 2 * FRAME_WIDTH;  // one monitor line = two frame-buffer rows
 
@@ -58,27 +180,39 @@ void record_first_x() {
   }
 }
 
-// ---- Gate Array ------------------------------------------------------------------------------
+// ---- HSYNC ------------------------------------------------------------------------------------
 
-// End of a HSYNC: the 52-line counter and the resynchronisation after a VSYNC.
-inline void ga_hsync_end() {
-  int before = v.int_counter;
-  v.int_counter = (v.int_counter + 1) & 63;
-  if (before == 51) {
-    v.int_pending = true;
-    v.int_counter = 0;
-  }
-  if (v.vsync_delay > 0 && --v.vsync_delay == 0) {
-    if (v.int_counter & 32) v.int_pending = true;
-    v.int_counter = 0;
-  }
-}
-
-inline void start_hsync() {
+// The CRTC starts a HSYNC when the horizontal counter reaches R2 (a width of 0 gives
+// none); the Gate Array puts a pending mode in effect at its start.
+inline bool hsync_starts_here() {
+  if (v.hcc != v.r2 || v.hsync_active || v.hsync_width == 0) return false;
   v.hsync_active = true;
   v.hsync_count = 0;
   apply_pending_pens();
+  return true;
 }
+
+// During the first 7 µs of a HSYNC a new mode shows at once; in its last µs the monitor's
+// blackout ends.
+inline void hsync_in_progress() {
+  if (v.hsync_count < 7) apply_pending_pens();
+  if (v.hsync_count == v.hsync_width - 1) v.blackout = 0;
+}
+
+// The HSYNC state at the current character: checked at the start of each step and after
+// a write to R2 or R3.
+inline void hsync_check() {
+  hsync_starts_here();
+  if (v.hsync_active) hsync_in_progress();
+}
+
+// ---- Leaving the engine -----------------------------------------------------------------------
+
+// Everything the engine hands to the world outside it: a finished monitor picture, an
+// event poll, the frame-end work and the debugger's timed break. Every host call and
+// stop request of the engine goes through here.
+enum class Leave { PICTURE, EVENTS, FRAME_END_WORK, BREAK_TIME };
+void leave_engine(Leave why);
 
 // ---- Monitor ---------------------------------------------------------------------------------
 
@@ -96,9 +230,7 @@ void new_monitor_frame() {
   } else if (v.y >= 280) {
     if (v.vertical_hold > -14) --v.vertical_hold;
   }
-  host.render_frame();
-  v.frame_completed = true;
-  ++v.frames;
+  leave_engine(Leave::PICTURE);
   if (v.interlace) v.field ^= 1;
   v.y = v.vertical_hold - 33;
   recompute_pixel_offset();
@@ -160,7 +292,7 @@ void start_vsync(int delay) {
   v.vsync_started_this_line = true;
   v.lines_since_vsync = 0;
   v.vblank = 26;
-  v.vsync_delay = delay;
+  ga_vsync_started(delay);
   if (v.y > 222) new_monitor_frame();
 }
 
@@ -205,7 +337,8 @@ void vsync_evaluate(int delay) {
   }
 }
 
-void vertical_display_and_vsync() {
+// At the start of a line: the vertical display may end, a VSYNC may start or end.
+void line_start_vertical_checks() {
   if (v.vcc == v.r6) {
     v.vde = false;
     v.off_by_r6 = false;
@@ -243,7 +376,8 @@ void start_of_line() {
   v.ma = v.row_start;
 }
 
-void end_of_line() {
+// Horizontal total reached: the line ends, the raster and row counters move on.
+void horizontal_total_reached() {
   if (!v.in_adjust || v.type != 0) {
     if (v.in_adjust) v.vadj = (v.vadj + 1) & 31;
     if (v.rc == v.r9) {
@@ -380,105 +514,143 @@ void fill_right_edge() {
 }
 
 // ---- The per-microsecond step ------------------------------------------------------------------
+//
+// Each sub-step is one event of the CRTC, the Gate Array or the monitor, in the order in
+// which the hardware sees them within one character clock.
 
-[[gnu::always_inline]] inline void step() {
-  // 1. Blackout after the monitor's HSYNC.
+// The monitor blanks the beam for 4 µs, starting 2 µs after it saw a HSYNC.
+inline void blackout_countdown() {
   if (v.blackout > 0) --v.blackout;
   if (v.blackout_delay > 0 && --v.blackout_delay == 0) {
     v.blackout = 4;
     v.blackout_delay = -1;
   }
-  // 2. HSYNC at the current character.
-  if (v.hcc == v.r2 && !v.hsync_active && v.hsync_width != 0) start_hsync();
-  if (v.hsync_active) {
-    if (v.hsync_count < 7) apply_pending_pens();
-    if (v.hsync_count == v.hsync_width - 1) v.blackout = 0;
-  }
-  // 3. Pixels.
+}
+
+// The 16 pixels of the character under the beam, or the border right of a picture
+// shifted left.
+inline void output_character() {
   if (static_cast<unsigned>(v.x) < 384u && static_cast<unsigned>(v.y) < 272u)
     draw_character();
   else if (v.x == 384 && v.pixel_offset < 0 && v.y >= 1 && v.y < 272)
     fill_right_edge();
-  // 4. Beam and address.
+}
+
+inline void beam_to_next_character() {
   v.x += 8;
   v.ma = (v.ma + 1) & 0x3FFF;
-  // 5. Horizontal counter.
-  if (v.hcc == v.r0) {
-    end_of_line();
-  } else {
-    v.hcc = (v.hcc + 1) & 255;
-    if (v.hcc == 0) v.ma = v.row_start;
-    if (v.skew != 0 && v.hcc == v.skew && !v.skew3_disable) {
-      v.hde = true;
-      record_first_x();
-    }
+}
+
+// The horizontal counter moves on: with a skew, the display starts that many
+// characters into the line.
+inline void next_character() {
+  v.hcc = (v.hcc + 1) & 255;
+  if (v.hcc == 0) v.ma = v.row_start;  // R0 lowered below the counter: it wrapped
+  if (v.skew != 0 && v.hcc == v.skew && !v.skew3_disable) {
+    v.hde = true;
+    record_first_x();
   }
+}
+
+// Skew 3 blanks the display for three characters.
+inline void skew3_countdown() {
   if (v.skew3_count > 0 && --v.skew3_count == 0) {
     v.skew3_disable = false;
     if (v.hcc >= v.skew && v.hcc < v.r1 + v.skew) v.hde = true;
   }
-  if (v.type == 0) type0_frame_end_check();
-  // 6. Horizontal display end.
-  if (v.hcc == v.r1 + v.skew) {
-    v.hde = false;
-    v.bounds.last_x = v.x;
-  }
-  // 7. Row start latch.
-  if (v.hcc == v.r1 && v.rc == v.r9 && (v.type != 0 || !v.in_adjust || v.last_row))
-    v.row_start = v.ma;
-  // 8. HSYNC counting.
-  bool started = false;
-  if (v.hcc == v.r2 && !v.hsync_active) {
-    if (v.hsync_width != 0) {
-      start_hsync();
-      started = true;
+}
+
+inline void horizontal_display_ends() {
+  v.hde = false;
+  v.bounds.last_x = v.x;
+}
+
+// On the last scan line of a row, MA at R1 becomes the next row's start address.
+inline bool row_start_latched_here() {
+  return v.hcc == v.r1 && v.rc == v.r9 && (v.type != 0 || !v.in_adjust || v.last_row);
+}
+
+// The HSYNC counter: types 0 and 1 count in 4 bits; type 2 counts on to 17, where it
+// starts over and shows a pending mode.
+inline void hsync_counts() {
+  if (v.type == 2) {
+    if (++v.hsync_count == 17) {
+      v.hsync_count = 0;
+      apply_pending_pens();
     }
-  } else if (v.hsync_active) {
-    if (v.type == 2) {
-      if (++v.hsync_count == 17) {
-        v.hsync_count = 0;
-        apply_pending_pens();
-      }
-    } else {
-      v.hsync_count = (v.hsync_count + 1) & 15;
-    }
-    if (v.hsync_count < 7) apply_pending_pens();
+  } else {
+    v.hsync_count = (v.hsync_count + 1) & 15;
   }
-  if (v.hsync_active) {
-    if (v.hsync_count == v.hsync_width - 1) v.blackout = 0;
-    if (v.hsync_count == v.hsync_width) {
-      v.hsync_active = false;
-      v.hsync_count = -1;
-      ga_hsync_end();
-    }
+  if (v.hsync_count < 7) apply_pending_pens();
+}
+
+// The HSYNC's last microsecond ends the blackout; at its width it ends, and the Gate
+// Array counts the scan line.
+inline void hsync_end_check() {
+  if (v.hsync_count == v.hsync_width - 1) v.blackout = 0;
+  if (v.hsync_count == v.hsync_width) {
+    v.hsync_active = false;
+    v.hsync_count = -1;
+    ga_hsync_end();
   }
-  if (started && v.hsync_width > 2) {
-    v.blackout_delay = 2;
-    v.hsync_moment = microsecond_counter + (v.hsync_width <= 4 ? 3 : 4);
+}
+
+// The monitor sees a HSYNC of 3 µs or more, a few microseconds after its start.
+inline void monitor_sees_hsync() {
+  v.blackout_delay = 2;
+  v.hsync_moment = microsecond_counter + (v.hsync_width <= 4 ? 3 : 4);
+}
+
+// HSYNC at the new horizontal counter: it starts, or a running one counts and may end.
+inline void hsync_step() {
+  const bool started = hsync_starts_here();
+  if (!started && v.hsync_active) hsync_counts();
+  if (v.hsync_active) hsync_end_check();
+  if (started && v.hsync_width > 2) monitor_sees_hsync();
+}
+
+// No VSYNC accepted for too long: the monitor starts a frame by itself (with a
+// picture only when the CRTC runs lines at all).
+[[gnu::noinline]] void monitor_runs_free() {
+  if (v.r0 != 0 || v.r4 != 0) {
+    leave_engine(Leave::PICTURE);
+    copy_bounds_to_previous();
   }
-  // 9. Monitor line end.
-  monitor_horizontal();
-  // 10. No VSYNC accepted for too long: the monitor starts a frame by itself.
-  if (v.y > 335) {
-    if (v.r0 != 0 || v.r4 != 0) {
-      host.render_frame();
-      v.frame_completed = true;
-      ++v.frames;
-      copy_bounds_to_previous();
-    }
-    host.poll_events();
-    frame_restart();
-  }
-  // 11. Types 1 and 2 end the vertical adjust.
-  if (v.type != 0 && v.in_adjust && v.vadj == v.r5) crtc_restart();
-  // 12. Start of a line: vertical display end and VSYNC.
-  if (v.hcc == 0) vertical_display_and_vsync();
-  // 13. Time.
+  leave_engine(Leave::EVENTS);
+  frame_restart();
+}
+
+// Types 1 and 2 end the vertical adjust when its counter reaches R5.
+inline bool vertical_adjust_ends() { return v.type != 0 && v.in_adjust && v.vadj == v.r5; }
+
+inline void microsecond_passes() {
   ++microsecond_counter;
-  if (v.break_armed && v.break_time == microsecond_counter) {
+  if (v.break_armed && v.break_time == microsecond_counter) [[unlikely]] {
     v.break_armed = false;
-    request_stop(0x24000);
+    leave_engine(Leave::BREAK_TIME);
   }
+}
+
+[[gnu::always_inline]] inline void step() {
+  blackout_countdown();
+  hsync_check();
+  output_character();
+  beam_to_next_character();
+  if (v.hcc == v.r0) {
+    horizontal_total_reached();
+  } else {
+    next_character();
+  }
+  skew3_countdown();
+  if (v.type == 0) type0_frame_end_check();
+  if (v.hcc == v.r1 + v.skew) horizontal_display_ends();
+  if (row_start_latched_here()) v.row_start = v.ma;
+  hsync_step();
+  monitor_horizontal();
+  if (v.y > 335) [[unlikely]] monitor_runs_free();
+  if (vertical_adjust_ends()) crtc_restart();
+  if (v.hcc == 0) line_start_vertical_checks();
+  microsecond_passes();
 }
 
 // ---- Plain spans ----------------------------------------------------------------------------------
@@ -821,12 +993,31 @@ void frame_end_work() {
   host.refresh_overlay();
 }
 
+[[gnu::noinline]] void leave_engine(Leave why) {
+  switch (why) {
+    case Leave::PICTURE:
+      host.render_frame();
+      v.frame_completed = true;
+      ++v.frames;
+      break;
+    case Leave::EVENTS:
+      host.poll_events();
+      break;
+    case Leave::FRAME_END_WORK:
+      frame_end_work();
+      break;
+    case Leave::BREAK_TIME:
+      request_stop(static_cast<int>(stopbit::TIMED | stopbit::BREAK));
+      break;
+  }
+}
+
 // Interrupt acknowledge time beyond the processor's own count, for the CRTC timings
 // where the real Gate Array's interrupt lands a microsecond earlier or later.
 int acknowledge_time(int accepted, int adjustment) {
   int t = accepted + 1;
   if (v.hsync_width == 15 && (z80_reg16(z80w::IM) & 0xFF) == 2) t = accepted + 2;
-  if ((v.r2 == 3 && v.hsync_width == 3 && v.int_counter != 15) || (v.r2 == 12 && v.hsync_width == 5))
+  if ((v.r2 == 3 && v.hsync_width == 3 && ga_interrupt_counter() != 15) || (v.r2 == 12 && v.hsync_width == 5))
     --t;
   if (adjustment < 0) --t;
   return t;
@@ -834,17 +1025,289 @@ int acknowledge_time(int accepted, int adjustment) {
 
 }  // namespace
 
-// ---- Engine operations for the register side effects -----------------------------------------
+// ---- CRTC register writes ---------------------------------------------------------------------
 
-void raster_vsync_on_r7() {
+namespace {
+
+// A VSYNC starts at once when R7 is written with the row it names.
+void vsync_on_r7_write() {
   bool cond = vsync_row_condition();
   v.vsync_condition = cond;
   if (cond && v.vsync_state == 0 && !v.vsync_started_this_line) start_vsync(2);
 }
 
-void raster_restart_with_vsync() {
+// The CRTC frame restart followed by the VSYNC check (type 1 R4/R9 writes).
+void restart_with_vsync() {
   crtc_restart();
   if (v.type != 0 && v.r7 == 0) vsync_evaluate(2);
+}
+
+// Width fields of R3 and R8 as the CRTC type interprets them.
+void derive_r3() {
+  v.hsync_width = v.r3_raw & 0x0F;
+  if (v.type == 2 && v.hsync_width == 0) v.hsync_width = 16;
+  int vsync_width = 16;
+  if (v.type == 0) {
+    vsync_width = v.r3_raw >> 4;
+    if (vsync_width == 0) vsync_width = 16;
+  }
+  v.vsync_width_m1 = vsync_width - 1;
+}
+
+bool last_line_of_frame() { return v.vcc == v.r4 && v.rc == v.r9; }
+
+void write_r8(int value) {
+  v.r8_raw = value & 0xFF;
+  v.interlace = (value & 3) == 3;
+  if (v.type != 0) return;
+  int s = (value >> 4) & 3;
+  if (s == 3) {
+    v.skew = 0;
+    v.hde = false;
+    v.skew3_disable = true;
+    v.skew3_count = 3;
+  } else if (s == 0) {
+    v.skew = 0;
+    v.hde = v.hcc < v.r1 && !v.skew3_disable;
+  } else {
+    v.skew = s;
+    v.hde = v.hcc != 0 && v.hcc < s + v.r1 && !v.skew3_disable;
+  }
+}
+
+void write_r6(int value) {
+  int old = v.r6;
+  v.r6 = value & 0x7F;
+  if (v.type == 1) {
+    if (v.r6 == 0 || v.r6 == v.vcc) {
+      v.vde = false;
+      v.off_by_r6 = true;
+    } else if (v.vcc == 0 || (old == 0 && v.off_by_r6 && !last_line_of_frame())) {
+      v.vde = true;
+    }
+  } else {
+    if (v.r6 == v.vcc)
+      v.vde = false;
+    else if (v.r6 != 0 && v.vcc == 0 && v.rc == 0)
+      v.vde = true;
+  }
+}
+
+// Writes to R4 or R9 on type 1 at the very last character of a frame start the
+// vertical adjust at once; without adjust lines the frame restarts there.
+void type1_frame_end_write() {
+  if (v.type != 1 || v.hcc != v.r0 || !last_line_of_frame()) return;
+  v.in_adjust = true;
+  v.rc = v.vadj = 0;
+  v.adjust_pending = false;
+  if (v.r5 == 0) restart_with_vsync();
+}
+
+int clamp_type(int type) { return type < 0 ? 0 : (type > 2 ? 2 : type); }
+
+void put_hex(std::ostream& out, int value, int digits) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%0*X", digits, value & 0xFFFF);
+  out << buf;
+}
+
+// Recomputes the widths of R3 and the R8 fields for the CRTC type in effect.
+void crtc_apply_type(int type) {
+  invalidate_plain();
+  v.type = clamp_type(type);
+  derive_r3();
+  if (v.type != 0) v.skew = 0;
+}
+
+}  // namespace
+
+int crtc_type() { return v.type; }
+
+void crtc_write_register(int reg, int value) {
+  invalidate_plain();
+  switch (reg) {
+    case crtc_reg::HTOTAL:
+      v.r0 = value & 0xFF;
+      break;
+    case crtc_reg::HDISPLAYED:
+      v.r1 = value & 0xFF;
+      if (v.hcc == v.r1) {
+        v.hde = false;
+        if (v.rc == v.r9)
+          v.row_start = v.ma;
+        else
+          v.ma = v.row_start;
+      }
+      break;
+    case crtc_reg::HSYNC_POSITION:
+      v.r2 = value & 0xFF;
+      hsync_check();
+      break;
+    case crtc_reg::SYNC_WIDTHS:
+      v.r3_raw = value & 0xFF;
+      derive_r3();
+      hsync_check();
+      break;
+    case crtc_reg::VTOTAL:
+      v.r4 = value & 0x7F;
+      type1_frame_end_write();
+      break;
+    case crtc_reg::VTOTAL_ADJUST:
+      v.r5 = value & 0x1F;
+      break;
+    case crtc_reg::VDISPLAYED:
+      write_r6(value);
+      break;
+    case crtc_reg::VSYNC_POSITION:
+      v.r7 = value & 0x7F;
+      vsync_on_r7_write();
+      break;
+    case crtc_reg::INTERLACE_SKEW:
+      write_r8(value);
+      break;
+    case crtc_reg::MAX_RASTER:
+      v.r9 = value & 0x1F;
+      type1_frame_end_write();
+      break;
+    case crtc_reg::START_HIGH:
+      v.r12 = value & 0x3F;
+      break;
+    case crtc_reg::START_LOW:
+      v.r13 = value & 0xFF;
+      break;
+    default:
+      break;
+  }
+}
+
+int crtc_register(int reg) {
+  switch (reg) {
+    case crtc_reg::HTOTAL: return v.r0;
+    case crtc_reg::HDISPLAYED: return v.r1;
+    case crtc_reg::HSYNC_POSITION: return v.r2;
+    case crtc_reg::SYNC_WIDTHS: return v.hsync_width;
+    case crtc_reg::VTOTAL: return v.r4;
+    case crtc_reg::VTOTAL_ADJUST: return v.r5;
+    case crtc_reg::VDISPLAYED: return v.r6;
+    case crtc_reg::VSYNC_POSITION: return v.r7;
+    case crtc_reg::INTERLACE_SKEW: return v.r8_raw;
+    case crtc_reg::MAX_RASTER: return v.r9;
+    case crtc_reg::START_HIGH: return v.r12;
+    case crtc_reg::START_LOW: return v.r13;
+    default: return 0;
+  }
+}
+
+// ---- Raster snapshot block ----------------------------------------------------------------------
+
+void raster_save(uint8_t* out) {
+  out[0] = static_cast<uint8_t>(v.hcc);
+  out[1] = 0;
+  out[2] = static_cast<uint8_t>(v.vcc);
+  out[3] = static_cast<uint8_t>(v.rc);
+  out[4] = static_cast<uint8_t>(v.vadj);
+  out[5] = static_cast<uint8_t>(v.hsync_count < 0 ? 255 : v.hsync_count);
+  out[6] = static_cast<uint8_t>(v.vsync_count < 0 ? 255 : v.vsync_count);
+  out[7] = static_cast<uint8_t>((v.vsync_state == 1 ? 1 : 0) | (v.hsync_active ? 2 : 0) |
+                                (v.in_adjust ? 0x80 : 0));
+  out[8] = 0;
+  const GateArray& ga = gate_array();
+  out[9] = static_cast<uint8_t>(ga.resync_delay);
+  out[10] = static_cast<uint8_t>(ga.interrupt_counter);
+  out[11] = ga.interrupt_pending ? 1 : 0;
+  out[12] = static_cast<uint8_t>(v.x);
+  out[13] = static_cast<uint8_t>(v.y);
+  for (int i = 0; i < 8; ++i) {
+    out[14 + i] = static_cast<uint8_t>(microsecond_counter >> (8 * i));
+    out[22 + i] = static_cast<uint8_t>(frame_start_us >> (8 * i));
+  }
+}
+
+void raster_load(const uint8_t* in) {
+  invalidate_plain();
+  v.hcc = in[0];
+  v.vcc = in[2] & 127;
+  v.rc = in[3] & 31;
+  v.vadj = in[4] & 31;
+  // A counter beyond every width would never end the HSYNC: 4 bits, as the CRTC has.
+  v.hsync_count = in[5] == 255 ? -1 : (in[5] & 15);
+  v.vsync_count = in[6] == 255 ? -1 : (in[6] & 31);
+  v.vsync_state = in[7] & 1;
+  v.hsync_active = (in[7] & 2) != 0;
+  if (!v.hsync_active) v.hsync_count = -1;
+  else if (v.hsync_count < 0) v.hsync_count = 0;
+  v.in_adjust = (in[7] & 0x80) != 0;
+  ga_set_interrupt_state(in[10] & 63, in[11] != 0, static_cast<int8_t>(in[9]));
+  v.x = static_cast<int8_t>(in[12]);
+  v.y = static_cast<int8_t>(in[13]);
+  microsecond_counter = 0;
+  frame_start_us = 0;
+  for (int i = 0; i < 8; ++i) {
+    microsecond_counter |= static_cast<uint64_t>(in[14 + i]) << (8 * i);
+    frame_start_us |= static_cast<uint64_t>(in[22 + i]) << (8 * i);
+  }
+}
+
+int raster_save(std::ostream& out) {
+  uint8_t block[RASTER_BLOCK_SIZE];
+  raster_save(block);
+  out.write(reinterpret_cast<const char*>(block), sizeof block);
+  return out ? 0 : 1;
+}
+
+int raster_load(std::istream& in) {
+  uint8_t block[RASTER_BLOCK_SIZE];
+  in.read(reinterpret_cast<char*>(block), sizeof block);
+  if (in.gcount() != static_cast<std::streamsize>(sizeof block)) return 1;
+  raster_load(block);
+  return 0;
+}
+
+// ---- Debugger dump -----------------------------------------------------------------------------
+
+void crtc_dump(std::ostream& out) {
+  out << "CRTC:  counter = ";
+  put_hex(out, v.hcc, 2);
+  out << ' ';
+  if (v.hsync_count >= 0) {
+    put_hex(out, v.hsync_count, 2);
+    out << ' ';
+  } else {
+    out << "   ";
+  }
+  put_hex(out, v.vcc, 2);
+  out << ' ';
+  put_hex(out, v.vadj, 2);
+  out << ' ';
+  if (v.vsync_count >= 0)
+    put_hex(out, v.vsync_count, 2);
+  else
+    out << "  ";
+  out << ' ';
+  put_hex(out, v.rc, 2);
+  int addr = ((v.ma & 0x3000) << 2) | ((v.rc & 7) << 11) | ((v.ma & 0x3FF) << 1);
+  out << '\t';
+  put_hex(out, addr, 4);
+  out << ": ";
+  auto peek = [](int a) -> int {
+    a &= 0xFFFF;
+    const uint8_t* block = read_bank[a >> 14];
+    return block ? block[a & 0x3FFF] : 0xFF;
+  };
+  put_hex(out, peek(addr), 2);
+  out << ' ';
+  put_hex(out, peek(addr + 1), 2);
+  out << '\n';
+
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "BEAM:  x=%3d y=%4d (decimal)", v.x, v.y);
+  out << buf;
+  out << (v.hsync_active ? " HSYNC" : "      ");
+  out << (ga_interrupt_pending() ? " INT" : "    ");
+  out << (v.vsync_state == 1 ? " VSYNC" : "      ");
+  out << (v.hde ? " HDE" : "    ");
+  out << (v.vde ? " VDE" : "    ");
+  out << " irq counter: " << ga_interrupt_counter() << '\n';
 }
 
 // ---- Public operations -------------------------------------------------------------------------------
@@ -883,7 +1346,7 @@ namespace {
 // processor is offered the interrupt.
 [[gnu::noinline]] int offer_interrupt(bool single_step, int adjustment, uint32_t& wait) {
   if (setting(kw::PPI_50HZ) == 0 && setting(kw::VSYNC_POSITION) > 4) setting(kw::VSYNC_POSITION) = 4;
-  if (v.frame_completed) frame_end_work();
+  if (v.frame_completed) leave_engine(Leave::FRAME_END_WORK);
 
   int accepted = z80_irq(0xFF);
   if (accepted == 0) {
@@ -926,11 +1389,11 @@ int video_advance(int tstates, int adjustment, uint32_t& wait, uint32_t& /*refre
   v.frame_length = static_cast<uint64_t>(static_cast<int64_t>(diff));
   if (v.frame_length > 50000) [[unlikely]] {
     if (v.frame_length > 1000000) v.frame_length = 20000;
-    host.poll_events();
+    leave_engine(Leave::EVENTS);
   }
 
   if (v.owed != 0) return v.owed;
-  if (!v.int_pending) [[likely]] {
+  if (!ga_interrupt_pending()) [[likely]] {
     grant_credit(diff);
     return 0;
   }
@@ -970,9 +1433,7 @@ int video_reset(int kind) {
   v.check_next = v.last_row_reached = v.restart_now = v.adjust_pending = false;
   v.last_row = v.off_by_r6 = false;
   v.lines_since_vsync = 0;
-  v.int_counter = 0;
-  v.int_pending = false;
-  v.vsync_delay = -1;
+  ga_set_interrupt_state(0, false, -1);
   v.line_end = 400;
   v.line_mode = 0;
   v.hsync_moment = ~0ull;
@@ -986,10 +1447,8 @@ int video_reset(int kind) {
   v.owed = 0;
   v.frame_completed = false;
   v.frames = 0;
-  for (int i = 0; i < 17; ++i) {
-    v.palette[i] = 0;
-    v.ink[i] = -1;
-  }
+  // The palette mirrors the Gate Array's inks, which the Gate Array's own reset sets.
+  for (int i = 0; i < GA_PENS; ++i) v.palette[i] = host_colour[gate_array().ink[i] & 31];
   reset_bounds(v.bounds);
   reset_bounds(v.previous_bounds);
   v.first_x_recorded = v.first_line_recorded = false;
@@ -1005,45 +1464,26 @@ void video_apply_timing_settings() {
   v.vsync_position = setting(kw::VSYNC_POSITION);
 }
 
-void ga_set_ink(int pen, int colour) {
-  if (pen < 0 || pen > 16) return;
-  v.ink[pen] = colour & 31;
-  v.palette[pen] = host_colour[colour & 31];
+void raster_pen_colour_changed(int pen) {
+  if (pen < 0 || pen >= GA_PENS) return;
+  v.palette[pen] = host_colour[gate_array().ink[pen] & 31];
   ++v.pixel_generation;
-  if (pen == 16) invalidate_plain();
+  if (pen == GA_BORDER_PEN) invalidate_plain();
 }
 
-void ga_set_mode(int mode) {
+void raster_mode_pending(int mode) {
   v.pen_pending = pen_tables[mode & 3];
   invalidate_plain();
 }
-
-void ga_reset_interrupt() {
-  v.int_counter = 0;
-  v.int_pending = false;
-}
-
-bool ga_interrupt_pending() { return v.int_pending; }
-
-void ga_acknowledge_interrupt() {
-  v.int_pending = false;
-  v.int_counter &= 0x1F;
-}
-
-int ga_screen_mode() {
-  for (int m = 0; m < 4; ++m)
-    if (v.pen_current == pen_tables[m]) return m;
-  return 0;
-}
-int ga_interrupt_counter() { return v.int_counter; }
 
 void video_map_block(int index, uint8_t* block) {
   if (index >= 0 && index < 4) v.video_block[index] = block ? block : empty_block;
 }
 
+const uint8_t* video_ram_block(int index) { return v.video_block[index & 3]; }
+
 void video_refresh_palette() {
-  for (int i = 0; i < 17; ++i)
-    if (v.ink[i] >= 0) v.palette[i] = host_colour[v.ink[i]];
+  for (int i = 0; i < GA_PENS; ++i) v.palette[i] = host_colour[gate_array().ink[i] & 31];
   ++v.pixel_generation;
   invalidate_plain();
 }
@@ -1090,12 +1530,10 @@ struct VideoInit {
   VideoInit() {
     v.hsync_count = -1;
     v.vsync_count = -1;
-    v.vsync_delay = -1;
     v.blackout_delay = -1;
     v.type = 1;
     v.pen_current = v.pen_pending = pen_tables[1];
     for (auto& b : v.video_block) b = empty_block;
-    for (int& i : v.ink) i = -1;
     v.x = -80;
     v.y = -43;
     v.line_end = 400;

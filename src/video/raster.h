@@ -2,7 +2,8 @@
 //
 // The engine advances one microsecond (one CRTC character clock) at a time. Each step
 // moves the CRTC counters, writes 16 pixels of one monitor line into the frame buffer,
-// runs the Gate Array's 52-line interrupt counter and the monitor's hold model. The Z80
+// hands the syncs to the Gate Array's 52-line interrupt counter and runs the monitor's
+// hold model. The Z80
 // execute loop hands it every instruction's duration through `video_advance`; the
 // engine then performs the instruction's deferred IN/OUT at the right microsecond,
 // offers a pending interrupt and, once per frame, does the frame-end work through the
@@ -37,28 +38,35 @@ void video_apply_timing_settings();
 // While held, frame ends do not wait for real time even with REALTIME (fast tape loading).
 void video_hold_throttle(bool hold);
 
-// ---- Gate Array raster side ----------------------------------------------------------------
-// pen 0..15, 16 = border; colour = hardware colour number 0..31 (shows from the next µs).
-void ga_set_ink(int pen, int colour);
-// Screen mode 0..3: becomes pending, in effect at the next HSYNC start (or at once
-// during the first 7 µs of a running HSYNC).
-void ga_set_mode(int mode);
-// Interrupt counter to 0, pending interrupt cleared.
-void ga_reset_interrupt();
-// True while the Gate Array holds an interrupt for the processor.
-bool ga_interrupt_pending();
-// The 6-bit scan-line counter of the Gate Array.
-int ga_interrupt_counter();
-// What the processor's acceptance does to the Gate Array: pending cleared, counter
-// bit 5 cleared (so the next interrupt comes 52 - (counter & 31) lines later).
-void ga_acknowledge_interrupt();
-// The screen mode whose pen table is in effect (0..3).
-int ga_screen_mode();
+// ---- Gate Array output ---------------------------------------------------------------------
+// The Gate Array (video/gate_array.h) tells the engine what changed: a pen's ink (shown
+// from the next µs) and a newly written mode (pending until the next HSYNC start).
+void raster_pen_colour_changed(int pen);
+void raster_mode_pending(int mode);
+// Palette entries from the Gate Array's inks after the host colour table changed.
+void video_refresh_palette();
 
 // Video RAM as the raster engine sees it: four 16 KB blocks of the base 64 KB.
 void video_map_block(int index, uint8_t* block);
+const uint8_t* video_ram_block(int index);
 
 // ---- CRTC ------------------------------------------------------------------------------------
+// Register numbers of the 6845.
+namespace crtc_reg {
+constexpr int HTOTAL = 0;          // last character of a scan line
+constexpr int HDISPLAYED = 1;      // characters shown per line
+constexpr int HSYNC_POSITION = 2;
+constexpr int SYNC_WIDTHS = 3;     // HSYNC width (low nibble), VSYNC width (type 0, high nibble)
+constexpr int VTOTAL = 4;          // last character row
+constexpr int VTOTAL_ADJUST = 5;   // extra scan lines
+constexpr int VDISPLAYED = 6;      // character rows shown
+constexpr int VSYNC_POSITION = 7;  // character row
+constexpr int INTERLACE_SKEW = 8;
+constexpr int MAX_RASTER = 9;      // last scan line of a character row
+constexpr int START_HIGH = 12;     // display start address
+constexpr int START_LOW = 13;
+}  // namespace crtc_reg
+
 // Register write with its side effects (registers 0..13; others are ignored).
 void crtc_write_register(int reg, int value);
 // The stored (masked) value of register 0..13 as the engine uses it; 0 for others.

@@ -4,7 +4,8 @@
 
 #include "core/machine.h"
 #include "video/colours.h"
-#include "video/raster_state.h"
+#include "video/gate_array.h"
+#include "video/raster.h"
 
 namespace {
 
@@ -112,9 +113,10 @@ std::vector<std::string> screen_text() {
     if (e->slot == 255) lower = bank_table[first_rom_bank + e->bank];
   const uint8_t* font = find_rom_font(lower);
   if (!font) return {};
-  ScreenLayout layout{ga_screen_mode(), crtc_register(1), crtc_register(6),
-                      (crtc_register(12) << 8) | crtc_register(13)};
-  const uint8_t* ram[4] = {video.video_block[0], video.video_block[1], video.video_block[2],
-                           video.video_block[3]};
+  ScreenLayout layout{ga_screen_mode(), crtc_register(crtc_reg::HDISPLAYED),
+                      crtc_register(crtc_reg::VDISPLAYED),
+                      (crtc_register(crtc_reg::START_HIGH) << 8) | crtc_register(crtc_reg::START_LOW)};
+  const uint8_t* ram[4] = {video_ram_block(0), video_ram_block(1), video_ram_block(2),
+                           video_ram_block(3)};
   return decode_screen(ram, font, layout);
 }

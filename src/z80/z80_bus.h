@@ -39,6 +39,8 @@ extern int clock_credit_us;
 extern int clock_banked_us;
 extern uintptr_t clock_watch_start;  // first byte of the watched memory
 extern uintptr_t clock_watch_size;   // 0: nothing watched
+// The clock takes back the credit it granted (the span it stood for was cut short).
+inline void clock_cancel_credit() { clock_credit_us = 0; }
 
 // Port decoder; the core calls these only when it performs a deferred IN or OUT.
 uint8_t port_in(uint16_t port);

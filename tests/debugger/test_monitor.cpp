@@ -17,6 +17,7 @@
 #include "hardware/ports.h"
 #include "sound/psg.h"
 #include "test_support.h"
+#include "video/gate_array.h"
 #include "video/raster.h"
 #include "z80/z80.h"
 #include "z80/z80_bus.h"

@@ -3,8 +3,7 @@
 #include <string>
 
 #include "hardware_fixture.h"
-#include "video/colours.h"
-#include "video/raster_state.h"
+#include "video/gate_array.h"
 
 using namespace hwtest;
 
@@ -18,23 +17,25 @@ void count_notice(const char*, int) { ++notices; }
 }  // namespace
 
 TEST_F(Ports, GateArrayFunctions) {
-  video.int_counter = 30;
+  ga_set_interrupt_state(30, true, -1);
   port_out(0x7F00, 0x8D);  // mode 1, both ROMs off, counter kept
-  EXPECT_EQ(video.pen_pending, pen_tables[1]);
+  EXPECT_EQ(gate_array().mode, 1);
   EXPECT_EQ(memory_view().rom_state, 3);
-  EXPECT_EQ(video.int_counter, 30);
+  EXPECT_EQ(ga_interrupt_counter(), 30);
+  EXPECT_TRUE(ga_interrupt_pending());
   port_out(0x7F00, 0x99);  // mode 1, lower ROM on, upper off, counter reset
   EXPECT_EQ(memory_view().rom_state, 2);
-  EXPECT_EQ(video.int_counter, 0);
+  EXPECT_EQ(ga_interrupt_counter(), 0);
+  EXPECT_FALSE(ga_interrupt_pending());
   EXPECT_EQ(peek(0x0000), 0xEE);
 
   port_out(0x7F00, 0x03);  // pen 3, ink 11
   port_out(0x7F00, 0x4B);
-  EXPECT_EQ(video.ink[3], 11);
+  EXPECT_EQ(gate_array().ink[3], 11);
   port_out(0x7F00, 0x1F);  // bit 4: the border, whatever the low bits
   port_out(0x7F00, 0x7F);  // ink bits above 5 are dropped
-  EXPECT_EQ(video.ink[16], 31);
-  EXPECT_EQ(video.ink[3], 11);
+  EXPECT_EQ(gate_array().ink[16], 31);
+  EXPECT_EQ(gate_array().ink[3], 11);
 
   port_out(0x7F00, 0xC2);
   EXPECT_BANKS(4, 5, 6, 7);
@@ -169,18 +170,18 @@ TEST_F(Ports, GateArraySnapshotRoundTrip) {
   EXPECT_EQ(saved.substr(18), "\x8E\x07");
 
   ports_reset(1);
-  video.int_counter = 20;
+  ga_set_interrupt_state(20, false, -1);
   saved[0] = 40;                        // pen above 16 loads as 16
   saved[1] = char(0xE3);                // inks are masked to 5 bits
   saved[18] = char(0x99);               // counter reset, lower ROM on, upper off, mode 1
   std::stringstream in(saved);
   ASSERT_EQ(ga_load(in), 0);
   EXPECT_EQ(gate_array().pen, 16);
-  EXPECT_EQ(video.ink[0], 3);
-  EXPECT_EQ(video.ink[2], 0x0C);
-  EXPECT_EQ(video.ink[16], 0x15);
-  EXPECT_EQ(video.int_counter, 0);
-  EXPECT_EQ(video.pen_pending, pen_tables[1]);
+  EXPECT_EQ(gate_array().ink[0], 3);
+  EXPECT_EQ(gate_array().ink[2], 0x0C);
+  EXPECT_EQ(gate_array().ink[16], 0x15);
+  EXPECT_EQ(ga_interrupt_counter(), 0);
+  EXPECT_EQ(gate_array().mode, 1);
   EXPECT_EQ(memory_view().rom_state, 2);
   EXPECT_BANKS(0, 7, 2, 3);
   std::stringstream short_block(saved.substr(0, 10));

@@ -13,6 +13,7 @@
 #include "config/messages.h"
 #include "media/snapshot.h"
 #include "test_support.h"
+#include "video/gate_array.h"
 #include "z80/z80.h"
 
 namespace fs = std::filesystem;

@@ -10,6 +10,7 @@
 #include "core/host.h"
 #include "core/machine.h"
 #include "video/colours.h"
+#include "video/gate_array.h"
 #include "video/raster.h"
 
 namespace videotest {
