@@ -25,13 +25,5 @@ int write_bmp(const std::string& path, const RgbPicture& picture, std::string& e
 // By the name's extension (.png or .bmp, any case); another extension is an error.
 int write_picture(const std::string& path, const RgbPicture& picture, std::string& error);
 
-// The PNG file's bytes: 8-bit RGB, no interlace, one deflate stream of fixed-code
-// blocks. The encoder is deterministic, so equal pictures give equal files.
-std::vector<uint8_t> encode_png(const RgbPicture& picture);
-
-// Deflate (RFC 1951) with the fixed codes and LZ77 matches; one final block.
-std::vector<uint8_t> deflate_fixed(const uint8_t* data, size_t size);
-
-// CRC-32 (PNG chunks) and Adler-32 (zlib stream).
-uint32_t crc32_update(uint32_t crc, const uint8_t* data, size_t size);
-uint32_t adler32_update(uint32_t adler, const uint8_t* data, size_t size);
+// The PNG file's bytes (8-bit RGB, written by libpng). False with a message in `error`.
+bool encode_png(const RgbPicture& picture, std::vector<uint8_t>& file, std::string& error);
