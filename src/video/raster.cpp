@@ -77,7 +77,6 @@ struct VideoState {
   int vblank;          // vertical blanking countdown
   int blackout;        // horizontal blackout countdown
   int blackout_delay;
-  bool prev_group_blank;
   int field;           // interlace field
   DisplayBounds bounds, previous_bounds;
   bool first_x_recorded, first_line_recorded;
@@ -105,12 +104,8 @@ struct VideoState {
   struct alignas(32) BytePixels {
     uint16_t px[8];
     uint32_t generation;
-    bool blank;  // all 8 pixels 0 (no beam)
   } byte_pixels[256];
   uint32_t pixel_generation;
-  // Whether a pen shows as 0 (no beam), worked out for zero_check_generation.
-  bool palette_has_zero;
-  uint32_t zero_check_generation;
   // Drawing of the current plain span, fixed while plain_left > 0.
   bool span_uniform;
   uint16_t span_colour;
@@ -442,24 +437,12 @@ inline const VideoState::BytePixels& byte_pixels(uint8_t b) {
   VideoState::BytePixels& e = v.byte_pixels[b];
   if (e.generation != v.pixel_generation) {
     const uint16_t* pens = v.pen_current[b];
-    uint16_t any = 0;
-    for (int i = 0; i < 8; ++i) any |= e.px[i] = v.palette[pens[i]];
-    e.blank = any == 0;
+    for (int i = 0; i < 8; ++i) e.px[i] = v.palette[pens[i]];
     e.generation = v.pixel_generation;
   }
   return e;
 }
 
-inline void write_groups(int index, uint16_t* px) {
-  for (int g = 0; g < 2; ++g) {
-    uint16_t* grp = px + 8 * g;
-    uint16_t any = 0;
-    for (int i = 0; i < 8; ++i) any |= grp[i];
-    if (v.prev_group_blank && any) grp[0] = grp[1] = grp[2] = grp[3] = 0;
-    v.prev_group_blank = any == 0;
-  }
-  put_pixels(index, px, 16);
-}
 
 inline void fill16(uint16_t* px, uint16_t c) {
   for (int i = 0; i < 16; ++i) px[i] = c;
@@ -503,7 +486,8 @@ void draw_character() {
     }
   }
   if (v.x == 0 && v.pixel_offset > 0) fill_left_edge();
-  write_groups(index, px);
+  // Every pixel shows as generated, also next to black: a real CPC cuts none of them.
+  put_pixels(index, px, 16);
 }
 
 // With the picture shifted left, the end of the row shows the border.
@@ -733,93 +717,33 @@ void prepare_span() {
 
 // Characters of a plain span, all inside the visible window of a visible line.
 void span_uniform(int index, int count) {
-  const uint16_t colour = v.span_colour;
-  const bool colour_blank = colour == 0;
+  uint16_t px[16];  // one character
+  for (uint16_t& p : px) p = v.span_colour;
   if (index >= 0 && index + 16 * count <= FRAME_PIXELS) {
     uint16_t* const row = frame_buffer + index;
-    uint16_t px[16];  // one character
-    for (uint16_t& p : px) p = colour;
     for (int k = 0; k < count; ++k) std::memcpy(row + 16 * k, px, sizeof px);
-    if (v.prev_group_blank && !colour_blank) row[0] = row[1] = row[2] = row[3] = 0;
-    v.prev_group_blank = colour_blank;
     return;
   }
-  uint16_t px[16];
-  for (int k = 0; k < 16; ++k) px[k] = colour;
-  if (v.prev_group_blank && !colour_blank) {
-    uint16_t first[16];
-    std::memcpy(first, px, sizeof px);
-    first[0] = first[1] = first[2] = first[3] = 0;
-    put_pixels(index, first, 16);
-    index += 16;
-    --count;
-  }
   for (; count > 0; --count, index += 16) put_pixels(index, px, 16);
-  v.prev_group_blank = colour_blank;
 }
 
 void span_memory(int index, int ma, int count) {
   const int raster = (v.rc & 7) << 11;
-  bool prev_blank = v.prev_group_blank;
   for (; count > 0; --count, index += 16, ++ma) {
     const int addr = raster | ((ma & 0x3FF) << 1);
     const uint8_t* block = v.video_block[(ma >> 12) & 3];
-    const VideoState::BytePixels& a = byte_pixels(block[addr]);
-    const VideoState::BytePixels& b = byte_pixels(block[addr + 1]);
-    if (!(prev_blank | a.blank) && index >= 0 && index + 16 <= FRAME_PIXELS) {
-      std::memcpy(frame_buffer + index, a.px, 16);
-      std::memcpy(frame_buffer + index + 8, b.px, 16);
-      prev_blank = b.blank;
-      continue;
-    }
     uint16_t px[16];
-    std::memcpy(px, a.px, 16);
-    std::memcpy(px + 8, b.px, 16);
-    if (prev_blank && !a.blank) px[0] = px[1] = px[2] = px[3] = 0;
-    if (a.blank && !b.blank) px[8] = px[9] = px[10] = px[11] = 0;
-    prev_blank = b.blank;
+    std::memcpy(px, byte_pixels(block[addr]).px, 16);
+    std::memcpy(px + 8, byte_pixels(block[addr + 1]).px, 16);
     put_pixels(index, px, 16);
   }
-  v.prev_group_blank = prev_blank;
 }
 
 // Characters of a direct span: every one inside the picture and the frame buffer.
 void span_memory_direct(uint16_t* __restrict dst, int ma, int count) {
   const int raster = (v.rc & 7) << 11;
   const uint32_t generation = v.pixel_generation;
-  VideoState::BytePixels* const table = v.byte_pixels;
-  bool prev_blank = v.prev_group_blank;
-  if (v.zero_check_generation != generation) {
-    // The pens the screen mode in effect uses: 16 in mode 0, 4 in modes 1 and 3, 2 in mode 2.
-    static constexpr int pens_of_mode[4] = {16, 4, 2, 4};
-    const int pens = pens_of_mode[ga_screen_mode()];
-    bool zero = false;
-    for (int i = 0; i < pens; ++i) zero |= v.palette[i] == 0;
-    v.palette_has_zero = zero;
-    v.zero_check_generation = generation;
-  }
-  if (!v.palette_has_zero) {
-    // No pen shows without beam: only the first group can follow a group without beam.
-    uint16_t* const first = dst;
-    while (count > 0) {
-      const int run = std::min(count, 0x400 - (ma & 0x3FF));
-      const uint8_t* src = v.video_block[(ma >> 12) & 3] + (raster | ((ma & 0x3FF) << 1));
-      const uint8_t* const end = src + 2 * run;
-      ma += run;
-      count -= run;
-      for (; src != end; src += 2, dst += 16) {
-        const VideoState::BytePixels& a = table[src[0]];
-        if (a.generation != generation) [[unlikely]] byte_pixels(src[0]);
-        const VideoState::BytePixels& b = table[src[1]];
-        if (b.generation != generation) [[unlikely]] byte_pixels(src[1]);
-        std::memcpy(dst, a.px, 16);
-        std::memcpy(dst + 8, b.px, 16);
-      }
-    }
-    if (prev_blank) first[0] = first[1] = first[2] = first[3] = 0;
-    v.prev_group_blank = false;
-    return;
-  }
+  const VideoState::BytePixels* const table = v.byte_pixels;
   while (count > 0) {
     // MA bits 10 and 11 take no part in the address: it wraps within 1024 characters.
     const int run = std::min(count, 0x400 - (ma & 0x3FF));
@@ -828,22 +752,14 @@ void span_memory_direct(uint16_t* __restrict dst, int ma, int count) {
     ma += run;
     count -= run;
     for (; src != end; src += 2, dst += 16) {
-      VideoState::BytePixels& a = table[src[0]];
+      const VideoState::BytePixels& a = table[src[0]];
       if (a.generation != generation) [[unlikely]] byte_pixels(src[0]);
-      VideoState::BytePixels& b = table[src[1]];
+      const VideoState::BytePixels& b = table[src[1]];
       if (b.generation != generation) [[unlikely]] byte_pixels(src[1]);
-      const bool a_blank = a.blank, b_blank = b.blank;
       std::memcpy(dst, a.px, 16);
       std::memcpy(dst + 8, b.px, 16);
-      if (prev_blank | a_blank) [[unlikely]] {
-        // A group after a group without beam starts with 4 pixels without beam.
-        if (prev_blank && !a_blank) dst[0] = dst[1] = dst[2] = dst[3] = 0;
-        if (a_blank && !b_blank) dst[8] = dst[9] = dst[10] = dst[11] = 0;
-      }
-      prev_blank = b_blank;
     }
   }
-  v.prev_group_blank = prev_blank;
 }
 
 // The blackout countdowns of n steps outside the picture (sub-step 1 of the step).
@@ -1440,7 +1356,6 @@ int video_reset(int kind) {
   v.vblank = 0;
   v.blackout = 0;
   v.blackout_delay = -1;
-  v.prev_group_blank = false;
   microsecond_counter = 0;
   frame_start_us = 0;
   v.frame_length = 0;

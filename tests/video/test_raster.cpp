@@ -1,7 +1,10 @@
 // The raster engine without the processor: frame timing, interrupts, monitor hold,
 // mode and ink changes, and the pixels each mode produces.
+#include <string>
 #include <vector>
 
+#include "video/font8x8.h"
+#include "video/gate_array.h"
 #include "video_fixture.h"
 
 using namespace videotest;
@@ -156,6 +159,61 @@ TEST_P(RasterTypes, ModeChangeWaitsForHsyncUnlessHsyncJustBegan) {
 INSTANTIATE_TEST_SUITE_P(AllTypes, RasterTypes, ::testing::Values(0, 1, 2));
 
 class RasterTest : public VideoTest {};
+
+// White text on black paper with a black border, as the firmware prints it: every lit
+// pixel of every glyph shows, also right after a blank character and at the first
+// column beside the border, in the full step and in the fast path.
+TEST_F(RasterTest, TextOnBlackShowsEveryLitPixelOfTheFont) {
+  program_standard_crtc();
+  const int ink_of_pen[4] = {HW_BLACK, 26, 6, 24};
+  for (int pen = 0; pen < 4; ++pen) ga_set_ink(pen, ink_of_pen[pen]);
+  ga_set_ink(16, HW_BLACK);
+  const std::string text = "HEM B  W!i MW";
+  for (int mode : {2, 1}) {
+    // Mode 2: one byte per glyph row; mode 1: two bytes, pen 1 where the glyph is lit.
+    const int bytes_per_glyph = mode == 2 ? 1 : 2;
+    std::memset(ram, 0, sizeof ram);
+    for (size_t c = 0; c < text.size(); ++c)
+      for (int r = 0; r < 8; ++r) {
+        const uint8_t g = font8x8[static_cast<uint8_t>(text[c])][r];
+        uint8_t* at = &ram[3][(r << 11) + c * bytes_per_glyph];  // R12/R13 = 0x3000
+        if (mode == 2) {
+          at[0] = g;
+        } else {
+          at[0] = g & 0xF0;
+          at[1] = static_cast<uint8_t>(g << 4);
+        }
+      }
+    ga_set_mode(mode);
+    for (bool fast : {true, false}) {
+      video_set_fast_path(fast);
+      settle();
+      int line_start[8];
+      for (int r = 0; r < 8; ++r) {
+        run_to(0, r, 0);
+        line_start[r] = next_char_index();
+      }
+      video_run(2 * 19968);  // a whole frame drawn again, in spans when fast
+      const int width = 8 * bytes_per_glyph;  // frame pixels per glyph
+      int wrong = 0;
+      std::string first;
+      for (size_t c = 0; c < text.size(); ++c)
+        for (int r = 0; r < 8; ++r)
+          for (int x = 0; x < width; ++x) {
+            const bool lit = glyph_pixel(static_cast<uint8_t>(text[c]), x * 8 / width, r);
+            if (frame_buffer[line_start[r] + static_cast<int>(c) * width + x] ==
+                host_colour[lit ? 26 : HW_BLACK])
+              continue;
+            if (wrong++ == 0)
+              first = std::string("'") + text[c] + "' row " + std::to_string(r) + " pixel " +
+                      std::to_string(x);
+          }
+      EXPECT_EQ(wrong, 0) << "mode " << mode << (fast ? " fast path" : " full step")
+                          << ", first: " << first;
+    }
+  }
+  video_set_fast_path(true);
+}
 
 TEST_F(RasterTest, HsyncWidthZeroRaisesNoInterruptOnTypes0And1) {
   for (int type = 0; type < 3; ++type) {
