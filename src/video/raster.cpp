@@ -762,7 +762,7 @@ void span_memory_direct(uint16_t* __restrict dst, int ma, int count) {
   }
 }
 
-// The blackout countdowns of n steps outside the picture (sub-step 1 of the step).
+// The blackout countdowns of n steps outside the picture (blackout_countdown of the step).
 void count_blackout(int n) {
   if (v.blackout_delay > 0 && n >= v.blackout_delay) {
     // The delay runs out on the way: the countdown starts again from 4 there.
