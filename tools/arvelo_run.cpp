@@ -70,11 +70,12 @@ const char* const USAGE =
     "  --audio-out FILE.wav   record the sound (44,100 Hz stereo, by emulated time)\n"
     "  --save-snapshot FILE   save the machine as an SNA snapshot at the end of the run\n"
     "  --snapshot-size KB     memory in the saved snapshot: 64, 128 or ram (default ram,\n"
-    "                         the configured RAM size)\n"
+    "                         all the machine's RAM)\n"
     "  --monitor FILE         enter the debugger monitor at start and whenever the\n"
     "                         machine stops, with command lines from FILE; the\n"
     "                         machine runs on when they are used up\n"
-    "  --verbose              show the machine's own messages on standard error\n"
+    "  --verbose              show the machine's own messages on standard error (its\n"
+    "                         notices for the user always go there)\n"
     "  --help                 this text\n";
 
 struct Options {
@@ -99,7 +100,7 @@ struct Options {
   // ---- Snapshots (--snapshot, --save-snapshot, --snapshot-size) ----
   std::string snapshot;
   std::string save_snapshot;
-  int snapshot_size_kb = 0;  // 0: the configured RAM size
+  int snapshot_size_kb = 0;  // 0: all the machine's RAM
   // ---- Debugger monitor (--monitor) ----
   std::string monitor;
 };
@@ -346,6 +347,9 @@ void answer_tape_prompt() {
   type_text("\r");
 }
 
+// Notices for the user reach the console whatever --verbose says, apart from the results.
+void print_notice(const char* text, int) { std::fprintf(stderr, "%s\n", text); }
+
 void on_poll() {
   // Looks at the screen at most every fifth frame (the poll also runs per instruction
   // while the CRTC makes no frames).
@@ -433,6 +437,10 @@ int main(int argc, char** argv) {
   host_install_headless();
   host.render_frame = on_render;
   host.poll_events = on_poll;
+  host.show_notice = print_notice;
+  // Drive delays and the frame throttle wait in real time only with --realtime; without
+  // it the headless host never sleeps and the delays pass in emulated time.
+  if (o.realtime) host.delay_ms = host_sleep_ms;
 
   StartOptions start;
   start.config_file = config.c_str();

@@ -27,6 +27,31 @@ int ram_size_kb = 128;
 RomEntry* rom_list = nullptr;
 int rom_count = 0;
 
+namespace {
+
+constexpr long MSG_LOWER_ROM_NOT_FIRMWARE = 239;
+
+// The disc ROM: a background ROM (type 1) of version 0.5 or 0.7 whose first command name
+// is the disc operating system's own "CPM ROM". Another ROM that merely carries those
+// version bytes is not patched.
+constexpr uint8_t BACKGROUND_ROM = 1;
+constexpr int UPPER_ROM_ADDRESS = 0xC000;
+constexpr char DISC_ROM_FIRST_NAME[] = "CPM ROM";  // its last character has bit 7 set
+
+bool is_disc_rom(const uint8_t* rom) {
+  if (rom[0] != BACKGROUND_ROM || rom[1] != 0 || (rom[2] != 5 && rom[2] != 7)) return false;
+  const int names = (rom[4] | rom[5] << 8) - UPPER_ROM_ADDRESS;
+  const int length = sizeof DISC_ROM_FIRST_NAME - 1;
+  if (names < 0 || names + length > BANK_SIZE) return false;
+  for (int i = 0; i < length; ++i) {
+    const uint8_t wanted = static_cast<uint8_t>(DISC_ROM_FIRST_NAME[i] | (i == length - 1 ? 0x80 : 0));
+    if (rom[names + i] != wanted) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 // ---- expand_home ---------------------------------------------------------------------
 
 const char* expand_home(const char* path) {
@@ -152,22 +177,19 @@ void detect_model() {
 
   tape_deck_note_os_rom(lower_rom, hardware_model);
   if (tape_bypass_wanted()) {
-    if (hardware_model != model::UNKNOWN) {
-      tape_patch_rom(lower_rom, hardware_model);
-      print_message(185);
-    } else {
-      print_message(186);
-    }
+    if (hardware_model == model::UNKNOWN) print_message(186);
+    else if (tape_patch_rom(lower_rom, hardware_model)) print_message(185);
+    else print_message(MSG_LOWER_ROM_NOT_FIRMWARE);
   }
 
-  // The disc ROM: a background ROM of version 0.5 or 0.7.
+  // The disc ROM: only the one recognised is patched.
   if (disc == lower || disc == basic || !bank_table[disc]) {
     // No ROM in slot 7 (bank_of_slot fell back to BASIC): nothing to patch.
     disc_rom_version = 2;
     return;
   }
   uint8_t* dos = bank_table[disc];
-  if (dos[0] != 1 || dos[1] != 0 || (dos[2] != 5 && dos[2] != 7)) {
+  if (!is_disc_rom(dos)) {
     print_message(182);
     disc_rom_version = 2;
     return;

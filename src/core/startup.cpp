@@ -325,8 +325,10 @@ int machine_loop(StartOptions& options) {
       status = setup_machine(options);
       if (status != 0) return fail_setup(status);
       host.prepare_textures();
-      if (setting(kw::VKBD_LANGUAGE) < 0) host.choose_vkbd_layout();
     }
+    // Any configuration without a keyboard layout (the template's copy, one written by
+    // hand or by an older version) asks for it; the choice is written into that file.
+    if (setting(kw::VKBD_LANGUAGE) < 0) host.choose_vkbd_layout();
     host.show_splash();
     start_machine_media();
     options.media_kind = MEDIA_NONE;

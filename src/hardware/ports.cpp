@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "config/settings.h"
+#include "core/host.h"
 #include "core/machine.h"
 #include "hardware/expansions.h"
 #include "hardware/keyboard.h"
@@ -15,8 +16,6 @@
 #include "video/raster.h"
 
 namespace {
-
-void notice_to_stdout(const char* text, int) { std::cout << text << std::endl; }
 
 // ---- State ---------------------------------------------------------------------------------
 
@@ -83,7 +82,7 @@ void large_expansion_write(uint16_t p, uint8_t v) {
   const int config = (v & 63) | ((~p >> 2) & 0x1C0);
   if ((config & 0x1C0) && !ports.expansion_notice_shown) {
     ports.expansion_notice_shown = true;
-    ports_notice("Pelko Memory Extension active!", 5);
+    notify_user("Pelko Memory Extension active!");
   }
   set_ram_config(config);
 }
@@ -146,8 +145,6 @@ uint8_t decode_in(uint16_t p) {
 }
 
 }  // namespace
-
-void (*ports_notice)(const char* text, int seconds) = notice_to_stdout;
 
 // ---- Port decoder --------------------------------------------------------------------------------
 

@@ -39,7 +39,3 @@ void ports_report_undecoded();
 
 // ---- EExx register port --------------------------------------------------------------------------------
 uint8_t register_port_value(int index);
-
-// Shows the large-expansion notice on screen (text, seconds). The display installs its
-// on-screen message here; without one the text goes to standard output.
-extern void (*ports_notice)(const char* text, int seconds);

@@ -26,6 +26,9 @@
 
 namespace {
 
+// A file that ends before the memory its header declares.
+constexpr long MSG_FILE_TOO_SHORT = 238;
+
 void show_on_stdout(const char* text) { std::cout << text << std::endl; }
 
 void (*show_message)(const char* text) = show_on_stdout;
@@ -129,7 +132,7 @@ int snapshot_load(const char* path) {
     complete = in.gcount() == rest;
   }
   if (!complete) {
-    print_size_message(225, size_kb);
+    print_size_message(MSG_FILE_TOO_SHORT, size_kb);
     return 1;
   }
   in.close();

@@ -367,26 +367,59 @@ std::vector<std::string> tape_catalog(const std::string& directory) {
   return lines;
 }
 
-void tape_patch_rom(uint8_t* rom, int hw_model) {
-  int base;
-  switch (hw_model) {
-    case model::CPC464: case model::BASIC3: base = 0x8AC; break;
-    case model::CPC664: base = 0x8DC; break;
-    case model::CPC6128: case model::BASIC4: case model::CPC6128_PLUS: base = 0x8DE; break;
-    default: print_message(186); return;
-  }
-  static constexpr uint16_t entries[14] = {0xBC65, 0xBC77, 0xBC7A, 0xBC7D, 0xBC80, 0xBC83, 0xBC86,
+namespace {
+
+// Every CPC operating system ROM begins with its reset code: LD BC,&7F89 ; OUT (C),C
+// (Gate Array: mode 1, upper ROM off, lower ROM on).
+constexpr uint8_t FIRMWARE_RESET_CODE[] = {0x01, 0x89, 0x7F, 0xED, 0x49};
+// The firmware builds the main jumpblock at &BB00 from a table in the ROM that holds the
+// routine address (two bytes) of each three-byte entry.
+constexpr uint16_t JUMPBLOCK = 0xBB00;
+constexpr uint16_t CASSETTE_ENTRIES[14] = {0xBC65, 0xBC77, 0xBC7A, 0xBC7D, 0xBC80, 0xBC83, 0xBC86,
                                            0xBC89, 0xBC8C, 0xBC8F, 0xBC92, 0xBC95, 0xBC98, 0xBC9B};
-  for (uint16_t entry : entries) {
-    const int at = base + (entry - 0xBB00) / 3 * 2;
+constexpr uint16_t LAST_CASSETTE_ENTRY = 0xBC9B;
+// A firmware routine lies in the lower ROM, past the restart area, with room for the
+// four bytes of the trap.
+constexpr uint16_t FIRST_ROUTINE = 0x0040;
+constexpr uint16_t LAST_ROUTINE = 0x3FFC;
+
+int table_offset(uint16_t entry) { return (entry - JUMPBLOCK) / 3 * 2; }
+
+// Where the model's firmware keeps its jumpblock table; -1 for a model without one known.
+int jumpblock_table(int hw_model) {
+  switch (hw_model) {
+    case model::CPC464: case model::BASIC3: return 0x8AC;
+    case model::CPC664: return 0x8DC;
+    case model::CPC6128: case model::BASIC4: case model::CPC6128_PLUS: return 0x8DE;
+    default: return -1;
+  }
+}
+
+// The ROM is that firmware when it begins with the reset code and every table entry up
+// to the last cassette routine names a routine of the ROM. A diagnostics ROM or an
+// operating system of another layout fails: patching it would corrupt it.
+bool is_firmware(const uint8_t* rom, int table) {
+  if (std::memcmp(rom, FIRMWARE_RESET_CODE, sizeof FIRMWARE_RESET_CODE) != 0) return false;
+  for (int at = table; at <= table + table_offset(LAST_CASSETTE_ENTRY); at += 2) {
     const uint16_t routine = word_at(rom + at);
-    // The routines live in the lower ROM (0x0000-0x3FFF); anything else is not ours to patch.
-    if (routine > 0x3FFC) continue;
+    if (routine < FIRST_ROUTINE || routine > LAST_ROUTINE) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool tape_patch_rom(uint8_t* rom, int hw_model) {
+  const int table = jumpblock_table(hw_model);
+  if (table < 0 || !is_firmware(rom, table)) return false;
+  for (uint16_t entry : CASSETTE_ENTRIES) {
+    const uint16_t routine = word_at(rom + table + table_offset(entry));
     rom[routine] = 0xED;
     rom[routine + 1] = 0xFC;
     rom[routine + 2] = static_cast<uint8_t>(entry & 0xFF);
     rom[routine + 3] = 0xC9;
   }
+  return true;
 }
 
 void tape_close() {

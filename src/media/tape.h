@@ -8,7 +8,8 @@
 
 // Writes the trap sequence ED FC nn C9 at the start of the 14 cassette routines of the
 // operating system ROM image, found through the ROM's own jumpblock copy for the model.
-void tape_patch_rom(uint8_t* rom, int model);
+// False, with the image untouched, when the image is not that model's firmware.
+bool tape_patch_rom(uint8_t* rom, int model);
 
 // The ROM trap ED xx nn: code = (xx << 8) | nn.
 void tape_trap(int code);

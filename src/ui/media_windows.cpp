@@ -11,6 +11,7 @@
 
 #include "config/messages.h"
 #include "config/settings.h"
+#include "core/machine.h"
 #include "media/dsk.h"
 #include "media/snapshot.h"
 #include "media/tape_deck.h"
@@ -157,11 +158,11 @@ void tape_window() {
   }
 }
 
-int snapshot_size_kb(int choice, int ram_size) {
+int snapshot_size_kb(int choice) {
   switch (choice) {
     case 0: return 64;
     case 1: return 128;
-    default: return ram_size;
+    default: return ram_size_kb;  // as set up: RAM_SIZE may be unset or not rounded
   }
 }
 
@@ -188,7 +189,7 @@ int snapshot_save_chosen() {
   if (size < 0) return 1;
   setting(kw::SNA_SIZE) = size;
   snapshot_set_path(path.c_str());
-  return snapshot_save(path.c_str(), snapshot_size_kb(size, setting(kw::RAM_SIZE)));
+  return snapshot_save(path.c_str(), snapshot_size_kb(size));
 }
 
 void disc_drive_window() {

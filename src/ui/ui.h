@@ -29,10 +29,10 @@ void tape_window();
 // 0 on success, 1 when cancelled or failed.
 int snapshot_load_chosen();
 int snapshot_save_chosen();
-// The size window: 0 64 KB, 1 128 KB, 2 the configured RAM; -1 when cancelled.
+// The size window: 0 64 KB, 1 128 KB, 2 all the machine's RAM; -1 when cancelled.
 int choose_snapshot_size(int current);
-// Snapshot size in KB of an SNA_SIZE choice.
-int snapshot_size_kb(int choice, int ram_size);
+// Snapshot size in KB of an SNA_SIZE choice (2: the RAM the machine was set up with).
+int snapshot_size_kb(int choice);
 
 // First start: the language (0..3), the virtual keyboard layout, the splash window.
 int choose_language();

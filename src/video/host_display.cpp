@@ -372,6 +372,11 @@ void sdl_message_box(bool error, const char* title, const char* text) {
 }
 bool sdl_shift_held() { return (SDL_GetModState() & KMOD_SHIFT) != 0; }
 void sdl_delay(unsigned ms) { SDL_Delay(ms); }
+// A notice goes on the screen and, for the record, to the console.
+void sdl_notice(const char* text, int seconds) {
+  std::cout << text << std::endl;
+  show_message(text, seconds);
+}
 
 }  // namespace
 
@@ -383,6 +388,7 @@ void host_install_sdl() {
   host.poll_events = poll_events;
   host.prepare_run = display_prepare_run;
   host.prepare_textures = display_prepare_textures;
+  host.show_notice = sdl_notice;
 }
 
 // ---- Life cycle ------------------------------------------------------------------------------------

@@ -1,8 +1,11 @@
 // Set-up of the whole machine from a configuration, model detection and the run driver.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <vector>
 
 #include "config/config.h"
 #include "config/messages.h"
@@ -97,18 +100,55 @@ TEST_F(Machine, DiscRomPatches) {
 }
 
 TEST_F(Machine, TapeBypassPatchesTheFirmwareCassetteRoutines) {
-  REQUIRE_ASSET(testsupport::rom_dir() + "/cpc464.rom");
-  model_config(0, "TAPE_BYPASS = 1\n");
+  REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
+  // Where each model's firmware keeps its copy of the main jumpblock.
+  const int jumpblock_copy[] = {0x8AC, 0x8DC, 0x8DE};
+  for (int type = 0; type <= 2; ++type) {
+    model_config(type, "TAPE_BYPASS = 1\n");
+    StartOptions options;
+    ASSERT_EQ(setup_machine(options), 0) << "type " << type;
+    const uint8_t* os = bank_table[bank_of_slot(255)];
+    // The routine behind &BC77 (open for reading) starts with the trap ED FC 77, RET.
+    const int at = jumpblock_copy[type] + (0xBC77 - 0xBB00) / 3 * 2;
+    const int routine = os[at] | os[at + 1] << 8;
+    EXPECT_EQ(os[routine], 0xED) << "type " << type;
+    EXPECT_EQ(os[routine + 1], 0xFC);
+    EXPECT_EQ(os[routine + 2], 0x77);
+    EXPECT_EQ(os[routine + 3], 0xC9);
+    teardown_machine();
+  }
+}
+
+// A lower ROM that is no CPC firmware (a diagnostics ROM, say) and a background ROM in
+// slot 7 that carries the disc ROM's version bytes without being the disc ROM: with every
+// patch switched on, both stay byte for byte as loaded.
+TEST_F(Machine, RomPatchesLeaveUnrecognisedRomsAlone) {
+  REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
+  std::mt19937 random(16);
+  std::vector<char> diagnostics(BANK_SIZE), background(BANK_SIZE);
+  for (char& b : diagnostics) b = static_cast<char>(random());
+  for (char& b : background) b = static_cast<char>(random());
+  background[0] = 1, background[1] = 0, background[2] = 5, background[3] = 0;
+  std::ofstream(work / "diag.rom", std::ios::binary).write(diagnostics.data(), BANK_SIZE);
+  std::ofstream(work / "other.rom", std::ios::binary).write(background.data(), BANK_SIZE);
+  fs::copy_file(testsupport::rom_dir() + "/cpc6128.rom", work / "cpc6128.rom");
+  const auto path = work / "diag.cfg";
+  std::ofstream(path) << "ROM_PATH = \"" << work.string() << "/\"\n"
+                      << "ROM_BLOCK = 255, \"diag.rom\", 0\n"
+                      << "ROM_BLOCK = 0, \"cpc6128.rom\", 1\n"
+                      << "ROM_BLOCK = 7, \"other.rom\", 0\n"
+                      << "TAPE_BYPASS = 1\nAMSDOS_DISABLED = 1\nAMSDOS_SPEEDUP = 1\n";
+  set_config_file_name(path.c_str());
   StartOptions options;
+  testing::internal::CaptureStdout();
   ASSERT_EQ(setup_machine(options), 0);
-  const uint8_t* os = bank_table[bank_of_slot(255)];
-  // The routine behind &BC77 (open for reading) starts with the trap ED FC 77, RET.
-  const int at = 0x8AC + (0xBC77 - 0xBB00) / 3 * 2;
-  const int routine = os[at] | os[at + 1] << 8;
-  EXPECT_EQ(os[routine], 0xED);
-  EXPECT_EQ(os[routine + 1], 0xFC);
-  EXPECT_EQ(os[routine + 2], 0x77);
-  EXPECT_EQ(os[routine + 3], 0xC9);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(hardware_model, model::CPC6128);  // the BASIC ROM still tells the model
+  EXPECT_EQ(std::memcmp(bank_table[bank_of_slot(255)], diagnostics.data(), BANK_SIZE), 0);
+  EXPECT_EQ(std::memcmp(bank_table[bank_of_slot(7)], background.data(), BANK_SIZE), 0);
+  EXPECT_EQ(disc_rom_version, 2);
+  EXPECT_NE(out.find(message_text(239)), std::string::npos) << out;
+  EXPECT_EQ(out.find(message_text(185)), std::string::npos) << out;
 }
 
 TEST_F(Machine, RomErrorsAreCounted) {
@@ -163,23 +203,31 @@ TEST_F(Machine, RomListHoldsAtMostNineteenEntries) {
 
 TEST_F(Machine, RunDriverEndsOnQuitAndLoopRestartsOnRestart) {
   REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
-  model_config(2);
   // The first frame end asks for a restart, later ones for quit: the loop sets the
-  // machine up twice, then ends with status 0.
+  // machine up twice, then ends with status 0. A configuration without VKBD_LANGUAGE
+  // (written by hand, or by an older version) asks for the keyboard layout at every
+  // start; one with a layout never does.
   static int prepare_calls;
   static int polls;
-  prepare_calls = 0;
-  polls = 0;
-  host.prepare_run = [] { ++prepare_calls; };
-  host.poll_events = [] {
-    ++polls;
-    if (prepare_calls == 1) stop_request_word = stopbit::RESTART;
-    if (prepare_calls == 2) stop_request_word = stopbit::QUIT;
-  };
-  StartOptions options;
-  EXPECT_EQ(machine_loop(options), 0);
-  EXPECT_EQ(prepare_calls, 2);
-  EXPECT_GE(polls, 2);
+  static int layout_windows;
+  for (const char* layout : {"", "VKBD_LANGUAGE = 2\n"}) {
+    model_config(2, layout);
+    prepare_calls = 0;
+    polls = 0;
+    layout_windows = 0;
+    host.prepare_run = [] { ++prepare_calls; };
+    host.choose_vkbd_layout = [] { ++layout_windows; };
+    host.poll_events = [] {
+      ++polls;
+      if (prepare_calls == 1) stop_request_word = stopbit::RESTART;
+      if (prepare_calls == 2) stop_request_word = stopbit::QUIT;
+    };
+    StartOptions options;
+    EXPECT_EQ(machine_loop(options), 0);
+    EXPECT_EQ(prepare_calls, 2);
+    EXPECT_GE(polls, 2);
+    EXPECT_EQ(layout_windows, *layout ? 0 : 2) << layout;
+  }
 }
 
 TEST_F(Machine, BreakMaskDecidesWhetherAProcessorErrorStops) {

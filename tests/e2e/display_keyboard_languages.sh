@@ -27,7 +27,9 @@ cases=(
 
 for c in "${cases[@]}"; do
   read -r lang modifier key char <<<"$c"
-  sed -e "s/^KBD_LANGUAGE = .*/KBD_LANGUAGE = $lang/" "$PROG/arvelo0.cfg" > "$PROG/lang$lang.cfg"
+  # With a keyboard layout, so that no layout window asks for one.
+  { echo "VKBD_LANGUAGE = 0"; sed -e "s/^KBD_LANGUAGE = .*/KBD_LANGUAGE = $lang/" "$PROG/arvelo0.cfg"; } \
+    > "$PROG/lang$lang.cfg"
   grep -q "^KBD_LANGUAGE = $lang" "$PROG/lang$lang.cfg" || fail "no KBD_LANGUAGE line in arvelo0.cfg"
   rm -f "$PROG/screenshot.bmp"
   cat > "$WORK/run.sh" <<SCRIPT

@@ -17,8 +17,9 @@ PICTURES="python3 $HERE/pictures.py"
 "$BIN_DIR/arvelo-run" --rom-dir "$ROM_DIR" --model 6128 --type 'PRINT 6*7\nprint 2+3\n' --seconds 10 \
   --screenshot "$WORK/pasted.png" >/dev/null || fail "arvelo-run failed"
 
-# The template settings under another name: no first start.
-cp "$PROG/arvelo0.cfg" "$PROG/window.cfg"
+# The template settings under another name, with a keyboard layout: no first start and
+# no layout window.
+{ echo "VKBD_LANGUAGE = 0"; cat "$PROG/arvelo0.cfg"; } > "$PROG/window.cfg"
 
 # Desktop full screen needs a window manager that handles it (EWMH).
 WM=$(command -v openbox || true)

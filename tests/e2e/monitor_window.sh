@@ -11,6 +11,7 @@ ROM_PATH = "$PROG/rom/"
 ROM_BLOCK = 255, "cpc6128.rom", 0
 ROM_BLOCK = 0, "cpc6128.rom", 1
 ROM_BLOCK = 7, "amsdos.rom", 0
+VKBD_LANGUAGE = 0
 CFG
 
 cat >"$WORK/run.sh" <<SCRIPT

@@ -2,6 +2,7 @@
 #include <sstream>
 #include <string>
 
+#include "core/host.h"
 #include "hardware_fixture.h"
 #include "video/gate_array.h"
 
@@ -12,7 +13,11 @@ namespace {
 class Ports : public Hardware {};
 
 int notices = 0;
-void count_notice(const char*, int) { ++notices; }
+std::string last_notice;
+void count_notice(const char* text, int) {
+  ++notices;
+  last_notice = text;
+}
 
 }  // namespace
 
@@ -145,8 +150,7 @@ TEST_F(Ports, UnassignedFExxAccessRaisesThePortStop) {
 }
 
 TEST_F(Ports, LargeExpansionTakesConfigurationBitsFromTheAddress) {
-  auto* const original_notice = ports_notice;
-  ports_notice = count_notice;
+  host.show_notice = count_notice;
   build_machine(4096, {255, 0});
   port_out(0x7BC4, 0xC4);
   EXPECT_EQ(memory_view().ram_config, 0x104);
@@ -154,11 +158,12 @@ TEST_F(Ports, LargeExpansionTakesConfigurationBitsFromTheAddress) {
   port_out(0x7AC4, 0xC5);  // A10-A8 = 010: configuration 0x145
   EXPECT_EQ(memory_view().ram_config, 0x145);
   EXPECT_EQ(notices, 1);  // shown once per run
+  EXPECT_EQ(last_notice, "Pelko Memory Extension active!");
 
   build_machine(576);  // up to 576 KB: an ordinary Gate Array write
   port_out(0x7BC4, 0xC4);
   EXPECT_EQ(gate_array().ram_config, 4);
-  ports_notice = original_notice;
+  host_install_headless();
 }
 
 TEST_F(Ports, GateArraySnapshotRoundTrip) {

@@ -1,6 +1,9 @@
 // The disc controller driven through its registers as the CPC's disc ROM drives it.
 #include <sstream>
 
+#include "core/host.h"
+#include "video/raster.h"
+
 #include "disc_support.h"
 
 using namespace disc;
@@ -122,6 +125,35 @@ TEST_F(FdcTest, CommandPhaseAndInterrupts) {
   EXPECT_EQ(results(), (Bytes{0x08, 5}));
   command({0x08});
   EXPECT_EQ(results(), (Bytes{0x80}));
+}
+
+// Head stepping and head loading take their time in emulated time. Only a host that
+// shows the machine in real time (the window, the headless runner with --realtime)
+// waits them out as well; the headless host is never asked to sleep.
+TEST_F(FdcTest, DriveDelaysSleepOnlyOnARealTimeHost) {
+  static int sleeps;
+  static unsigned slept_ms;
+  sleeps = 0;
+  slept_ms = 0;
+  auto count_sleep = [](unsigned ms) {
+    ++sleeps;
+    slept_ms += ms;
+  };
+  host_install_headless();
+  if (host.delay_ms) host.delay_ms = count_sleep;  // what the headless host would sleep
+  setting(kw::AMSDOS_SPEEDUP) = 0;
+  insert(0, put_image("a.dsk", build_image(false, 40, 1, data_format_track)));
+  command({0x03, 0xA1, 0x03});  // SPECIFY: 6 ms per step, head load 1 ms
+  const uint64_t start = microsecond_counter;
+  EXPECT_EQ(seek(0, 39), (Bytes{0x20, 39}));
+  EXPECT_GE(microsecond_counter - start, 39u * 6 * 1100);
+  EXPECT_EQ(read(0, 39, 0, 0xC1, 0xC1).result.at(0), 0x40);
+  EXPECT_EQ(sleeps, 0);
+
+  host.delay_ms = count_sleep;  // a real-time host
+  EXPECT_EQ(seek(0, 0), (Bytes{0x20, 0}));
+  EXPECT_EQ(slept_ms, 39u * 6);
+  host_install_headless();
 }
 
 TEST_F(FdcTest, MotorOffOrEmptyDriveIsNotReady) {

@@ -207,6 +207,15 @@ TEST_F(Snapshot, LargerSnapshotThanConfiguredLoadsItsFirst64K) {
   EXPECT_NE(out.find(std::string(message_text(226)) + " 128KB"), std::string::npos);
   EXPECT_EQ(shown, std::vector<std::string>{message_text(227)});
   for (int b = 0; b < 4; ++b) EXPECT_EQ(bank_table[b][9], 0x10 + b);
+
+  // Only 64 KB would be taken, but a file that ends before its declared 128 KB is cut
+  // short all the same: refused as too short, the machine untouched.
+  write_bytes(path("cut.sna"), Bytes(f.begin(), f.end() - 1));
+  const Bytes before = state(64);
+  testing::internal::CaptureStdout();
+  EXPECT_NE(snapshot_load(path("cut.sna").c_str()), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(message_text(238)) + " 128KB\n");
+  EXPECT_EQ(state(64), before);
 }
 
 // Every refused file leaves the machine exactly as it was, with its message.
@@ -234,8 +243,8 @@ TEST_F(Snapshot, BadFilesAreRefusedWithoutTouchingTheMachine) {
       {"size 0", 225, false, with(0x6B, {0, 0})},
       {"size 100", 225, false, with(0x6B, {100, 0})},
       {"size 65535", 225, false, with(0x6B, {0xFF, 0xFF})},
-      {"memory cut short", 225, false, Bytes(good.begin(), good.end() - 1)},
-      {"absurd size", 225, false, with(0x6B, {0xC0, 0xFF})},
+      {"memory cut short", 238, false, Bytes(good.begin(), good.end() - 1)},
+      {"absurd size", 238, false, with(0x6B, {0xC0, 0xFF})},  // a size, but not in the file
   };
   for (const Case& c : cases) {
     write_bytes(path("bad.sna"), c.file);

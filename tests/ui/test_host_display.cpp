@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "core/host.h"
+#include "hardware/hardware_fixture.h"
 #include "hardware/keyboard.h"
 #include "test_support.h"
 #include "video/artwork.h"
@@ -161,6 +163,28 @@ TEST_F(HostDisplay, MessageBoxFor50FramesPerSecond) {
       EXPECT_TRUE(near(at(cx, FRAME_HEIGHT - 20), expand(line_colour((FRAME_HEIGHT - 20) / 2))));
     }
   }
+}
+
+// A notice of the machine (here: the large memory expansion switched on by an OUT) is
+// the window's on-screen message, and a line on the console as well.
+TEST_F(HostDisplay, MachineNoticeIsTheOnScreenMessage) {
+  hwtest::build_machine(4160, {255, 0});
+  host_install_sdl();
+  fill_lines();
+  testing::internal::CaptureStdout();
+  port_out(0x7BC4, 0xC4);
+  const std::string out = testing::internal::GetCapturedStdout();
+  render_frame();
+  grab();
+  const int cx = FRAME_WIDTH / 2, cy = FRAME_HEIGHT - 45;
+  const Rgb picture = expand(line_colour(cy / 2));
+  bool covered = false;
+  for (int x = cx - 100; x <= cx + 100; x += 10) covered |= !near(at(x, cy), picture);
+  EXPECT_TRUE(covered);
+  EXPECT_NE(out.find("Pelko Memory Extension active!\n"), std::string::npos) << out;
+  host_install_headless();
+  memory_free();
+  free_rom_list();
 }
 
 TEST_F(HostDisplay, HeldOnScreenKeysShowInverted) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "config/settings.h"
+#include "hardware/hardware_fixture.h"
 #include "media/tape_deck.h"
 #include "scripted_input.h"
 #include "test_support.h"
@@ -87,10 +88,30 @@ TEST(FunctionMenu, ColumnsOfTheTwelveButtons) {
   }
 }
 
-TEST(Snapshots, SizeChoices) {
-  EXPECT_EQ(snapshot_size_kb(0, 576), 64);
-  EXPECT_EQ(snapshot_size_kb(1, 576), 128);
-  EXPECT_EQ(snapshot_size_kb(2, 576), 576);
+// The snapshot save window: file, then size. "All RAM" saves the machine's RAM as set
+// up, also when the configuration names no RAM_SIZE.
+TEST(Snapshots, SavedSizeFollowsTheChoice) {
+  hwtest::build_machine(192);
+  reset_settings();
+  auto dir = testsupport::temp_dir("snapshot-size");
+  const fs::path old_dir = fs::current_path();
+  fs::current_path(dir);
+  std::ofstream("game.sna") << "";
+  set_setting_text(kw::SNAPSHOT, (dir / "game.sna").c_str());
+  const int sizes_kb[] = {64, 128, 192};
+  for (int choice = 0; choice < 3; ++choice) {
+    setting(kw::SNA_SIZE) = choice;  // preselected in the size window
+    {
+      ScriptedInput input;
+      input.key(SDLK_RETURN).key(SDLK_RETURN);
+      EXPECT_EQ(snapshot_save_chosen(), 0);
+    }
+    EXPECT_EQ(fs::file_size(dir / "game.sna"), 256u + sizes_kb[choice] * 1024u) << "choice " << choice;
+  }
+  fs::current_path(old_dir);
+  fs::remove_all(dir);
+  memory_free();
+  free_rom_list();
 }
 
 TEST(VirtualKeyboard, StaysPartlyOnScreen) {
