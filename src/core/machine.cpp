@@ -96,9 +96,9 @@ void start_drive_a_autostart() {
   dsk_insert_configured(0, true);
 }
 
-void start_machine_media() {
+int start_machine_media() {
   start_drive_a_autostart();
-  snapshot_load_configured();
+  return snapshot_load_configured() != 0 ? 1 : 0;
 }
 
 void teardown_machine() {

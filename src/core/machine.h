@@ -87,4 +87,5 @@ const char* expand_home(const char* path);
 // Drive A's configured disc with autostart (start-up and a disc on the command line).
 void start_drive_a_autostart();
 // What a new run starts with: drive A's disc with autostart, the configured snapshot.
-void start_machine_media();
+// Returns 1 when a snapshot was configured and could not be loaded, else 0.
+int start_machine_media();

@@ -25,6 +25,10 @@ void show_box(bool error, const char* title) {
   host.show_message_box(error, title, captured_output().c_str());
 }
 
+// A start-up notice stays on the window long enough to be read.
+constexpr int START_NOTICE_SECONDS = 8;
+void show_start_notice(const char* text) { show_message(text, START_NOTICE_SECONDS); }
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -34,6 +38,7 @@ int main(int argc, char** argv) {
   host_install_sdl();
   ui_install_host_hooks();
   audio_install_host_hooks();
+  start_notice = show_start_notice;
 
   if (SDLNet_Init() != 0) {
     std::cerr << "SDLNet_Init: " << SDLNet_GetError() << std::endl;
@@ -56,6 +61,13 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // The files named on the command line are the user's, found where the program was
+  // started; the data files are found in the program's directory, changed to next.
+  const std::string start_dir = working_directory();
+  const std::string config_path = command_line_path(start_dir, options.config_file);
+  const std::string media_path = command_line_path(start_dir, options.media_file);
+  if (options.config_file) options.config_file = config_path.c_str();
+  if (options.media_file) options.media_file = media_path.c_str();
   const std::string dir = program_directory(argv[0]);
   if (!dir.empty() && chdir(dir.c_str()) != 0) std::perror(dir.c_str());
 

@@ -20,6 +20,8 @@
 #include "core/teebuf.h"
 #include "config/messages.h"
 #include "config/settings.h"
+#include "media/dsk.h"
+#include "media/media_file.h"
 
 namespace fs = std::filesystem;
 
@@ -121,6 +123,19 @@ std::string program_directory(const char* argv0) {
   size_t colon = a.rfind(':');
   if (colon != std::string::npos) return a.substr(0, colon + 1);
   return "";
+}
+
+std::string working_directory() {
+  std::error_code ec;
+  const fs::path here = fs::current_path(ec);
+  return ec ? std::string() : here.string();
+}
+
+std::string command_line_path(const std::string& start_dir, const char* name) {
+  if (!name || !*name) return name ? name : "";
+  if (name[0] == '/' || name[0] == '~' || start_dir.empty()) return name;
+  while (name[0] == '.' && name[1] == '/') name += 2;
+  return start_dir + (start_dir.back() == '/' ? "" : "/") + name;
 }
 
 const char* user_config_path() {
@@ -235,7 +250,35 @@ const char* signal_line(int sig, int code) {
   }
 }
 
+volatile sig_atomic_t abrupt_status = 1;
+unsigned fatal_box_seconds = FATAL_BOX_SECONDS;
+
+void box_overdue(int) {
+  static const char line[] = "The error box did not close in time; the program ends.\n";
+  const ssize_t written = write(STDERR_FILENO, line, sizeof line - 1);
+  static_cast<void>(written);  // nothing is left to tell it to
+  _exit(FATAL_SIGNAL_STATUS);
+}
+
+// The handler below draws a box through the display library, which the signal may have
+// interrupted inside its locks, or which may have lost its display: whatever happens
+// there, the alarm ends the process with the handler's status.
+void arm_fatal_watchdog() {
+  struct sigaction sa{};
+  sa.sa_handler = box_overdue;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_ONSTACK;
+  sigaction(SIGALRM, &sa, nullptr);
+  sigset_t alarm_signal;
+  sigemptyset(&alarm_signal);
+  sigaddset(&alarm_signal, SIGALRM);
+  pthread_sigmask(SIG_UNBLOCK, &alarm_signal, nullptr);
+  alarm(fatal_box_seconds);
+}
+
 void fatal_signal(int sig, siginfo_t* info, void*) {
+  abrupt_status = FATAL_SIGNAL_STATUS;
+  arm_fatal_watchdog();
   std::cerr << signal_line(sig, info ? info->si_code : 0) << std::endl;
   void* frames[64];
   const int n = backtrace(frames, 64);
@@ -247,11 +290,14 @@ void fatal_signal(int sig, siginfo_t* info, void*) {
   }
   std::cerr.flush();
   host.show_message_box(true, "Arvelo Error", captured_output().c_str());
-  _Exit(999);
+  _Exit(FATAL_SIGNAL_STATUS);
 }
 }  // namespace
 
-int install_signal_handler() {
+int abrupt_exit_status() { return abrupt_status; }
+
+int install_signal_handler(unsigned box_seconds) {
+  fatal_box_seconds = box_seconds;
   // The error box is drawn by the X client library inside the handler, which needs far
   // more stack than a bare report: 8 KB overflows while it loads the box's fonts.
   static char stack[256 * 1024];
@@ -297,7 +343,41 @@ void print_credits(std::ostream& out) {
 
 // ---- Machine loop ------------------------------------------------------------------------
 
+void (*start_notice)(const char* text) = [](const char*) {};
+
 namespace {
+// Why a file cannot be read ("" when it opens). A member of a ZIP archive is looked
+// for only when its archive is read, so its archive is what must open here.
+std::string unreadable_reason(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    const int error = errno;
+    std::string archive, member;
+    if (media_split_archive_path(path, archive, member)) return unreadable_reason(archive);
+    return std::strerror(error);
+  }
+  if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return std::strerror(errno);
+  std::fclose(file);
+  return "";
+}
+
+// A disc or snapshot named on the command line that did not get into the machine is
+// reported on the console and on the window, naming the file and the reason; the
+// machine runs on without it.
+void report_command_line_media(const StartOptions& o, bool snapshot_failed) {
+  const char* what = nullptr;
+  if (o.media_kind == MEDIA_DISC && !drive_has_disc(0)) what = "disc image";
+  if (o.media_kind == MEDIA_SNAPSHOT && snapshot_failed) what = "snapshot";
+  if (!what || !o.media_file) return;
+  std::string reason = unreadable_reason(o.media_file);
+  if (reason.empty()) reason = std::string("not a usable ") + what;
+  std::cout << "EMU: Cannot use the " << what << " " << o.media_file << ": " << reason << std::endl;
+  const std::string name = fs::path(o.media_file).filename().string();
+  start_notice((name + ":\n" + reason).c_str());
+}
+
 int fail_setup(int status) {
   if (status == 2) std::cerr << "\nARVELO: Use INSTALL first" << std::endl;
   if (status >= 3) host.show_message_box(true, "Arvelo Error", captured_output().c_str());
@@ -330,7 +410,7 @@ int machine_loop(StartOptions& options) {
     // hand or by an older version) asks for it; the choice is written into that file.
     if (setting(kw::VKBD_LANGUAGE) < 0) host.choose_vkbd_layout();
     host.show_splash();
-    start_machine_media();
+    report_command_line_media(options, start_machine_media() != 0);
     options.media_kind = MEDIA_NONE;
     const char mode = options.start_mode;
     options.start_mode = 0;

@@ -18,6 +18,20 @@ void print_usage(const char* argv0, std::ostream& out);
 // The part of argv[0] that names the program's directory ("" when there is none).
 std::string program_directory(const char* argv0);
 
+// The working directory ("" when it cannot be read).
+std::string working_directory();
+
+// A file name from the command line, made independent of the working directory: a
+// relative name is joined to start_dir, the directory the program was started in, so
+// that it still names the user's file after the program has changed to its own
+// directory. Absolute names, names starting with '~' (expanded where they are opened)
+// and empty names stay as they are.
+std::string command_line_path(const std::string& start_dir, const char* name);
+
+// Shows a short notice on the program's window; the SDL program installs it (the
+// default shows nothing).
+extern void (*start_notice)(const char* text);
+
 // The user configuration file path "~/.Arvelo/arvelo.cfg" (before expand_home).
 const char* user_config_path();
 
@@ -35,8 +49,20 @@ int first_start_copy(int language);
 // quit bit ends it. Returns the exit status (0 after a quit).
 int machine_loop(StartOptions& options);
 
-// Fatal-signal handler on its own stack; returns 0 or 1 (message written).
-int install_signal_handler();
+// The error box of the fatal-signal handler is given this long: the signal may have
+// come while the display library held its locks, and then the box never appears.
+constexpr unsigned FATAL_BOX_SECONDS = 60;
+// The fatal-signal handler's exit status (the system reports 999 & 255 = 231).
+constexpr int FATAL_SIGNAL_STATUS = 999;
+
+// Fatal-signal handler on its own stack; returns 0 or 1 (message written). The handler
+// ends the process with FATAL_SIGNAL_STATUS at the latest box_seconds after the signal.
+int install_signal_handler(unsigned box_seconds = FATAL_BOX_SECONDS);
+
+// The exit status when the program must end at once (its display lost): 1, or the
+// fatal-signal handler's status while that handler runs, so that losing the display
+// under its error box ends the process as the handler would.
+int abrupt_exit_status();
 
 // Authors/rights and credits texts of the product.
 void print_banner(std::ostream& out);

@@ -5,6 +5,7 @@
 #include <imgui_impl_sdl.h>
 #include <imgui_impl_sdlrenderer.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -20,6 +21,7 @@
 #include "ui/events.h"
 #include "video/artwork.h"
 #include "video/colours.h"
+#include "video/host_display_loss.h"
 #include "video/raster.h"
 #include "video/screenshot.h"
 
@@ -31,7 +33,7 @@ struct Display {
   SDL_Window* window = nullptr;
   SDL_Renderer* renderer = nullptr;
   SDL_RendererInfo info{};
-  bool sdl_quit_registered = false;
+  bool sdl_quit_registered = false;  // leave_sdl_at_exit
 
   // Screen textures: one row per monitor line, or all frame rows with scan lines.
   SDL_Texture* half = nullptr;
@@ -343,9 +345,14 @@ void draw_message() {
   ImGui_ImplSDLRenderer_NewFrame();
   ImGui_ImplSDL2_NewFrame();
   ImGui::NewFrame();
+  // A box of at least 230 × 30 pixels, 30 above the bottom, grown to hold a longer text.
   const ImVec2 size = ImGui::GetIO().DisplaySize;
-  ImGui::SetNextWindowPos(ImVec2((size.x - 230) / 2, size.y - 30 - 30));
-  ImGui::SetNextWindowSize(ImVec2(230, 30));
+  const ImVec2 text = ImGui::CalcTextSize(display.message.text.c_str());
+  const ImVec2 padding = ImGui::GetStyle().WindowPadding;
+  const float w = std::max(230.0f, text.x + 2 * padding.x);
+  const float h = std::max(30.0f, text.y + 2 * padding.y);
+  ImGui::SetNextWindowPos(ImVec2((size.x - w) / 2, size.y - 30 - h));
+  ImGui::SetNextWindowSize(ImVec2(w, h));
   ImGui::Begin("message", nullptr,
                ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoInputs |
                    ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoFocusOnAppearing |
@@ -378,6 +385,12 @@ void sdl_notice(const char* text, int seconds) {
   show_message(text, seconds);
 }
 
+// An exit() anywhere (a window closed by the desktop, a failed start) still leaves SDL in
+// order, but never on a lost display: closing that again is what used to hang.
+void leave_sdl_at_exit() {
+  if (!display_connection_lost()) SDL_Quit();
+}
+
 }  // namespace
 
 void host_install_sdl() {
@@ -398,8 +411,9 @@ int display_init() {
     report("Couldn't initialize SDL: ");
     return 1;
   }
+  watch_display_connection();
   if (!display.sdl_quit_registered) {
-    std::atexit(SDL_Quit);
+    std::atexit(leave_sdl_at_exit);
     display.sdl_quit_registered = true;
   }
   SDL_SetHint("SDL_IOS_ORIENTATIONS", "Portrait PortraitUpsideDown LandscapeLeft LandscapeRight");

@@ -1,5 +1,6 @@
 // Start-up: command line, program directory, choice of configuration file, first start.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <sstream>
 
 #include "config/settings.h"
+#include "core/host.h"
 #include "core/machine.h"
 #include "core/startup.h"
 #include "core/teebuf.h"
@@ -136,11 +138,19 @@ TEST(CommandLine, UsageText) {
   EXPECT_EQ(dos.str().substr(0, 25), "Usage: arvelo.exe [option");
 }
 
-TEST(StartUp, ProgramDirectoryFromArgv0) {
+TEST(StartUp, ProgramDirectoryAndCommandLineNames) {
   EXPECT_EQ(program_directory("/opt/arvelo/bin/arvelo"), "/opt/arvelo/bin");
   EXPECT_EQ(program_directory("./arvelo"), ".");
   EXPECT_EQ(program_directory("A:arvelo"), "A:");
   EXPECT_EQ(program_directory("arvelo"), "");
+  // Names on the command line are the user's, in the directory the program started in.
+  EXPECT_EQ(command_line_path("/home/u/games", "bd.dsk"), "/home/u/games/bd.dsk");
+  EXPECT_EQ(command_line_path("/home/u/games/", "./sub/bd.dsk"), "/home/u/games/sub/bd.dsk");
+  EXPECT_EQ(command_line_path("/", "my.cfg"), "/my.cfg");
+  EXPECT_EQ(command_line_path("/home/u", "/opt/bd.dsk"), "/opt/bd.dsk");
+  EXPECT_EQ(command_line_path("/home/u", "~/bd.dsk"), "~/bd.dsk");  // expanded where opened
+  EXPECT_EQ(command_line_path("", "bd.dsk"), "bd.dsk");  // start directory unknown
+  EXPECT_EQ(command_line_path("/home/u", nullptr), "");
 }
 
 TEST(StartUp, ExpandHome) {
@@ -232,6 +242,25 @@ TEST(StartUpDeathTest, FirstStartFailures) {
   EXPECT_FALSE(fs::exists(home / ".Arvelo" / "arvelo.cfg"));
 }
 
+// The fatal-signal handler never hangs in its error box: however the box fails, the
+// process ends with the handler's status, and a display lost under the box ends it with
+// that status too.
+TEST(StartUpDeathTest, FatalSignalEndsWhenTheErrorBoxNeverCloses) {
+  EXPECT_EQ(abrupt_exit_status(), 1);
+  EXPECT_EXIT(
+      {
+        host.show_message_box = [](bool, const char*, const char*) {
+          if (abrupt_exit_status() != FATAL_SIGNAL_STATUS) _exit(7);
+          volatile unsigned spin = 0;
+          for (;;) spin = spin + 1;  // as a box whose display is gone
+        };
+        install_signal_handler(1);
+        raise(SIGTERM);
+      },
+      testing::ExitedWithCode(FATAL_SIGNAL_STATUS & 0xFF),
+      "Caught SIGTERM(.|\n)*The error box did not close in time");
+}
+
 // ---- The real program -----------------------------------------------------------------
 
 class Program : public testing::Test {
@@ -279,10 +308,14 @@ TEST_F(Program, RequestedTypeFromCommandLineWinsOverConfiguration) {
 }
 
 TEST_F(Program, ConfigurationNamedAsFileWinsOverDashC) {
+  // Relative names: both are found where the program was started, not in its directory.
   std::ofstream(work / "other.cfg") << "; nothing set\n";
-  auto r = run({"-c", shown_config("CRTC_TYPE = 0\n"), (work / "other.cfg").string()});
-  EXPECT_EQ(r.status, 12);
+  shown_config("CRTC_TYPE = 0\n");
+  auto r = run({"-c", "show.cfg", "other.cfg"});
+  EXPECT_EQ(r.status, 12) << r.err;
   EXPECT_NE(r.out.find("CONFIG: Using " + (work / "other.cfg").string()), std::string::npos) << r.out;
+  r = run({"-c", "./show.cfg"});
+  EXPECT_NE(r.out.find("CONFIG: Using " + (work / "show.cfg").string()), std::string::npos) << r.out;
 }
 
 TEST_F(Program, UnreadableConfigurationEndsWithStatusTwo) {
