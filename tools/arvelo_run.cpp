@@ -22,6 +22,7 @@
 #include "config/settings.h"
 #include "core/host.h"
 #include "core/machine.h"
+#include "core/startup.h"
 #include "hardware/autotype.h"
 #include "hardware/keyboard.h"
 #include "debugger/monitor.h"
@@ -260,6 +261,16 @@ int parse(int argc, char** argv, Options& o) {
   return 0;
 }
 
+// The file names are the user's, in the directory the runner was started in, as the
+// program's are: made absolute once, they do not depend on where the machine's working
+// directory is later.
+void anchor_names(Options& o) {
+  const std::string here = working_directory();
+  for (std::string* name : {&o.rom_dir, &o.config, &o.disc, &o.tape_dir, &o.screenshot, &o.audio_out,
+                            &o.snapshot, &o.save_snapshot, &o.monitor})
+    if (!name->empty()) *name = command_line_path(here, name->c_str());
+}
+
 std::string program_dir(const char* argv0) {
   char buf[4096];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -400,6 +411,7 @@ int main(int argc, char** argv) {
   int parsed = parse(argc, argv, o);
   if (parsed == 2) return 0;
   if (parsed != 0) return 1;
+  anchor_names(o);
   if (!o.config.empty() && !file_exists(o.config)) return fail("configuration file not found: " + o.config);
   if (!o.disc.empty() && !disc_image_exists(o.disc)) return fail("disc image not found: " + o.disc);
   if (!o.tape_dir.empty() && !dir_exists(o.tape_dir)) return fail("tape directory not found: " + o.tape_dir);
