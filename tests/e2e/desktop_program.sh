@@ -12,7 +12,7 @@ require_asset "$ROM_DIR/cpc6128.rom"
 require_asset "$ROM_DIR/amsdos.rom"
 DISC=$TESTDATA/disks/boulderdash_cpc.dsk
 require_asset "$DISC"
-for tool in xdotool Xvfb import; do command -v $tool >/dev/null || fail "$tool missing"; done
+for tool in xdotool xwininfo Xvfb import; do command -v $tool >/dev/null || fail "$tool missing"; done
 make_install
 HERE=$(cd "$(dirname "$0")" && pwd)
 export PICTURES="python3 $HERE/pictures.py" HERE PROG WORK
@@ -87,10 +87,11 @@ SCRIPT
 
 cat >"$WORK/lose.sh" <<'SCRIPT'
 # The display goes away under the program in the state the keys $2 lead to ("TERM" sends
-# the termination signal and waits for its error box): $WORK/$1.result gets the seconds
-# the process lived on and its exit status.
+# the termination signal and waits for its error box): $WORK/$1.result gets the
+# milliseconds the process lived on and its exit status.
 set -u
-name=$1 keys=$2
+name=$1 keys=$2 pid="" server=""
+trap 'kill -9 $pid $server 2>/dev/null' EXIT
 source "$HERE/window_lib.bash"
 exec 3>"$WORK/$name.display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 >/dev/null 2>&1 &
@@ -100,7 +101,7 @@ export DISPLAY=:$(cat "$WORK/$name.display")
 (cd "$SCRATCH" && SDL_AUDIODRIVER=dummy exec "$PROG/arvelo" -c my.cfg >"$WORK/$name.out" 2>"$WORK/$name.err") &
 pid=$!
 wid=$(find_window)
-[ -n "$wid" ] || { kill $pid $server; echo "no window" >"$WORK/$name.result"; exit; }
+[ -n "$wid" ] || exit 1
 focus_window "$wid"
 press space
 sleep 1
@@ -108,7 +109,7 @@ for k in $keys; do
   if [ "$k" = TERM ]; then
     kill -TERM $pid
     for i in $(seq 1 50); do
-      [ -n "$(xdotool search --onlyvisible --name '^Arvelo Error$' 2>/dev/null)" ] && break
+      xwininfo -root -children 2>/dev/null | grep -q '"Arvelo Error"' && touch "$WORK/$name.box" && break
       sleep 0.1
     done
   else
@@ -127,12 +128,10 @@ echo "$lived $?" >"$WORK/$name.result"
 SCRIPT
 
 timeout 150 xvfb-run -a -s "-screen 0 1024x768x24" bash "$WORK/files.sh" || true
-# Each loss on an X server of its own, started a few seconds apart.
-for scenario in "running:" "window:F1" "monitor:F10" "errorbox:TERM"; do
-  timeout 40 bash "$WORK/lose.sh" "${scenario%%:*}" "${scenario#*:}" &
-  sleep 3
-done
-wait
+# Each loss on an X server of its own, two at a time.
+lose() { timeout 60 bash "$WORK/lose.sh" "$@"; }
+lose running "" & lose window F1 & wait
+lose monitor F10 & lose errorbox TERM & wait
 
 # Files that cannot be opened: a line naming them with the reason, also on the window
 # (its dark box over the border below the picture); BASIC starts.
@@ -159,11 +158,12 @@ same=$(differ "$WORK/relative.png.top.png" "$WORK/absolute.png.top.png")
 
 # Losing the display.
 for name in running window monitor errorbox; do
-  read -r lived status <"$WORK/$name.result" || fail "$name: no result"
+  read -r lived status <"$WORK/$name.result" || fail "$name: no result (the window did not appear)"
   [ "$lived" -lt 5000 ] || fail "$name: the program lived on after the display was lost"
   grep -q "^Display :[0-9]* lost: the connection to the X server broke; the program ends\.$" "$WORK/$name.err" ||
     fail "$name: no report of the lost display: $(tail -3 "$WORK/$name.err")"
   if [ $name = errorbox ]; then
+    [ -f "$WORK/errorbox.box" ] || fail "errorbox: the error box was not shown"
     [ "$status" = 231 ] || fail "errorbox: exit status $status (expected 231 = 999 & 255)"
     grep -q '^Caught SIGTERM' "$WORK/$name.err" || fail "errorbox: no signal report"
   else
