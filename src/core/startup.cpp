@@ -277,6 +277,8 @@ void arm_fatal_watchdog() {
 }
 
 void fatal_signal(int sig, siginfo_t* info, void*) {
+  // A second fatal signal from inside the report or its box ends the process at once.
+  if (abrupt_status == FATAL_SIGNAL_STATUS) _exit(FATAL_SIGNAL_STATUS);
   abrupt_status = FATAL_SIGNAL_STATUS;
   arm_fatal_watchdog();
   std::cerr << signal_line(sig, info ? info->si_code : 0) << std::endl;
