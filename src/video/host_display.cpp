@@ -33,7 +33,7 @@ struct Display {
   SDL_Window* window = nullptr;
   SDL_Renderer* renderer = nullptr;
   SDL_RendererInfo info{};
-  bool sdl_quit_registered = false;  // leave_sdl_at_exit
+  bool sdl_quit_registered = false;  // leave_sdl_at_exit is registered with atexit
 
   // Screen textures: one row per monitor line, or all frame rows with scan lines.
   SDL_Texture* half = nullptr;

@@ -19,7 +19,7 @@ void write_line(const std::string& line) {
   static_cast<void>(written);  // standard error is all there is left
 }
 
-// Never returns: the client library ends the process itself when this handler does.
+// Never returns: when an I/O error handler returns, the client library calls exit() itself.
 int connection_lost(Display* connection) {
   lost = 1;
   const int status = abrupt_exit_status();
