@@ -266,7 +266,7 @@ int parse(int argc, char** argv, Options& o) {
 // directory is later.
 void anchor_names(Options& o) {
   const std::string here = working_directory();
-  for (std::string* name : {&o.rom_dir, &o.config, &o.disc, &o.tape_dir, &o.screenshot, &o.audio_out,
+  for (std::string* name : {&o.rom_dir, &o.config, &o.disc, &o.tape_dir, &o.tape, &o.screenshot, &o.audio_out,
                             &o.snapshot, &o.save_snapshot, &o.monitor})
     if (!name->empty()) *name = command_line_path(here, name->c_str());
 }
