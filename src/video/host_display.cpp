@@ -15,6 +15,7 @@
 #include "config/settings.h"
 #include "core/host.h"
 #include "core/machine.h"
+#include "core/startup.h"
 #include "hardware/keyboard.h"
 #include "media/fdc.h"
 #include "media/tape_deck.h"
@@ -620,7 +621,11 @@ void clear_screen() {
 }
 
 void show_message_box(uint32_t flags, const char* title, const char* text) {
-  SDL_ShowSimpleMessageBox(flags, title, text, display.window);
+  // Inside the fatal-signal handler the window's connection may be locked by the display
+  // library the signal interrupted, and asking it about the window would wait forever: the
+  // box then comes up on a connection of its own, without the window as its parent.
+  const bool fatal = abrupt_exit_status() == FATAL_SIGNAL_STATUS;
+  SDL_ShowSimpleMessageBox(flags, title, text, fatal ? nullptr : display.window);
 }
 
 // ---- For the program's own windows ----------------------------------------------------------------

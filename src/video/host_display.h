@@ -54,7 +54,8 @@ void show_message(const char* text, int seconds);
 void show_badge(const char* text, int frames);
 // Zeroes the frame buffer and fills the output black.
 void clear_screen();
-// SDL message box with the window as its parent (flags: SDL_MESSAGEBOX_...).
+// SDL message box with the window as its parent (flags: SDL_MESSAGEBOX_...); without a
+// parent inside the fatal-signal handler.
 void show_message_box(uint32_t flags, const char* title, const char* text);
 
 // ---- For the program's own windows -----------------------------------------------------------
