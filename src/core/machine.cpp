@@ -20,6 +20,7 @@
 #include "hardware/keyboard.h"
 #include "hardware/memory.h"
 #include "hardware/ports.h"
+#include "m4/m4.h"
 #include "core/host.h"
 #include "media/dsk.h"
 #include "media/fdc.h"
@@ -86,6 +87,7 @@ int setup_machine(StartOptions& options) {
 
   memory_init(ram, bank_of_slot(0), bank_of_slot(255));
   audio_closed = host.audio_open() != 0;
+  if (setting(kw::M4_ENABLED)) m4_start();
   machine_reset(1);
   if (options.media_kind == MEDIA_DISC) start_drive_a_autostart();
   return 0;
@@ -125,6 +127,7 @@ int machine_reset(int kind) {
   video_apply_timing_settings();
   result += psg_reset(kind);
   result += mouse_reset(kind);
+  result += m4_reset(kind);
   return result;
 }
 
@@ -148,7 +151,10 @@ int run_machine(bool debug_first) {
   return 0;
 }
 
-// The processor calls this before fetching from address 0. The M4 board's virtual SD
-// image would be synchronised here; this machine has no M4 board yet, so there is no
-// image to bring up to date.
-void z80_at_address_zero() {}
+// The processor calls this before fetching from address 0: a CPC reset or restart with
+// the lower ROM in place while the M4 board is off is when changes made in its virtual
+// SD image go back to the SD directory.
+void z80_at_address_zero() {
+  const bool lower_rom_on = !(memory_view().rom_state & 1);
+  if (lower_rom_on && !setting(kw::M4_ENABLED) && setting(kw::M4_SDCARD_MODE) == 0) m4_vsd_sync();
+}

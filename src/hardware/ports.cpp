@@ -17,6 +17,11 @@
 
 namespace {
 
+void (*m4_write_hook)(uint8_t) = nullptr;
+void (*m4_execute_hook)() = nullptr;
+
+bool m4_port_active() { return m4_write_hook && setting(kw::M4_ENABLED); }
+
 // ---- State ---------------------------------------------------------------------------------
 
 struct RegisterPort {
@@ -148,6 +153,11 @@ uint8_t decode_in(uint16_t p) {
 
 // ---- Port decoder --------------------------------------------------------------------------------
 
+void ports_set_m4(void (*write_byte)(uint8_t), void (*execute)()) {
+  m4_write_hook = write_byte;
+  m4_execute_hook = execute;
+}
+
 void port_out(uint16_t p, uint8_t v) {
   switch (p >> 8) {
     case 0x7F: ga_write(v); return;
@@ -170,13 +180,18 @@ void port_out(uint16_t p, uint8_t v) {
       }
       break;
     case 0xFC:
-      // The M4 board's command port (low byte 0, M4_ENABLED) belongs to the board; while
-      // it is not fitted the address is decoded like any other.
+      if ((p & 0xFF) == 0 && m4_port_active()) {
+        m4_execute_hook();
+        return;
+      }
       break;
     case 0xFE: {
       const int low = p & 0xFF;
       if (low == 0xE8 || low == 0xEA) return;
-      if (low == 0 && setting(kw::M4_ENABLED)) return;  // the M4 board's data port
+      if (low == 0 && m4_port_active()) {
+        m4_write_hook(v);
+        return;
+      }
       port_access_break(p, v, 2);
       return;
     }

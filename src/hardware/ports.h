@@ -20,6 +20,11 @@ void port_out(uint16_t port, uint8_t value);
 // a changed PRINTER setting. Returns 0.
 int ports_reset(int kind);
 
+// The M4 board's data port (&FE00) and command port (&FC00). The board installs its
+// handlers when it starts (nullptr removes them); while M4_ENABLED is on the ports are
+// the board's, with or without handlers.
+void ports_set_m4(void (*write_byte)(uint8_t), void (*execute)());
+
 // ---- Upper ROM latch (port DFxx) ----------------------------------------------------------------
 // A write to DFxx: a value different from the latch selects that upper ROM.
 void upper_rom_port_write(uint8_t value);

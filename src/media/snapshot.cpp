@@ -167,21 +167,8 @@ int snapshot_load(const char* path) {
   return 0;
 }
 
-int snapshot_save(const char* path, int size_kb) {
-  std::ofstream out;
-  if (path && *path && !is_directory(path)) out.open(path, std::ios::binary | std::ios::trunc);
-  if (!out.is_open()) {
-    print_path_message(222, path);
-    return 1;
-  }
-  if (size_kb > ram_size_kb) {
-    show(229);
-    size_kb = 64;
-  }
-  // Sizes in between are not a snapshot format size: take the 64 KB multiple below.
-  size_kb = size_kb < 64 ? 64 : size_kb / 64 * 64;
-
-  uint8_t h[sna::HEADER_SIZE] = {};
+void snapshot_build_header(uint8_t* h, int size_kb) {
+  std::memset(h, 0, sna::HEADER_SIZE);
   std::memcpy(h, sna::SIGNATURE, 8);
   h[sna::VERSION] = 3;
   z80_save_registers(h + sna::Z80_REGISTERS);
@@ -199,6 +186,24 @@ int snapshot_save(const char* path, int size_kb) {
   h[sna::PRINTER] = printer_latch();
   h[sna::CRTC_TYPE] = static_cast<uint8_t>(setting(kw::CRTC_TYPE));
   raster_save(h + sna::RASTER);
+}
+
+int snapshot_save(const char* path, int size_kb) {
+  std::ofstream out;
+  if (path && *path && !is_directory(path)) out.open(path, std::ios::binary | std::ios::trunc);
+  if (!out.is_open()) {
+    print_path_message(222, path);
+    return 1;
+  }
+  if (size_kb > ram_size_kb) {
+    show(229);
+    size_kb = 64;
+  }
+  // Sizes in between are not a snapshot format size: take the 64 KB multiple below.
+  size_kb = size_kb < 64 ? 64 : size_kb / 64 * 64;
+
+  uint8_t h[sna::HEADER_SIZE];
+  snapshot_build_header(h, size_kb);
 
   out.write(reinterpret_cast<const char*>(h), sizeof h);
   memory_save(out, size_kb);

@@ -38,6 +38,10 @@ int snapshot_load(const char* path);
 // the file cannot be created or written (message 222 with the path).
 int snapshot_save(const char* path, int size_kb);
 
+// The version-3 header of the machine as it stands, for size_kb of memory (the M4
+// board's NMI button hands it to the NMI ROM).
+void snapshot_build_header(uint8_t* h, int size_kb);
+
 // Keeps the snapshot path (the SNAPSHOT setting).
 void snapshot_set_path(const char* path);
 // Loads the kept path when it names a file (not a directory). 0 when there was nothing

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "config/settings.h"
+#include "m4/m4.h"
 #include "sound/psg.h"
 #include "ui/help_window.h"
 #include "ui/menu_art.h"
@@ -102,8 +103,8 @@ void open_function_menu() {
 bool ui_function_key(int fkey, bool shift) {
   switch (fkey) {
     case 1:
-      // Shift+F1 hands the machine to the M4 board, which is not part of this machine.
-      if (shift) return false;
+      // Shift+F1 is the M4 board's NMI button: the board takes the machine's snapshot.
+      if (shift) return setting(kw::M4_ENABLED) && m4_nmi_button();
       help_window(nullptr);
       break;
     case 3:
