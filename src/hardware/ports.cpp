@@ -20,7 +20,9 @@ namespace {
 void (*m4_write_hook)(uint8_t) = nullptr;
 void (*m4_execute_hook)() = nullptr;
 
-bool m4_port_active() { return m4_write_hook && setting(kw::M4_ENABLED); }
+// The board's ports belong to it while M4_ENABLED is on (a board that failed to start
+// has turned the setting off); without handlers the bytes go nowhere.
+bool m4_port_active() { return setting(kw::M4_ENABLED) != 0; }
 
 // ---- State ---------------------------------------------------------------------------------
 
@@ -181,7 +183,7 @@ void port_out(uint16_t p, uint8_t v) {
       break;
     case 0xFC:
       if ((p & 0xFF) == 0 && m4_port_active()) {
-        m4_execute_hook();
+        if (m4_execute_hook) m4_execute_hook();
         return;
       }
       break;
@@ -189,7 +191,7 @@ void port_out(uint16_t p, uint8_t v) {
       const int low = p & 0xFF;
       if (low == 0xE8 || low == 0xEA) return;
       if (low == 0 && m4_port_active()) {
-        m4_write_hook(v);
+        if (m4_write_hook) m4_write_hook(v);
         return;
       }
       port_access_break(p, v, 2);

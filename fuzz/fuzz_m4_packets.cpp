@@ -1,0 +1,125 @@
+// Fuzz target: command packets sent to the M4 board through its two ports, against an SD
+// card directory with files, a subdirectory and a DSK image. Each input is a series of
+// packets, each a 16-bit length and that many bytes written to &FE00, then &FC00. Every
+// command must end with a reply or none, never write outside the reply areas or the
+// ROM image, and never create or change anything outside the SD directory.
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "machine_support.h"
+#include "config/settings.h"
+#include "hardware/ports.h"
+#include "m4/m4.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string& work_dir() { return fuzzsupport::work_dir("fuzz-m4"); }
+
+void write_file(const fs::path& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> board_rom() {
+  std::vector<uint8_t> rom(m4::ROM_SIZE, 0);
+  rom[m4::NAME_TABLE_WORD] = 0x00;
+  rom[m4::NAME_TABLE_WORD + 1] = 0xC1;
+  const char name[] = "M4 BOARD";
+  for (int i = 0; i < 8; ++i) rom[0x100 + i] = static_cast<uint8_t>(name[i]);
+  rom[0x107] |= 0x80;
+  const int areas[] = {0xE800, 0xF000, 0xF100};
+  for (int i = 0; i < 3; ++i) {
+    rom[m4::AREA_REPLY + 2 * i] = static_cast<uint8_t>(areas[i]);
+    rom[m4::AREA_REPLY + 2 * i + 1] = static_cast<uint8_t>(areas[i] >> 8);
+  }
+  return rom;
+}
+
+// A small data-format DSK image: one directory entry, a few sectors.
+std::vector<uint8_t> small_image() {
+  std::vector<uint8_t> image(256, 0);
+  const char sig[] = "MV - CPCEMU Disk-File\r\n";
+  std::copy(sig, sig + sizeof sig - 1, image.begin());
+  image[0x30] = 1;
+  image[0x31] = 1;
+  const int track_size = 256 + 9 * 512;
+  image[0x32] = static_cast<uint8_t>(track_size);
+  image[0x33] = static_cast<uint8_t>(track_size >> 8);
+  std::vector<uint8_t> track(track_size, 0xE5);
+  std::fill(track.begin(), track.begin() + 256, 0);
+  const char info[] = "Track-Info\r\n";
+  std::copy(info, info + 12, track.begin());
+  track[0x14] = 2;
+  track[0x15] = 9;
+  for (int i = 0; i < 9; ++i) {
+    uint8_t* e = &track[0x18 + 8 * i];
+    e[2] = static_cast<uint8_t>(0xC1 + i);
+    e[3] = 2;
+  }
+  const char entry[] = "\0HELLO   BAS\0\0\0\x04\x02";
+  std::copy(entry, entry + 17, track.begin() + 256);
+  image.insert(image.end(), track.begin(), track.end());
+  return image;
+}
+
+fs::path sd_dir() { return fs::path(work_dir()) / "sd"; }
+
+void fresh_card() {
+  fs::remove_all(sd_dir());
+  fs::create_directories(sd_dir() / "games");
+  write_file(sd_dir() / "Long file name.bas", std::vector<uint8_t>(300, 0x41));
+  write_file(sd_dir() / "games" / "TEST.DSK", small_image());
+}
+
+void set_up() {
+  fuzzsupport::silence_console();
+  fuzzsupport::set_up_6128(0xEE, 0xA0);
+  const fs::path rom = fs::path(work_dir()) / "rom";
+  fs::create_directories(rom);
+  write_file(rom / "M4.ROM", board_rom());
+  set_setting_text(kw::ROM_PATH, (rom.string() + "/").c_str());
+  set_setting_text(kw::M4_SD_PATH, sd_dir().string().c_str());
+  fresh_card();
+}
+
+// Only "rom" and "sd" may be in the work directory.
+void check_nothing_outside() {
+  for (const auto& e : fs::directory_iterator(work_dir())) {
+    const std::string name = e.path().filename().string();
+    if (name != "rom" && name != "sd") std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static bool ready = false;
+  if (!ready) {
+    set_up();
+    ready = true;
+  }
+  setting(kw::M4_ENABLED) = 1;
+  if (m4_start() != 0) std::abort();
+  m4_reset(1);
+  size_t at = 0;
+  while (at + 2 <= size) {
+    const size_t length = std::min<size_t>(data[at] | data[at + 1] << 8, size - at - 2);
+    at += 2;
+    for (size_t i = 0; i < length; ++i) port_out(0xFE00, data[at + i]);
+    at += length;
+    port_out(0xFC00, 0);
+    if (!setting(kw::M4_ENABLED)) break;
+  }
+  m4_reset(1);
+  check_nothing_outside();
+  fresh_card();
+  return 0;
+}
