@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
@@ -17,6 +18,10 @@
 #include "m4/sdcard.h"
 #include "media/snapshot.h"
 #include "z80/z80.h"
+
+// The open ROM, assembled from m4/rom/m4open.asm by the build.
+extern const unsigned char m4_open_rom[];
+extern const unsigned m4_open_rom_size;
 
 namespace {
 
@@ -34,6 +39,8 @@ int word_at(const uint8_t* p) { return p[0] | (p[1] << 8); }
 uint8_t* reply_area() { return board.rom_image + board.reply; }
 
 bool read_file(const std::string& path, uint8_t* out, std::size_t size, std::size_t* got = nullptr) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(size));
@@ -297,8 +304,16 @@ int m4_start() {
   const char* rom_path = setting_text(kw::ROM_PATH);
   const int slot = free_upper_slot();
   std::size_t got = 0;
-  if (!rom_path || slot < 0 ||
-      !read_file(std::string(rom_path) + "M4.ROM", board.rom_image, m4::ROM_SIZE, &got)) {
+  const std::string user_rom = std::string(rom_path ? rom_path : "") + "M4.ROM";
+  if (rom_path && !std::filesystem::exists(user_rom)) {
+    // Without the board's own firmware the open ROM built into the program serves.
+    got = std::min<std::size_t>(m4_open_rom_size, m4::ROM_SIZE);
+    std::memcpy(board.rom_image, m4_open_rom, got);
+  } else if (!rom_path || !read_file(user_rom, board.rom_image, m4::ROM_SIZE, &got)) {
+    fail_start("M4 ROM not found.");
+    return 1;
+  }
+  if (slot < 0) {
     fail_start("M4 ROM not found.");
     return 1;
   }

@@ -79,7 +79,8 @@ struct M4Board {
 
 const M4Board& m4_board();
 
-// Start-up: loads "M4.ROM" from the ROM path into a free upper ROM slot, checks its name
+// Start-up: loads "M4.ROM" from the ROM path (the open ROM built into the program when
+// the ROM path has none) into a free upper ROM slot, checks its name
 // table, finds the reply areas, loads the NMI ROM and prepares the SD card. 0 when the
 // board is ready; 1 (after a message on the error output, board disabled) otherwise.
 int m4_start();

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The M4 board with the open ROM built into the program: typed RSX commands list the SD
+# card, change into a folder and load a file into memory. A broken M4.ROM in the ROM path
+# (the user's own firmware) is refused with its message, and the board stays away.
+source "$(dirname "$0")/lib.bash"
+require_asset "$ROM_DIR/cpc6128.rom"
+require_asset "$ROM_DIR/amsdos.rom"
+RUN="$BIN_DIR/arvelo-run"
+WORK=$(mktemp -d /tmp/arvelo-m4.XXXXXX)
+trap 'rm -rf "$WORK"' EXIT
+
+mkdir -p "$WORK/roms" "$WORK/sd/games"
+ln -s "$ROM_DIR/cpc6128.rom" "$ROM_DIR/amsdos.rom" "$WORK/roms/"
+printf 'hello' >"$WORK/sd/games/Hello.txt"
+printf '10 PRINT 1\r\n' >"$WORK/sd/Long program name.bas"
+printf '\x2d\x01\x02\x03\x2f' >"$WORK/sd/DATA.BIN"
+cat >"$WORK/m4.cfg" <<CFG
+CPC_TYPE = 2
+RAM_SIZE = 128
+ROM_PATH = "$WORK/roms/"
+ROM_BLOCK = 255, "cpc6128.rom", 0
+ROM_BLOCK = 0, "cpc6128.rom", 1
+ROM_BLOCK = 7, "amsdos.rom", 0
+M4_ENABLED = 1
+M4_SD_PATH = "$WORK/sd"
+CFG
+
+run() {
+  "$RUN" --config "$WORK/m4.cfg" --seconds 8 --screen-text \
+    --type '|LS\n|CD,"games"\n|LS\n|CD,"..":|LOAD,"data.bin",&4000\nPRINT PEEK(&4000);PEEK(&4004)\n' \
+    >"$WORK/screen.txt" 2>"$WORK/err.txt" || fail "arvelo-run failed: $(cat "$WORK/err.txt")"
+}
+
+run
+expected='|LS
+DATA    .BIN   1K
+>GAMES
+LONGPR~1.BAS   1K
+Ready
+|CD,"games"
+Ready
+|LS
+>.
+>..
+HELLO   .TXT   1K
+Ready
+|CD,"..":|LOAD,"data.bin",&4000
+Ready
+PRINT PEEK(&4000);PEEK(&4004)
+ 45  47
+Ready'
+got=$(sed -n '/^|LS$/,$p' "$WORK/screen.txt" | sed 's/ *$//' | sed '/^$/d')
+[ "$got" = "$expected" ] || fail "open ROM session differs:
+$got"
+
+# The user's own firmware in the ROM path is used; a broken one is refused.
+head -c 1000 /dev/zero >"$WORK/roms/M4.ROM"
+run
+grep -q '^M4 ROM not valid\.$' "$WORK/err.txt" || fail "no 'M4 ROM not valid.': $(cat "$WORK/err.txt")"
+grep -q '^Unknown command' "$WORK/screen.txt" || fail "|LS answered without a board: $(cat "$WORK/screen.txt")"
+rm "$WORK/roms/M4.ROM"
+mkdir "$WORK/roms/M4.ROM"
+run
+grep -q '^M4 ROM not found\.$' "$WORK/err.txt" || fail "no 'M4 ROM not found.': $(cat "$WORK/err.txt")"
+echo "m4_open_rom: ok"
