@@ -177,8 +177,8 @@ TEST_F(SdCard, EraseRenameCopyAndDirectories) {
   EXPECT_EQ(send_text(0x4308, {}, {"a.txt"})[3], 0xFF);
   EXPECT_EQ(send_text(0x4308, {}, {"c:/WORK"})[3], 0);
   EXPECT_EQ(sdcard_current_dir(), "WORK");
-  const Bytes space = send(0x4309);
-  EXPECT_NE(std::string(reinterpret_cast<const char*>(&space[3])).find("K free\r\n"), std::string::npos);
+  send(0x4309);
+  EXPECT_NE(reply_text().find("K free\r\n"), std::string::npos);
 }
 
 // A data-format image holding HELLO.BAS (two records in block 2) in its directory.
