@@ -4,6 +4,7 @@
 #include <string>
 
 #include "hardware/keyboard.h"
+#include "hardware/memory.h"
 
 namespace {
 
@@ -11,8 +12,55 @@ struct Typing {
   std::string buffer;   // a leading blank, then the text
   size_t position = 0;  // the character whose keys are (or were last) down
   uint8_t counter = 0;  // steps since the last key went down
+  int waited = 0;       // steps the next character has waited for the firmware
+  int key_count_address = -1;  // the firmware's count of keys in its buffer, -1 unknown
 };
 Typing typing;
+
+// The firmware keeps the keys its scan finds in a buffer of 20 until the running
+// program reads them, and drops keys that find it full: typed ahead of a busy program
+// (a CAT, a SAVE, a loading program), text would lose its middle. So the next character
+// waits until the firmware has handed the last one on. The buffer is found by the
+// firmware's own code that empties it:
+//   DI; LD HL,buffer; LD (HL),21; INC HL; XOR A; LD (HL),A; INC HL; LD (HL),1;
+//   INC HL; LD (HL),A; INC HL; LD (HL),A; RET
+// whose fifth byte from `buffer` is the number of keys held.
+constexpr uint8_t KEY_BUFFER_RESET_CODE[] = {0xF3, 0x21, 0x00, 0x00, 0x36, 0x15, 0x23, 0xAF, 0x77,
+                                             0x23, 0x36, 0x01, 0x23, 0x77, 0x23, 0x77, 0xC9};
+constexpr int KEY_BUFFER_COUNT_OFFSET = 4;
+constexpr int KEY_BUFFER_CAPACITY = 20;
+// The firmware variables live in the central RAM's third block (0x8000-0xBFFF).
+constexpr int FIRMWARE_RAM_BANK = 2, FIRMWARE_RAM_START = 0x8000;
+// A program that reads keys without the buffer (testing keys, or its own scan) never
+// empties it: after this many scans the typing goes on while the buffer has room, and
+// after the longer wait at any rate (the keys then reach such a program as before).
+constexpr int PATIENCE_SCANS = 50;
+constexpr int GIVE_UP_SCANS = 500;
+
+int find_key_buffer() {
+  const uint8_t* rom = memory_view().lower_rom;
+  if (!rom) return -1;
+  const size_t n = sizeof KEY_BUFFER_RESET_CODE;
+  for (size_t i = 0; i + n <= 0x4000; ++i) {
+    bool same = true;
+    for (size_t k = 0; k < n && same; ++k) same = (k == 2 || k == 3) || rom[i + k] == KEY_BUFFER_RESET_CODE[k];
+    if (!same) continue;
+    const int address = (rom[i + 2] | rom[i + 3] << 8) + KEY_BUFFER_COUNT_OFFSET;
+    if (address >= FIRMWARE_RAM_START && address < FIRMWARE_RAM_START + 0x4000) return address;
+  }
+  return -1;
+}
+
+// Whether the next character may go down now.
+bool firmware_ready() {
+  if (typing.key_count_address < 0) return true;
+  const uint8_t* ram = ram_bank_block(FIRMWARE_RAM_BANK);
+  const int held = ram ? ram[typing.key_count_address - FIRMWARE_RAM_START] : 0;
+  if (held == 0 || held > KEY_BUFFER_CAPACITY) return true;  // empty, or not the firmware's now
+  ++typing.waited;
+  if (held < KEY_BUFFER_CAPACITY && typing.waited >= PATIENCE_SCANS) return true;
+  return typing.waited >= GIVE_UP_SCANS;
+}
 
 // The unshifted key of each digit 0..9.
 constexpr int DIGIT_KEYS[10] = {4, 8, 24, 23, 7, 22, 6, 21, 5, 20};
@@ -88,6 +136,8 @@ void type_text(const char* text) {
     typing.buffer.assign(1, ' ');
     typing.position = 0;
     typing.counter = 0;
+    typing.waited = 0;
+    typing.key_count_address = find_key_buffer();
   }
   for (const char* p = text; *p; ++p) typing.buffer.push_back(static_cast<char>(*p & 0x7F));
   keyboard_type_step = type_step;
@@ -104,7 +154,8 @@ void type_pasted(const char* text) {
 
 // Every character is held down for exactly one keyboard scan and then released for one
 // scan, or for two when the next character starts with the same key (the CPC needs to
-// see the key up before it counts it again).
+// see the key up before it counts it again), and longer while the firmware's key
+// buffer still holds keys.
 void type_step() {
   if (typing.buffer.empty()) {
     keyboard_inputs.typing_active = 0;
@@ -119,8 +170,10 @@ void type_step() {
   const int next = static_cast<unsigned char>(typing.buffer[typing.position + 1]);
   const int hold = (next != current && keys_for_char(next).first != keys_for_char(current).first)
                        ? 1 : 2;
-  if (++typing.counter <= hold) return;
+  if (typing.counter <= hold) ++typing.counter;
+  if (typing.counter <= hold || !firmware_ready()) return;
   typing.counter = 0;
+  typing.waited = 0;
   ++typing.position;
   set_char(next, true);
 }

@@ -55,16 +55,154 @@ HostInput host_input{};
 
 uint8_t matrix[16];  // bit set = pressed
 
+// ---- Key transitions ----------------------------------------------------------------------
+
+enum InputKind : uint8_t { HOST_KEY, TEXT_KEY, CPC_KEY, DIRECTION, FIRE };
+
+struct Transition {
+  InputKind kind;
+  uint16_t index;  // host scan code, CPC key code or bit number
+  int16_t value;   // 1 down, 0 up; for a text key its character, or 0 when it goes up
+};
+
+struct KeyQueue {
+  Transition items[KEY_QUEUE_SIZE];
+  int head;   // the oldest transition
+  int count;
+  int directions, fire;  // the on-screen bits as last requested
+};
+KeyQueue key_queue{};
+
+struct ScanState {
+  int last_row;       // row of the last read; 16 before the first
+  uint64_t start_us;  // microsecond at which the current scan started
+  uint64_t scans;     // scans started since reset
+};
+ScanState scan_state{16, 0, 0};
+
+// Host keys held as characters: the character each host key typed (0 none) and when
+// it went down, since the CPC's SHIFT and CONTROL follow the latest one.
+struct TextKeys {
+  uint8_t chars[HOST_KEY_COUNT];
+  uint32_t order[HOST_KEY_COUNT];
+  uint32_t next_order;
+  int held;
+};
+TextKeys text_keys{};
+
+void clear_text_keys() {
+  std::memset(text_keys.chars, 0, sizeof text_keys.chars);
+  text_keys.held = 0;
+}
+
+void set_bit(uint8_t& byte, int bit, bool on) {
+  if (on) byte = static_cast<uint8_t>(byte | (1u << bit));
+  else byte = static_cast<uint8_t>(byte & ~(1u << bit));
+}
+
+void set_text_key(int scancode, int c) {
+  uint8_t& slot = text_keys.chars[scancode];
+  if (slot) --text_keys.held;
+  slot = static_cast<uint8_t>(c > 0 ? c : 0);
+  if (c > 0) {
+    ++text_keys.held;
+    text_keys.order[scancode] = ++text_keys.next_order;
+  }
+}
+
+void apply(const Transition& t) {
+  switch (t.kind) {
+    case HOST_KEY: host_input.keys[t.index] = t.value ? 1 : 0; break;
+    case TEXT_KEY: set_text_key(t.index, t.value); break;
+    case CPC_KEY: set_bit(keyboard_inputs.vkbd[t.index & 15], (t.index >> 4) & 7, t.value); break;
+    case DIRECTION:
+      keyboard_inputs.directions = (keyboard_inputs.directions & ~(1 << t.index)) | (t.value << t.index);
+      break;
+    case FIRE: keyboard_inputs.fire = (keyboard_inputs.fire & ~(1 << t.index)) | (t.value << t.index); break;
+  }
+  keyboard_inputs.refresh = 1;
+}
+
+void pop_and_apply() {
+  apply(key_queue.items[key_queue.head]);
+  key_queue.head = (key_queue.head + 1) % KEY_QUEUE_SIZE;
+  --key_queue.count;
+}
+
+void enqueue(InputKind kind, int index, int value) {
+  if (key_queue.count == KEY_QUEUE_SIZE) pop_and_apply();
+  const int tail = (key_queue.head + key_queue.count) % KEY_QUEUE_SIZE;
+  key_queue.items[tail] = Transition{kind, static_cast<uint16_t>(index), static_cast<int16_t>(value)};
+  ++key_queue.count;
+}
+
+void clear_queue() {
+  key_queue.head = key_queue.count = 0;
+  key_queue.directions = key_queue.fire = 0;
+}
+
+// At the start of a scan: the queued transitions in order, up to the first one of an
+// input that already changed now.
+void apply_queue_for_scan() {
+  constexpr int MAX_CHANGES = 64;
+  Transition changed[MAX_CHANGES];
+  int n = 0;
+  while (key_queue.count > 0 && n < MAX_CHANGES) {
+    const Transition& t = key_queue.items[key_queue.head];
+    for (int i = 0; i < n; ++i)
+      if (changed[i].kind == t.kind && changed[i].index == t.index) return;
+    changed[n++] = t;
+    pop_and_apply();
+  }
+}
+
+// Reads go up the rows within a scan; a read not above the last one starts the next
+// scan, except that a row read again at once (a program that selects the row and then
+// reads port A, both of which read the row) is the same read.
+bool starts_scan(int row) {
+  if (row > scan_state.last_row) return false;
+  return row < scan_state.last_row || microsecond_counter - scan_state.start_us >= KEY_SCAN_MIN_US;
+}
+
+void start_scan() {
+  scan_state.start_us = microsecond_counter;
+  ++scan_state.scans;
+  apply_queue_for_scan();
+  if (keyboard_inputs.typing_active && keyboard_type_step) keyboard_type_step();
+}
+
 constexpr int AXIS_LOW = -16383;
 constexpr int AXIS_HIGH = 16384;
 
 // ---- Matrix rebuild --------------------------------------------------------------------------
 
+void press_cpc_key(int code) {
+  if (code >= 0) matrix[code & 15] |= static_cast<uint8_t>(1u << ((code >> 4) & 7));
+}
+
+// The keys of the characters held; CPC SHIFT and CONTROL as the latest one needs them,
+// so that a host Shift that made a character does not shift it again on the CPC.
+void add_text_keys() {
+  if (text_keys.held == 0) return;
+  int latest = -1;
+  for (int sc = 0; sc < HOST_KEY_COUNT; ++sc) {
+    if (!text_keys.chars[sc]) continue;
+    press_cpc_key(keys_for_char(text_keys.chars[sc]).first);
+    if (latest < 0 || text_keys.order[sc] > text_keys.order[latest]) latest = sc;
+  }
+  const int with = keys_for_char(text_keys.chars[latest]).second;
+  matrix[CPC_KEY_SHIFT & 15] &= static_cast<uint8_t>(~(1u << (CPC_KEY_SHIFT >> 4)));
+  matrix[CPC_KEY_CONTROL & 15] &= static_cast<uint8_t>(~(1u << (CPC_KEY_CONTROL >> 4)));
+  press_cpc_key(with);
+}
+
 void rebuild_matrix() {
   std::memset(matrix, 0, sizeof matrix);
   const int mods = host_input.modifiers;
-  const bool shift = (mods & (hostkey::MOD_LSHIFT | hostkey::MOD_RSHIFT | hostkey::MOD_CAPS)) ||
-                     host_input.keys[hostkey::LSHIFT] || host_input.keys[hostkey::RSHIFT];
+  // The Shift keys count as the queue delivers them, in step with the keys they shift
+  // (the modifier state is the one at the end of the frame's events).
+  const bool shift = (mods & hostkey::MOD_CAPS) || host_input.keys[hostkey::LSHIFT] ||
+                     host_input.keys[hostkey::RSHIFT];
   const bool altgr = (mods & hostkey::MOD_RALT) || host_input.keys[hostkey::RALT];
   const bool numlock = mods & hostkey::MOD_NUM;
   const int column = shift ? 1 : altgr ? 2 : 0;
@@ -78,6 +216,7 @@ void rebuild_matrix() {
   }
   if (shift) matrix[2] |= 0x20;
   else matrix[2] &= static_cast<uint8_t>(~0x20);
+  add_text_keys();
 }
 
 // Direction bits of the on-screen joystick as CPC joystick bits (0 up, 1 down, 2 left,
@@ -289,6 +428,8 @@ void ppi_dump(std::ostream& out) {
 
 uint8_t keyboard_row(int row) {
   row &= 15;
+  if (starts_scan(row)) start_scan();
+  scan_state.last_row = row;
   if (keyboard_inputs.refresh) {
     // While text is typed automatically the host keys stay out of the matrix (a Shift
     // still held from Shift+Insert must not shift the pasted characters); the host
@@ -300,7 +441,6 @@ uint8_t keyboard_row(int row) {
       rebuild_matrix();
     }
   }
-  if (row == 0 && keyboard_inputs.typing_active && keyboard_type_step) keyboard_type_step();
   const uint8_t bits = static_cast<uint8_t>(pressed_row(row) | keyboard_inputs.vkbd[row] |
                                             keyboard_inputs.typing[row]);
   return static_cast<uint8_t>(~bits);
@@ -318,6 +458,9 @@ int keyboard_reset(int kind) {
   keyboard_inputs.directions = 0;
   keyboard_inputs.fire = 0;
   keyboard_inputs.refresh = 1;
+  clear_queue();
+  clear_text_keys();
+  scan_state = ScanState{16, microsecond_counter, 0};
   return 0;
 }
 
@@ -344,9 +487,32 @@ int key_table_size() { return key_table.count; }
 
 void keyboard_host_key(int scancode, int down) {
   if (scancode < 0 || scancode >= HOST_KEY_COUNT) return;
-  host_input.keys[scancode] = down ? 1 : 0;
-  keyboard_inputs.refresh = 1;
+  enqueue(HOST_KEY, scancode, down ? 1 : 0);
 }
+
+void keyboard_text_key(int scancode, int c) {
+  if (scancode < 0 || scancode >= HOST_KEY_COUNT) return;
+  enqueue(TEXT_KEY, scancode, c >= 0 ? (c & 0x7F) : 0);
+}
+
+void keyboard_cpc_key(int code, int down) {
+  if (code < 0 || code > 127) return;
+  enqueue(CPC_KEY, code, down ? 1 : 0);
+}
+
+namespace {
+void queue_bits(InputKind kind, int& requested, int bits, int count) {
+  for (int b = 0; b < count; ++b)
+    if (((requested ^ bits) >> b) & 1) enqueue(kind, b, (bits >> b) & 1);
+  requested = bits & ((1 << count) - 1);
+}
+}  // namespace
+
+void keyboard_set_directions(int bits) { queue_bits(DIRECTION, key_queue.directions, bits, 4); }
+void keyboard_set_fire(int bits) { queue_bits(FIRE, key_queue.fire, bits, 3); }
+int keyboard_directions() { return key_queue.directions; }
+int keyboard_fire() { return key_queue.fire; }
+uint64_t keyboard_scans() { return scan_state.scans; }
 
 void keyboard_host_modifiers(int modifiers) {
   if (modifiers != host_input.modifiers) keyboard_inputs.refresh = 1;
@@ -354,7 +520,16 @@ void keyboard_host_modifiers(int modifiers) {
 }
 
 void keyboard_release_host_keys() {
+  // Queued host-key transitions are dropped with the keys; the on-screen inputs' stay.
+  const int n = key_queue.count;
+  for (int i = 0; i < n; ++i) {
+    const Transition t = key_queue.items[key_queue.head];
+    key_queue.head = (key_queue.head + 1) % KEY_QUEUE_SIZE;
+    --key_queue.count;
+    if (t.kind != HOST_KEY && t.kind != TEXT_KEY) enqueue(t.kind, t.index, t.value);
+  }
   std::memset(host_input.keys, 0, sizeof host_input.keys);
+  clear_text_keys();
   keyboard_inputs.refresh = 1;
 }
 

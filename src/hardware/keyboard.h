@@ -58,12 +58,39 @@ constexpr int MOD_LSHIFT = 0x0001, MOD_RSHIFT = 0x0002, MOD_RALT = 0x0200, MOD_N
               MOD_CAPS = 0x2000;
 }  // namespace hostkey
 
-// A host key went down or up (scan code 0..511; others are ignored).
+// Every key input below reaches the matrix through one queue of transitions. At the
+// start of each keyboard scan the queue is applied in order up to the first transition
+// of an input that already changed at this scan, so each press and each release stays
+// visible to the CPC for at least one scan, in the order it happened: a press, release
+// and press of one key inside one frame reach the CPC as two presses. A scan starts at
+// a read of a matrix row not above the row read before (the firmware reads rows 0 to 9
+// in turn); a program that reads one row over and over starts a new scan with a read
+// at least KEY_SCAN_MIN_US after the last start.
+constexpr int KEY_SCAN_MIN_US = 500;
+constexpr int KEY_QUEUE_SIZE = 256;  // transitions waiting; when full the oldest applies at once
+
+// A host key went down or up (scan code 0..511; others are ignored): a key of the
+// positional key table.
 void keyboard_host_key(int scancode, int down);
+// A host key that typed character c went down (c >= 0) or up (c < 0): while it is held
+// the CPC keys of c (the typing table's) are down, with CPC SHIFT and CONTROL exactly as
+// c needs them, whatever the host's Shift keys do.
+void keyboard_text_key(int scancode, int c);
+// A key of the on-screen keyboard (CPC key code, bit * 16 + row) went down or up.
+void keyboard_cpc_key(int code, int down);
+// The on-screen joystick's directions (1 left, 2 right, 4 up, 8 down) and fire buttons
+// (1, 2, 4) are now `bits`; each changed bit is queued.
+void keyboard_set_directions(int bits);
+void keyboard_set_fire(int bits);
+// The directions and fire bits last set (queued, perhaps not yet seen by the CPC).
+int keyboard_directions();
+int keyboard_fire();
 // The host's modifier state (SDL modifier bits: Shift, right Alt, Num Lock, Caps Lock).
 void keyboard_host_modifiers(int modifiers);
-// All host keys up (focus lost).
+// All host keys, typed-character keys and queued transitions gone (focus lost).
 void keyboard_release_host_keys();
+// Keyboard scans the CPC has started since reset.
+uint64_t keyboard_scans();
 // State of host joystick 0 (row 9) or 1 (row 6): present flag, axes (-32768..32767),
 // buttons (bit 0 button 0, bit 1 button 1).
 void joystick_host_state(int index, int present, int axis_x, int axis_y, int buttons);
@@ -78,6 +105,7 @@ struct KeyboardInputs {
   int typing_active;    // the automatic typing buffer is not empty
 };
 extern KeyboardInputs keyboard_inputs;
-// One step of automatic typing, called when row 0 is read while typing is active.
+// One step of automatic typing, called at the start of each keyboard scan while typing
+// is active.
 extern void (*keyboard_type_step)();
 

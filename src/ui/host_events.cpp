@@ -26,41 +26,17 @@ struct EventState {
   Uint32 last_motion = 0;          // SDL_GetTicks of the last mouse motion
   int horizontal_countdown = 0;    // frames until the touch pad's direction bits clear
   int vertical_countdown = 0;
-  // A key pressed and released between two polls is kept down until the next poll,
-  // so that the CPC's keyboard scan, which sees the host keys once per frame, gets it.
-  uint8_t went_down[SDL_NUM_SCANCODES] = {};
-  uint8_t release_next[SDL_NUM_SCANCODES] = {};
-  bool release_pending = false;
   SDL_Joystick* joysticks[2] = {};
 };
 EventState events;
 
 bool gui_held() { return (SDL_GetModState() & KMOD_GUI) != 0; }
 
-void apply_pending_releases() {
-  if (events.release_pending) {
-    for (int sc = 0; sc < SDL_NUM_SCANCODES; ++sc)
-      if (events.release_next[sc]) keyboard_host_key(sc, 0);
-    std::memset(events.release_next, 0, sizeof events.release_next);
-    events.release_pending = false;
-  }
-  std::memset(events.went_down, 0, sizeof events.went_down);
-}
-
-void forget_keys() {
-  std::memset(events.went_down, 0, sizeof events.went_down);
-  std::memset(events.release_next, 0, sizeof events.release_next);
-  events.release_pending = false;
-  keyboard_release_host_keys();
-}
+void forget_keys() { keyboard_release_host_keys(); }
 
 void key_down(const SDL_KeyboardEvent& k) {
   const int sc = k.keysym.scancode;
-  if (!k.repeat && sc >= 0 && sc < SDL_NUM_SCANCODES) {
-    keyboard_host_key(sc, 1);
-    events.went_down[sc] = 1;
-    events.release_next[sc] = 0;
-  }
+  if (!k.repeat) keyboard_host_key(sc, 1);
   // The modifiers as they were with this key (the current state may already be later).
   if (sc == SDL_SCANCODE_INSERT && (k.keysym.mod & KMOD_SHIFT)) {
     // Paste: the clipboard's text is typed.
@@ -76,15 +52,7 @@ void key_down(const SDL_KeyboardEvent& k) {
   }
 }
 
-void key_released(int sc) {
-  if (sc < 0 || sc >= SDL_NUM_SCANCODES) return;
-  if (events.went_down[sc]) {
-    events.release_next[sc] = 1;
-    events.release_pending = true;
-  } else {
-    keyboard_host_key(sc, 0);
-  }
-}
+void key_released(int sc) { keyboard_host_key(sc, 0); }
 
 void hot_key(const SDL_Keysym& key) {
   const int sc = key.scancode;
@@ -164,9 +132,9 @@ void pointer_housekeeping() {
     SDL_CaptureMouse(SDL_TRUE);
   }
   if (events.horizontal_countdown > 0 && --events.horizontal_countdown == 0)
-    keyboard_inputs.directions &= ~3;
+    keyboard_set_directions(keyboard_directions() & ~3);
   if (events.vertical_countdown > 0 && --events.vertical_countdown == 0)
-    keyboard_inputs.directions &= ~12;
+    keyboard_set_directions(keyboard_directions() & ~12);
 }
 
 void read_joysticks() {
@@ -182,7 +150,6 @@ void read_joysticks() {
 
 void poll_events() {
   keyboard_inputs.refresh = 1;
-  apply_pending_releases();
   pointer_housekeeping();
   SDL_Event e;
   while (SDL_PollEvent(&e)) {
@@ -242,8 +209,8 @@ void joystick_init() {
   const int count = SDL_NumJoysticks();
   for (int i = 0; i < 2; ++i)
     if (!events.joysticks[i] && count > i) events.joysticks[i] = SDL_JoystickOpen(i);
-  keyboard_inputs.directions = 0;
-  keyboard_inputs.fire = 0;
+  keyboard_set_directions(0);
+  keyboard_set_fire(0);
   if (setting(kw::MOUSE_TYPE) != 0) capture_mouse(true);
 }
 

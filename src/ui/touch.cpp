@@ -71,15 +71,9 @@ void handles(ScreenRect& drag, ScreenRect& pinch) {
 
 void set_key(int code, bool down) {
   if (code < 0) return;
-  uint8_t& row = keyboard_inputs.vkbd[code & 15];
-  const uint8_t bit = static_cast<uint8_t>(1 << ((code >> 4) & 7));
-  if (down) {
-    row = static_cast<uint8_t>(row | bit);
-    fx_key_press();
-  } else {
-    row = static_cast<uint8_t>(row & ~bit);
-    fx_key_release();
-  }
+  keyboard_cpc_key(code, down);
+  if (down) fx_key_press();
+  else fx_key_release();
 }
 
 int fire_bit(int area) { return area == AREA_FIRE1 ? 1 : area == AREA_FIRE2 ? 2 : area == AREA_FIRE3 ? 4 : 0; }
@@ -97,7 +91,7 @@ void pad_directions(const Finger& f, float nx, float ny) {
   if (dx > PAD_DEAD_ZONE) d |= 2;
   if (dy < -PAD_DEAD_ZONE) d |= 4;
   if (dy > PAD_DEAD_ZONE) d |= 8;
-  keyboard_inputs.directions = d;
+  keyboard_set_directions(d);
 }
 
 void finger_down(const SDL_TouchFingerEvent& e) {
@@ -138,7 +132,7 @@ void finger_down(const SDL_TouchFingerEvent& e) {
     case AREA_FIRE1:
     case AREA_FIRE2:
     case AREA_FIRE3:
-      keyboard_inputs.fire |= fire_bit(f.area);
+      keyboard_set_fire(keyboard_fire() | fire_bit(f.area));
       break;
     case AREA_DRAG_HANDLE:
       touch.drag = slot;
@@ -175,9 +169,9 @@ void finger_up(const SDL_TouchFingerEvent& e) {
   const int x = static_cast<int>(e.x * w), y = static_cast<int>(e.y * h);
   const bool tap = e.timestamp - f.t0 <= TAP_MS && std::abs(x - f.x0) <= TAP_MOVE && std::abs(y - f.y0) <= TAP_MOVE;
   if (f.key >= 0) set_key(f.key, false);
-  keyboard_inputs.fire &= ~fire_bit(f.area);
+  keyboard_set_fire(keyboard_fire() & ~fire_bit(f.area));
   if (slot == touch.pad) {
-    keyboard_inputs.directions = 0;
+    keyboard_set_directions(0);
     touch.pad = -1;
   }
   if (slot == touch.drag) {
