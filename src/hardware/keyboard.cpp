@@ -55,149 +55,42 @@ HostInput host_input{};
 
 uint8_t matrix[16];  // bit set = pressed
 
-// ---- Key transitions ----------------------------------------------------------------------
-
-enum InputKind : uint8_t { HOST_KEY, TEXT_KEY, CPC_KEY, DIRECTION, FIRE };
-
-struct Transition {
-  InputKind kind;
-  uint16_t index;  // host scan code, CPC key code or bit number
-  int16_t value;   // 1 down, 0 up; for a text key its character, or 0 when it goes up
-};
-
-struct KeyQueue {
-  Transition items[KEY_QUEUE_SIZE];
-  int head;   // the oldest transition
-  int count;
-  int directions, fire;  // the on-screen bits as last requested
-};
-KeyQueue key_queue{};
-
-struct ScanState {
-  int last_row;       // row of the last read; 16 before the first
-  uint64_t start_us;  // microsecond at which the current scan started
-  uint64_t scans;     // scans started since reset
-};
-ScanState scan_state{16, 0, 0};
-
-// Host keys held as characters: the character each host key typed (0 none) and when
-// it went down, since the CPC's SHIFT and CONTROL follow the latest one.
-struct TextKeys {
-  uint8_t chars[HOST_KEY_COUNT];
-  uint32_t order[HOST_KEY_COUNT];
-  uint32_t next_order;
-  int held;
-};
-TextKeys text_keys{};
-
-void clear_text_keys() {
-  std::memset(text_keys.chars, 0, sizeof text_keys.chars);
-  text_keys.held = 0;
-}
-
-void set_bit(uint8_t& byte, int bit, bool on) {
-  if (on) byte = static_cast<uint8_t>(byte | (1u << bit));
-  else byte = static_cast<uint8_t>(byte & ~(1u << bit));
-}
-
-void set_text_key(int scancode, int c) {
-  uint8_t& slot = text_keys.chars[scancode];
-  if (slot) --text_keys.held;
-  slot = static_cast<uint8_t>(c > 0 ? c : 0);
-  if (c > 0) {
-    ++text_keys.held;
-    text_keys.order[scancode] = ++text_keys.next_order;
-  }
-}
-
-void apply(const Transition& t) {
-  switch (t.kind) {
-    case HOST_KEY: host_input.keys[t.index] = t.value ? 1 : 0; break;
-    case TEXT_KEY: set_text_key(t.index, t.value); break;
-    case CPC_KEY: set_bit(keyboard_inputs.vkbd[t.index & 15], (t.index >> 4) & 7, t.value); break;
-    case DIRECTION:
-      keyboard_inputs.directions = (keyboard_inputs.directions & ~(1 << t.index)) | (t.value << t.index);
-      break;
-    case FIRE: keyboard_inputs.fire = (keyboard_inputs.fire & ~(1 << t.index)) | (t.value << t.index); break;
-  }
-  keyboard_inputs.refresh = 1;
-}
-
-void pop_and_apply() {
-  apply(key_queue.items[key_queue.head]);
-  key_queue.head = (key_queue.head + 1) % KEY_QUEUE_SIZE;
-  --key_queue.count;
-}
-
-void enqueue(InputKind kind, int index, int value) {
-  if (key_queue.count == KEY_QUEUE_SIZE) pop_and_apply();
-  const int tail = (key_queue.head + key_queue.count) % KEY_QUEUE_SIZE;
-  key_queue.items[tail] = Transition{kind, static_cast<uint16_t>(index), static_cast<int16_t>(value)};
-  ++key_queue.count;
-}
-
-void clear_queue() {
-  key_queue.head = key_queue.count = 0;
-  key_queue.directions = key_queue.fire = 0;
-}
-
-// At the start of a scan: the queued transitions in order, up to the first one of an
-// input that already changed now.
-void apply_queue_for_scan() {
-  constexpr int MAX_CHANGES = 64;
-  Transition changed[MAX_CHANGES];
-  int n = 0;
-  while (key_queue.count > 0 && n < MAX_CHANGES) {
-    const Transition& t = key_queue.items[key_queue.head];
-    for (int i = 0; i < n; ++i)
-      if (changed[i].kind == t.kind && changed[i].index == t.index) return;
-    changed[n++] = t;
-    pop_and_apply();
-  }
-}
-
-// Reads go up the rows within a scan; a read not above the last one starts the next
-// scan, except that a row read again at once (a program that selects the row and then
-// reads port A, both of which read the row) is the same read.
-bool starts_scan(int row) {
-  if (row > scan_state.last_row) return false;
-  return row < scan_state.last_row || microsecond_counter - scan_state.start_us >= KEY_SCAN_MIN_US;
-}
-
-void start_scan() {
-  scan_state.start_us = microsecond_counter;
-  ++scan_state.scans;
-  apply_queue_for_scan();
-  if (keyboard_inputs.typing_active && keyboard_type_step) keyboard_type_step();
-}
+// ---- Matrix rebuild --------------------------------------------------------------------------
 
 constexpr int AXIS_LOW = -16383;
 constexpr int AXIS_HIGH = 16384;
 
-// ---- Matrix rebuild --------------------------------------------------------------------------
+// Host keys held as characters: the character each host key typed (0 none), and the
+// CPC SHIFT (bit 0) and CONTROL (bit 1) the characters ask for, -1 when the host's own
+// Shift and Ctrl count. The modifiers change one step before the character keys,
+// because the firmware counts a released key as held for one more scan.
+struct TextKeys {
+  uint8_t chars[HOST_KEY_COUNT];
+  int mods;
+};
+TextKeys text_keys{{}, -1};
 
-void press_cpc_key(int code) {
-  if (code >= 0) matrix[code & 15] |= static_cast<uint8_t>(1u << ((code >> 4) & 7));
+void press_cpc_key(uint8_t rows[16], int code) {
+  if (code >= 0) rows[code & 15] |= static_cast<uint8_t>(1u << ((code >> 4) & 7));
 }
 
-// The keys of the characters held; CPC SHIFT and CONTROL as the latest one needs them,
-// so that a host Shift that made a character does not shift it again on the CPC.
-void add_text_keys() {
-  if (text_keys.held == 0) return;
-  int latest = -1;
-  for (int sc = 0; sc < HOST_KEY_COUNT; ++sc) {
-    if (!text_keys.chars[sc]) continue;
-    press_cpc_key(keys_for_char(text_keys.chars[sc]).first);
-    if (latest < 0 || text_keys.order[sc] > text_keys.order[latest]) latest = sc;
-  }
-  const int with = keys_for_char(text_keys.chars[latest]).second;
-  matrix[CPC_KEY_SHIFT & 15] &= static_cast<uint8_t>(~(1u << (CPC_KEY_SHIFT >> 4)));
-  matrix[CPC_KEY_CONTROL & 15] &= static_cast<uint8_t>(~(1u << (CPC_KEY_CONTROL >> 4)));
-  press_cpc_key(with);
+void release_cpc_key(uint8_t rows[16], int code) {
+  rows[code & 15] &= static_cast<uint8_t>(~(1u << ((code >> 4) & 7)));
 }
 
-void rebuild_matrix() {
-  std::memset(matrix, 0, sizeof matrix);
+void add_text_keys(uint8_t rows[16]) {
+  for (int sc = 0; sc < HOST_KEY_COUNT; ++sc)
+    if (text_keys.chars[sc]) press_cpc_key(rows, keys_for_char(text_keys.chars[sc]).first);
+  if (text_keys.mods < 0) return;
+  release_cpc_key(rows, CPC_KEY_SHIFT);
+  release_cpc_key(rows, CPC_KEY_CONTROL);
+  if (text_keys.mods & 1) press_cpc_key(rows, CPC_KEY_SHIFT);
+  if (text_keys.mods & 2) press_cpc_key(rows, CPC_KEY_CONTROL);
+}
+
+// The host keys' rows (bit set = pressed).
+void build_host_rows(uint8_t rows[16]) {
+  std::memset(rows, 0, 16);
   const int mods = host_input.modifiers;
   // The Shift keys count as the queue delivers them, in step with the keys they shift
   // (the modifier state is the one at the end of the frame's events).
@@ -212,11 +105,11 @@ void rebuild_matrix() {
     uint32_t word = e.map[column];
     if (!numlock && (word >> 20) != 0) word >>= 20;
     const int bit = (word >> 4) & 15;
-    if (bit < 8) matrix[word & 15] |= static_cast<uint8_t>(1u << bit);
+    if (bit < 8) rows[word & 15] |= static_cast<uint8_t>(1u << bit);
   }
-  if (shift) matrix[2] |= 0x20;
-  else matrix[2] &= static_cast<uint8_t>(~0x20);
-  add_text_keys();
+  if (shift) press_cpc_key(rows, CPC_KEY_SHIFT);
+  else release_cpc_key(rows, CPC_KEY_SHIFT);
+  add_text_keys(rows);
 }
 
 // Direction bits of the on-screen joystick as CPC joystick bits (0 up, 1 down, 2 left,
@@ -244,14 +137,13 @@ uint8_t host_joystick(int index) {
   return bits;
 }
 
-// The keys of a row before complementing (bit set = pressed).
-uint8_t pressed_row(int row) {
-  uint8_t bits = matrix[row];
+// A row's bits from the on-screen keyboard, the on-screen joystick and, with
+// JOY0_CURSOR_KEYS 1, the host cursor keys, left Alt and left Ctrl as joystick 0.
+uint8_t onscreen_row(int row) {
+  uint8_t bits = keyboard_inputs.vkbd[row];
   const int cursor_mode = setting(kw::JOY0_CURSOR_KEYS);
   if (row == 9) {
     if (cursor_mode != 2) bits |= onscreen_joystick();
-    bits = mouse_joystick_row(bits);
-    bits |= host_joystick(0);
     if (cursor_mode == 1) {
       const uint8_t* k = host_input.keys;
       if (k[hostkey::DOWN]) bits |= 0x02;
@@ -261,8 +153,6 @@ uint8_t pressed_row(int row) {
       if (k[hostkey::LALT]) bits |= 0x10;
       if (k[hostkey::LCTRL]) bits |= 0x20;
     }
-  } else if (row == 6) {
-    bits |= host_joystick(1);
   } else if (cursor_mode == 2 && row <= 1) {
     const int d = keyboard_inputs.directions;
     if (row == 0) {
@@ -276,6 +166,184 @@ uint8_t pressed_row(int row) {
   }
   return bits;
 }
+
+// The keys of a row before complementing (bit set = pressed).
+uint8_t pressed_row(int row) {
+  uint8_t bits = static_cast<uint8_t>(matrix[row] | onscreen_row(row));
+  if (row == 9) {
+    bits = mouse_joystick_row(bits);
+    bits |= host_joystick(0);
+  } else if (row == 6) {
+    bits |= host_joystick(1);
+  }
+  return bits;
+}
+
+// ---- Key transitions ----------------------------------------------------------------------
+
+enum InputKind : uint8_t { HOST_KEY, TEXT_KEY, TEXT_MODS, CPC_KEY, DIRECTION, FIRE };
+
+struct Transition {
+  InputKind kind;
+  uint16_t index;  // host scan code, CPC key code or bit number
+  int16_t value;   // 1 down, 0 up; a text key's character (0 up); the text modifiers
+};
+
+struct KeyQueue {
+  Transition items[KEY_QUEUE_SIZE];
+  int head;   // the oldest transition
+  int count;
+  // The inputs as last requested (queued, perhaps not yet applied).
+  int directions, fire;
+  uint8_t text_chars[HOST_KEY_COUNT];
+  int text_held;
+};
+KeyQueue key_queue{};
+
+struct ScanState {
+  int last_row;                // row of the last read; 16 before the first
+  uint64_t start_us;           // microsecond at which the current scan started
+  uint64_t scans;              // scans started since reset
+  uint8_t released_last[16];   // keys released at the start of the last scan
+};
+ScanState scan_state{16, 0, 0, {}};
+
+void set_bit(uint8_t& byte, int bit, bool on) {
+  if (on) byte = static_cast<uint8_t>(byte | (1u << bit));
+  else byte = static_cast<uint8_t>(byte & ~(1u << bit));
+}
+
+void set_int_bit(int& word, int bit, bool on) { word = (word & ~(1 << bit)) | ((on ? 1 : 0) << bit); }
+
+void apply(const Transition& t) {
+  switch (t.kind) {
+    case HOST_KEY: host_input.keys[t.index] = t.value ? 1 : 0; break;
+    case TEXT_KEY: text_keys.chars[t.index] = static_cast<uint8_t>(t.value); break;
+    case TEXT_MODS: text_keys.mods = t.value; break;
+    case CPC_KEY: set_bit(keyboard_inputs.vkbd[t.index & 15], (t.index >> 4) & 7, t.value); break;
+    case DIRECTION: set_int_bit(keyboard_inputs.directions, t.index, t.value); break;
+    case FIRE: set_int_bit(keyboard_inputs.fire, t.index, t.value); break;
+  }
+  keyboard_inputs.refresh = 1;
+}
+
+// The input's present value, as the transition that would restore it.
+Transition present_value(const Transition& t) {
+  Transition now = t;
+  switch (t.kind) {
+    case HOST_KEY: now.value = host_input.keys[t.index]; break;
+    case TEXT_KEY: now.value = text_keys.chars[t.index]; break;
+    case TEXT_MODS: now.value = static_cast<int16_t>(text_keys.mods); break;
+    case CPC_KEY: now.value = (keyboard_inputs.vkbd[t.index & 15] >> ((t.index >> 4) & 7)) & 1; break;
+    case DIRECTION: now.value = (keyboard_inputs.directions >> t.index) & 1; break;
+    case FIRE: now.value = (keyboard_inputs.fire >> t.index) & 1; break;
+  }
+  return now;
+}
+
+void pop_and_apply() {
+  apply(key_queue.items[key_queue.head]);
+  key_queue.head = (key_queue.head + 1) % KEY_QUEUE_SIZE;
+  --key_queue.count;
+}
+
+void enqueue(InputKind kind, int index, int value) {
+  if (key_queue.count == KEY_QUEUE_SIZE) pop_and_apply();
+  const int tail = (key_queue.head + key_queue.count) % KEY_QUEUE_SIZE;
+  key_queue.items[tail] = Transition{kind, static_cast<uint16_t>(index), static_cast<int16_t>(value)};
+  ++key_queue.count;
+}
+
+void clear_text_keys() {
+  std::memset(text_keys.chars, 0, sizeof text_keys.chars);
+  text_keys.mods = -1;
+  std::memset(key_queue.text_chars, 0, sizeof key_queue.text_chars);
+  key_queue.text_held = 0;
+}
+
+void clear_queue() {
+  key_queue.head = key_queue.count = 0;
+  key_queue.directions = key_queue.fire = 0;
+  clear_text_keys();
+}
+
+// Every row as the queued inputs make it (the polled joysticks and mouse left out).
+void queued_rows(uint8_t rows[16]) {
+  build_host_rows(rows);
+  for (int r = 0; r < 16; ++r) rows[r] |= onscreen_row(r);
+}
+
+// What the firmware's scan needs to see every change: a key changes at most once per
+// scan; a key released is pressed again two scans later at the earliest, and a key goes
+// down one scan after any key went up, since the firmware counts a released key as held
+// for one more scan (a SHIFT let go together with a key going down would shift it).
+struct ScanChanges {
+  uint8_t changed[16] = {};
+  uint8_t released[16] = {};
+  bool any_change = false, any_release = false;
+
+  bool allows(const uint8_t before[16], const uint8_t after[16]) const {
+    bool press = false, release = false;
+    for (int r = 0; r < 16; ++r) {
+      const uint8_t pressed = after[r] & ~before[r];
+      if ((before[r] ^ after[r]) & changed[r]) return false;
+      if (pressed & scan_state.released_last[r]) return false;
+      press |= pressed != 0;
+      release |= (before[r] & ~after[r]) != 0;
+    }
+    // A change that lets go of one key and presses another (the text modifiers) may
+    // open a scan, or it would never pass.
+    return !press || !(any_release || (release && any_change));
+  }
+
+  void add(const uint8_t before[16], const uint8_t after[16]) {
+    for (int r = 0; r < 16; ++r) {
+      changed[r] |= before[r] ^ after[r];
+      released[r] |= before[r] & ~after[r];
+      any_change |= before[r] != after[r];
+      any_release |= (before[r] & ~after[r]) != 0;
+    }
+  }
+};
+
+// At the start of a scan: the queued transitions in order, while the scan can show them.
+void apply_queue_for_scan() {
+  ScanChanges scan;
+  uint8_t before[16], after[16];
+  queued_rows(before);
+  while (key_queue.count > 0) {
+    const Transition t = key_queue.items[key_queue.head];
+    const Transition undo = present_value(t);
+    apply(t);
+    queued_rows(after);
+    if (!scan.allows(before, after)) {
+      apply(undo);
+      break;
+    }
+    key_queue.head = (key_queue.head + 1) % KEY_QUEUE_SIZE;
+    --key_queue.count;
+    scan.add(before, after);
+    std::memcpy(before, after, sizeof before);
+  }
+  std::memcpy(scan_state.released_last, scan.released, sizeof scan.released);
+}
+
+// Reads go up the rows within a scan; a read not above the last one starts the next
+// scan, except that a row read again at once (a program that selects the row and then
+// reads port A, both of which read the row) is the same read.
+bool starts_scan(int row) {
+  if (row > scan_state.last_row) return false;
+  return row < scan_state.last_row || microsecond_counter - scan_state.start_us >= KEY_SCAN_MIN_US;
+}
+
+void start_scan() {
+  scan_state.start_us = microsecond_counter;
+  ++scan_state.scans;
+  apply_queue_for_scan();
+  if (keyboard_inputs.typing_active && keyboard_type_step) keyboard_type_step();
+}
+
+void rebuild_matrix() { build_host_rows(matrix); }
 
 // ---- PPI ports --------------------------------------------------------------------------------
 
@@ -441,8 +509,7 @@ uint8_t keyboard_row(int row) {
       rebuild_matrix();
     }
   }
-  const uint8_t bits = static_cast<uint8_t>(pressed_row(row) | keyboard_inputs.vkbd[row] |
-                                            keyboard_inputs.typing[row]);
+  const uint8_t bits = static_cast<uint8_t>(pressed_row(row) | keyboard_inputs.typing[row]);
   return static_cast<uint8_t>(~bits);
 }
 
@@ -459,8 +526,7 @@ int keyboard_reset(int kind) {
   keyboard_inputs.fire = 0;
   keyboard_inputs.refresh = 1;
   clear_queue();
-  clear_text_keys();
-  scan_state = ScanState{16, microsecond_counter, 0};
+  scan_state = ScanState{16, microsecond_counter, 0, {}};
   return 0;
 }
 
@@ -492,7 +558,20 @@ void keyboard_host_key(int scancode, int down) {
 
 void keyboard_text_key(int scancode, int c) {
   if (scancode < 0 || scancode >= HOST_KEY_COUNT) return;
-  enqueue(TEXT_KEY, scancode, c >= 0 ? (c & 0x7F) : 0);
+  c = c > 0 ? c & 0x7F : 0;
+  uint8_t& requested = key_queue.text_chars[scancode];
+  if (c) {
+    const TypedKeys keys = keys_for_char(c);
+    if (requested || keys.first == CPC_NO_KEY) return;
+    enqueue(TEXT_MODS, 0, (keys.second == CPC_KEY_SHIFT ? 1 : 0) | (keys.second == CPC_KEY_CONTROL ? 2 : 0));
+    enqueue(TEXT_KEY, scancode, c);
+    ++key_queue.text_held;
+  } else {
+    if (!requested) return;
+    enqueue(TEXT_KEY, scancode, 0);
+    if (--key_queue.text_held == 0) enqueue(TEXT_MODS, 0, -1);
+  }
+  requested = static_cast<uint8_t>(c);
 }
 
 void keyboard_cpc_key(int code, int down) {
@@ -526,7 +605,7 @@ void keyboard_release_host_keys() {
     const Transition t = key_queue.items[key_queue.head];
     key_queue.head = (key_queue.head + 1) % KEY_QUEUE_SIZE;
     --key_queue.count;
-    if (t.kind != HOST_KEY && t.kind != TEXT_KEY) enqueue(t.kind, t.index, t.value);
+    if (t.kind != HOST_KEY && t.kind != TEXT_KEY && t.kind != TEXT_MODS) enqueue(t.kind, t.index, t.value);
   }
   std::memset(host_input.keys, 0, sizeof host_input.keys);
   clear_text_keys();
