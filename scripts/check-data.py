@@ -45,7 +45,7 @@ KEYWORDS = [
     ('SOUND_DEVICE', 'N', (0, 0)), ('SOUND_ENABLED', 'N', (0, 1)), ('SOUND_FX_ENABLED', 'N', (0, 2)),
     ('TAPE_BYPASS', 'N', (0, 1)), ('TAPE_PATH', 'T', None), ('TMP_PATH', 'T', None),
     ('VIDEO_MODE', 'N', (0, 1)), ('VKBD_LANGUAGE', 'N', (0, 4)), ('VSYNC_POSITION', 'N', (0, 5)),
-    ('M4_SD_PATH', 'T', None), ('SNA_SIZE', 'N', (0, 2)),
+    ('M4_SD_PATH', 'T', None), ('SNA_SIZE', 'N', (0, 2)), ('KBD_TEXT_TYPING', 'N', (0, 1)),
 ]
 KW_ID = {name: i for i, (name, _, _) in enumerate(KEYWORDS)}
 
@@ -58,7 +58,7 @@ SAVED = ['AMSDOS_DISABLED', 'AMSDOS_SPEEDUP', 'BREAK_MASK', 'COLOUR_SCREEN', 'CO
          'PPI_EXP_SIGNAL', 'PRINTER', 'RAM_SIZE', 'RAM_TYPE', 'REALTIME', 'ROM_BLOCK', 'ROM_PATH',
          'SB_SAMPLE_RATE', 'SCREEN_OFFSET', 'M4_SDCARD_MODE', 'SHOW_CONFIG', 'SNAPSHOT',
          'SOUND_ENABLED', 'SOUND_FX_ENABLED', 'TAPE_BYPASS', 'TAPE_PATH', 'TMP_PATH', 'VIDEO_MODE',
-         'VKBD_LANGUAGE', 'VSYNC_POSITION', 'M4_SD_PATH', 'SNA_SIZE']
+         'VKBD_LANGUAGE', 'VSYNC_POSITION', 'M4_SD_PATH', 'SNA_SIZE', 'KBD_TEXT_TYPING']
 # Saved keywords the template leaves out on purpose: the on-screen keyboard layout is
 # chosen (and its line added) at the first start, and there is no poke database.
 TEMPLATE_OMITS = {'VKBD_LANGUAGE', 'POKE_DATABASE'}
@@ -81,7 +81,7 @@ HELP_TOPIC_MESSAGES = [153, 154, 216]
 # Every message number the program uses (see data/arvelo-msg-index.md).
 USED_MESSAGES = sorted(set(
     SETUP_LABELS + SETUP_TITLES + SETUP_ACTIONS
-    + [92, 93, 94, 95, 97, 98, 99, 100, 101, 104, 112, 114, 115, 152, 153, 154, 155, 158]
+    + [12, 13, 92, 93, 94, 95, 97, 98, 99, 100, 101, 104, 112, 114, 115, 152, 153, 154, 155, 158]
     + list(range(174, 181)) + list(range(182, 193))
     + list(range(197, 206)) + [207, 212, 213, 216, 217, 218, 221]
     + list(range(222, 237)) + [238, 239] + list(range(240, 254)) + [256]))

@@ -30,7 +30,7 @@ const char* const config_keyword_names[kw::COUNT] = {
     "SHOW_CONFIG",      "SNAPSHOT",         "SOUND_DEVICE",    "SOUND_ENABLED",
     "SOUND_FX_ENABLED", "TAPE_BYPASS",      "TAPE_PATH",       "TMP_PATH",
     "VIDEO_MODE",       "VKBD_LANGUAGE",    "VSYNC_POSITION",  "M4_SD_PATH",
-    "SNA_SIZE",
+    "SNA_SIZE",         "KBD_TEXT_TYPING",
 };
 
 void (*config_wait_key)() = nullptr;
@@ -74,9 +74,9 @@ constexpr kw::Id saved_keywords[] = {
     kw::ROM_BLOCK, kw::ROM_PATH, kw::SB_SAMPLE_RATE, kw::SCREEN_OFFSET, kw::M4_SDCARD_MODE,
     kw::SHOW_CONFIG, kw::SNAPSHOT, kw::SOUND_ENABLED, kw::SOUND_FX_ENABLED, kw::TAPE_BYPASS,
     kw::TAPE_PATH, kw::TMP_PATH, kw::VIDEO_MODE, kw::VKBD_LANGUAGE, kw::VSYNC_POSITION,
-    kw::M4_SD_PATH, kw::SNA_SIZE,
+    kw::M4_SD_PATH, kw::SNA_SIZE, kw::KBD_TEXT_TYPING,
 };
-static_assert(sizeof saved_keywords / sizeof saved_keywords[0] == 49);
+static_assert(sizeof saved_keywords / sizeof saved_keywords[0] == 50);
 
 }  // namespace
 

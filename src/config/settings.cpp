@@ -44,7 +44,7 @@ constexpr Initial initial_values[] = {
     {kw::M4_SDCARD_MODE, 0},   {kw::SHOW_CONFIG, 0},      {kw::SOUND_DEVICE, 0},
     {kw::SOUND_ENABLED, 1},    {kw::SOUND_FX_ENABLED, 2}, {kw::TAPE_BYPASS, 1},
     {kw::VIDEO_MODE, 0},       {kw::VKBD_LANGUAGE, -1},   {kw::VSYNC_POSITION, 0},
-    {kw::SNA_SIZE, 0},
+    {kw::SNA_SIZE, 0},         {kw::KBD_TEXT_TYPING, 1},
 };
 
 bool has_text(kw::Id id) {

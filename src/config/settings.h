@@ -20,9 +20,10 @@ enum Id : int {
   SB_DELAY0, SB_DMA_BUF, SB_SAMPLE_RATE, SB_STEREO, SCREEN_OFFSET, M4_SDCARD_MODE,
   SHOW_CONFIG, SNAPSHOT, SOUND_DEVICE, SOUND_ENABLED, SOUND_FX_ENABLED, TAPE_BYPASS,
   TAPE_PATH, TMP_PATH, VIDEO_MODE, VKBD_LANGUAGE, VSYNC_POSITION, M4_SD_PATH, SNA_SIZE,
+  KBD_TEXT_TYPING,
   COUNT
 };
-static_assert(SNA_SIZE == 64 && COUNT == 65, "keyword ids are part of the file format");
+static_assert(SNA_SIZE == 64 && COUNT == 66, "keyword ids are part of the file format");
 }  // namespace kw
 
 // Numeric values of all keywords, indexed by keyword id (text keywords leave theirs 0).

@@ -13,3 +13,6 @@ void joystick_init();
 void hotkey_toggle_realtime();
 void hotkey_cycle_speed();
 void hotkey_pause();
+// Shift+F9: KBD_TEXT_TYPING on or off (keys as the characters the host layout gives
+// them, or by their place in the key table), said in the on-screen message.
+void hotkey_toggle_text_typing();

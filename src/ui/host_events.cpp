@@ -1,7 +1,9 @@
 #include <SDL.h>
 
 #include <cstring>
+#include <string>
 
+#include "config/messages.h"
 #include "config/settings.h"
 #include "core/machine.h"
 #include "hardware/autotype.h"
@@ -21,22 +23,77 @@
 namespace {
 
 constexpr Uint32 POINTER_HIDE_MS = 2000;
+constexpr int MSG_TEXT_TYPING_ON = 12, MSG_TEXT_TYPING_OFF = 13;
+
+// Character typing: a key that gives a character is held on the CPC as that character
+// (the SDL_TEXTINPUT event that follows its SDL_KEYDOWN says which); other keys, and
+// every key in positional mode, go through the key table.
+struct TextTyping {
+  int awaiting = -1;             // the key whose character comes next
+  bool after_repeat = false;     // the last key down was a repeat: its text is dropped
+  bool by_text[SDL_NUM_SCANCODES] = {};  // keys held as characters
+};
 
 struct EventState {
   Uint32 last_motion = 0;          // SDL_GetTicks of the last mouse motion
   int horizontal_countdown = 0;    // frames until the touch pad's direction bits clear
   int vertical_countdown = 0;
   SDL_Joystick* joysticks[2] = {};
+  TextTyping text;
 };
 EventState events;
 
+bool text_typing() { return setting(kw::KBD_TEXT_TYPING) != 0; }
+
+// A printable character without Ctrl, left Alt or a GUI key held: cursor, keypad and
+// function keys (SDL marks them as scan-code keys), Return, Backspace, Tab, Escape and
+// Delete keep their place in the key table, and so do Ctrl combinations (CONTROL with
+// a key on the CPC).
+bool types_character(const SDL_Keysym& k) {
+  if (!text_typing() || (k.mod & (KMOD_CTRL | KMOD_LALT | KMOD_GUI))) return false;
+  return !(k.sym & SDLK_SCANCODE_MASK) && k.sym >= ' ' && k.sym != SDLK_DELETE;
+}
+
+// Text input follows the mode (the program's windows start and stop it too).
+void sync_text_input() {
+  if (text_typing() != static_cast<bool>(SDL_IsTextInputActive())) {
+    if (text_typing()) SDL_StartTextInput();
+    else SDL_StopTextInput();
+  }
+}
+
+// The characters of a text event: one ASCII character is the awaited key's; anything
+// else (a composed sequence, text without a key) is typed like pasted text.
+void text_input(const char* text) {
+  const bool repeat = events.text.after_repeat;
+  const int key = events.text.awaiting;
+  events.text.awaiting = -1;
+  if (repeat || !text_typing() || !text[0]) return;
+  if (key >= 0 && text[1] == 0 && static_cast<unsigned char>(text[0]) < 0x80) {
+    keyboard_text_key(key, text[0]);
+    return;
+  }
+  std::string ascii;
+  for (const char* p = text; *p; ++p)
+    if (static_cast<unsigned char>(*p) < 0x80) ascii += *p;
+  if (!ascii.empty()) type_text(ascii.c_str());
+}
+
 bool gui_held() { return (SDL_GetModState() & KMOD_GUI) != 0; }
 
-void forget_keys() { keyboard_release_host_keys(); }
+void forget_keys() {
+  keyboard_release_host_keys();
+  events.text = TextTyping{};
+}
 
 void key_down(const SDL_KeyboardEvent& k) {
   const int sc = k.keysym.scancode;
-  if (!k.repeat) keyboard_host_key(sc, 1);
+  events.text.after_repeat = k.repeat != 0;
+  if (!k.repeat && sc >= 0 && sc < SDL_NUM_SCANCODES) {
+    events.text.by_text[sc] = types_character(k.keysym);
+    if (events.text.by_text[sc]) events.text.awaiting = sc;
+    else keyboard_host_key(sc, 1);
+  }
   // The modifiers as they were with this key (the current state may already be later).
   if (sc == SDL_SCANCODE_INSERT && (k.keysym.mod & KMOD_SHIFT)) {
     // Paste: the clipboard's text is typed.
@@ -52,7 +109,12 @@ void key_down(const SDL_KeyboardEvent& k) {
   }
 }
 
-void key_released(int sc) { keyboard_host_key(sc, 0); }
+void key_released(int sc) {
+  if (sc < 0 || sc >= SDL_NUM_SCANCODES) return;
+  if (events.text.by_text[sc]) keyboard_text_key(sc, -1);
+  else keyboard_host_key(sc, 0);
+  events.text.by_text[sc] = false;
+}
 
 void hot_key(const SDL_Keysym& key) {
   const int sc = key.scancode;
@@ -77,7 +139,8 @@ void hot_key(const SDL_Keysym& key) {
       machine_reset(1);
       break;
     case SDL_SCANCODE_F9:
-      hotkey_pause();
+      if (shift) hotkey_toggle_text_typing();
+      else hotkey_pause();
       break;
     case SDL_SCANCODE_F10:
       request_stop(stopbit::BREAK);
@@ -151,6 +214,7 @@ void read_joysticks() {
 void poll_events() {
   keyboard_inputs.refresh = 1;
   pointer_housekeeping();
+  sync_text_input();
   SDL_Event e;
   while (SDL_PollEvent(&e)) {
     switch (e.type) {
@@ -168,6 +232,9 @@ void poll_events() {
         break;
       case SDL_KEYDOWN:
         key_down(e.key);
+        break;
+      case SDL_TEXTINPUT:
+        text_input(e.text.text);
         break;
       case SDL_KEYUP:
         key_released(e.key.keysym.scancode);
@@ -220,6 +287,12 @@ void hotkey_toggle_realtime() {
   video_apply_timing_settings();
   if (setting(kw::REALTIME)) show_badge("\xF6 ", 150);
   else show_badge("\xF6\xF6", 1000);
+}
+
+void hotkey_toggle_text_typing() {
+  setting(kw::KBD_TEXT_TYPING) = text_typing() ? 0 : 1;
+  sync_text_input();
+  show_message(message_text(text_typing() ? MSG_TEXT_TYPING_ON : MSG_TEXT_TYPING_OFF), 3);
 }
 
 void hotkey_cycle_speed() {

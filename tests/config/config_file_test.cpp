@@ -273,7 +273,7 @@ TEST_F(ConfigFile, WriteThenReadGivesTheSameSettings) {
       {kw::SB_SAMPLE_RATE, 2}, {kw::SCREEN_OFFSET, 15}, {kw::M4_SDCARD_MODE, 1},
       {kw::SHOW_CONFIG, 0}, {kw::SOUND_ENABLED, 0}, {kw::SOUND_FX_ENABLED, 1},
       {kw::TAPE_BYPASS, 0}, {kw::VIDEO_MODE, 1}, {kw::VKBD_LANGUAGE, 4}, {kw::VSYNC_POSITION, 5},
-      {kw::SNA_SIZE, 2},
+      {kw::SNA_SIZE, 2}, {kw::KBD_TEXT_TYPING, 0},
   };
   const std::pair<kw::Id, const char*> texts[] = {
       {kw::DATA_FILE, "my data.dat"}, {kw::DRIVE_A, "/discs/a;b.dsk"}, {kw::DRIVE_B, "/discs/b.dsk"},
@@ -281,7 +281,7 @@ TEST_F(ConfigFile, WriteThenReadGivesTheSameSettings) {
       {kw::ROM_PATH, "/roms/"}, {kw::SNAPSHOT, "snap.sna"}, {kw::TAPE_PATH, "/tapes/"},
       {kw::TMP_PATH, "/tmp/x/"}, {kw::M4_SD_PATH, "/sd"},
   };
-  EXPECT_EQ(std::size(numbers) + std::size(texts) + 1, 49u);
+  EXPECT_EQ(std::size(numbers) + std::size(texts) + 1, 50u);
   for (auto [id, v] : numbers) setting(id) = v;
   for (auto [id, v] : texts) set_setting_text(id, v);
   add_rom(7, "amsdos.rom", 0);

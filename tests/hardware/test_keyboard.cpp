@@ -294,6 +294,13 @@ TEST(KeyboardFirmware, EveryChangeInsideOneFrameReachesTheFirmwareScan) {
   run_polls(20);
   EXPECT_EQ(last_screen_line(), "aa\"/");
 
+  // A character key held for a second and a half: the firmware repeats it.
+  run_polls(1, [] { keyboard_text_key(QUOTE_KEY, 'x'); });
+  run_polls(75);
+  run_polls(1, [] { keyboard_text_key(QUOTE_KEY, -1); });
+  run_polls(10);
+  EXPECT_GT(last_screen_line().size(), 8u) << last_screen_line();
+
   teardown_machine();
   host_install_headless();
   std::filesystem::remove_all(work);
