@@ -31,6 +31,7 @@ constexpr int KEY_BUFFER_COUNT_OFFSET = 4;
 constexpr int KEY_BUFFER_CAPACITY = 20;
 // The firmware variables live in the central RAM's third block (0x8000-0xBFFF).
 constexpr int FIRMWARE_RAM_BANK = 2, FIRMWARE_RAM_START = 0x8000;
+constexpr size_t ROM_SIZE = 0x4000;
 // A program that reads keys without the buffer (testing keys, or its own scan) never
 // empties it: after this many scans the typing goes on while the buffer has room, and
 // after the longer wait at any rate (the keys then reach such a program as before).
@@ -41,12 +42,12 @@ int find_key_buffer() {
   const uint8_t* rom = memory_view().lower_rom;
   if (!rom) return -1;
   const size_t n = sizeof KEY_BUFFER_RESET_CODE;
-  for (size_t i = 0; i + n <= 0x4000; ++i) {
+  for (size_t i = 0; i + n <= ROM_SIZE; ++i) {
     bool same = true;
     for (size_t k = 0; k < n && same; ++k) same = (k == 2 || k == 3) || rom[i + k] == KEY_BUFFER_RESET_CODE[k];
     if (!same) continue;
     const int address = (rom[i + 2] | rom[i + 3] << 8) + KEY_BUFFER_COUNT_OFFSET;
-    if (address >= FIRMWARE_RAM_START && address < FIRMWARE_RAM_START + 0x4000) return address;
+    if (address >= FIRMWARE_RAM_START && address < FIRMWARE_RAM_START + static_cast<int>(ROM_SIZE)) return address;
   }
   return -1;
 }

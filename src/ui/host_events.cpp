@@ -30,7 +30,7 @@ constexpr int MSG_TEXT_TYPING_ON = 12, MSG_TEXT_TYPING_OFF = 13;
 // every key in positional mode, go through the key table.
 struct TextTyping {
   int awaiting = -1;             // the key whose character comes next
-  bool after_repeat = false;     // the last key down was a repeat: its text is dropped
+  bool after_repeat = false;     // a key repeat came last: its text is dropped
   bool by_text[SDL_NUM_SCANCODES] = {};  // keys held as characters
 };
 
@@ -68,6 +68,7 @@ void text_input(const char* text) {
   const bool repeat = events.text.after_repeat;
   const int key = events.text.awaiting;
   events.text.awaiting = -1;
+  events.text.after_repeat = false;
   if (repeat || !text_typing() || !text[0]) return;
   if (key >= 0 && text[1] == 0 && static_cast<unsigned char>(text[0]) < 0x80) {
     keyboard_text_key(key, text[0]);

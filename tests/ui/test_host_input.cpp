@@ -1,13 +1,14 @@
-// Host input through the event pump: files dropped on the window load like files chosen
-// in the file selector (a disc image goes into drive A and starts, a tape image into the
-// cassette deck; anything unknown or damaged is reported and changes nothing), and a
-// connected game controller reaches the CPC's joystick rows.
+// Host input through the event pump: a key typed as a character, files dropped on the
+// window load like files chosen in the file selector (a disc image goes into drive A and
+// starts, a tape image into the cassette deck; anything unknown or damaged is reported
+// and changes nothing), and a connected game controller reaches the CPC's joystick rows.
 #include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "../test_support.h"
 #include "config/settings.h"
@@ -28,7 +29,66 @@ void drop(const std::string& path) {
   poll_events();
 }
 
+void push_key(Uint32 type, SDL_Scancode sc, SDL_Keycode sym, Uint16 mod, Uint8 repeat = 0) {
+  SDL_Event e;
+  std::memset(&e, 0, sizeof e);
+  e.type = type;
+  e.key.keysym.scancode = sc;
+  e.key.keysym.sym = sym;
+  e.key.keysym.mod = mod;
+  e.key.repeat = repeat;
+  ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError();
+}
+
+void push_text(const char* text) {
+  SDL_Event e;
+  std::memset(&e, 0, sizeof e);
+  e.type = SDL_TEXTINPUT;
+  std::strcpy(e.text.text, text);
+  ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError();
+}
+
+// The CPC keys (bit * 16 + row) down at the next keyboard scan of the firmware.
+std::set<int> scan() {
+  std::set<int> down;
+  for (int row = 0; row < 10; ++row)
+    for (int bit = 0; bit < 8; ++bit)
+      if (!(keyboard_row(row) & (1 << bit))) down.insert(bit * 16 + row);
+  return down;
+}
+
 }  // namespace
+
+TEST(CharacterTyping, AKeyIsHeldAsTheCharacterOfItsTextEvent) {
+  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_EVENTS), 0) << SDL_GetError();
+  const int mode = setting(kw::KBD_TEXT_TYPING);
+  setting(kw::KBD_TEXT_TYPING) = 1;
+  keyboard_reset(1);
+  type_clear();
+  // A US Shift + ' gives ": the CPC gets SHIFT and 2, held while the key is, and the
+  // host's key repeats (with their text) change nothing.
+  const std::set<int> quote = {keys_for_char('"').first, CPC_KEY_SHIFT};
+  push_key(SDL_KEYDOWN, SDL_SCANCODE_APOSTROPHE, '\'', KMOD_LSHIFT);
+  push_text("\"");
+  poll_events();
+  EXPECT_EQ(scan(), quote);
+  push_key(SDL_KEYDOWN, SDL_SCANCODE_APOSTROPHE, '\'', KMOD_LSHIFT, 1);
+  push_text("\"");
+  poll_events();
+  EXPECT_EQ(scan(), quote);
+  EXPECT_FALSE(keyboard_inputs.typing_active);
+  push_key(SDL_KEYUP, SDL_SCANCODE_APOSTROPHE, '\'', KMOD_LSHIFT);
+  poll_events();
+  scan();
+  EXPECT_EQ(scan(), std::set<int>{});
+  // Text that no key press announced (a composed sequence) is typed like pasted text.
+  push_text("ab");
+  poll_events();
+  EXPECT_TRUE(keyboard_inputs.typing_active);
+  type_clear();
+  setting(kw::KBD_TEXT_TYPING) = mode;
+  SDL_QuitSubSystem(SDL_INIT_EVENTS);
+}
 
 TEST(DroppedFiles, ADiscImageGoesIntoDriveAAndStarts) {
   const std::string disc = testsupport::testdata_dir() + "/disks/boulderdash_cpc.dsk";
