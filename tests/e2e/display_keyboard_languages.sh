@@ -121,7 +121,7 @@ xdotool key F12
 wait \$pid
 echo \$? > "$WORK/status_$layout"
 SCRIPT
-  timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$WORK/run.sh" || true
+  timeout 300 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$WORK/run.sh" || true
   status=$(cat "$WORK/status_$layout" 2>/dev/null || echo none)
   [ "$status" = "0" ] || fail "layout $layout: exit status $status; $(cat "$WORK/err_$layout.txt")"
   [ -f "$WORK/typed_$layout" ] || fail "layout $layout: the typed lines did not arrive exactly"
