@@ -48,6 +48,7 @@ const char* const USAGE =
     "  --rom-dir DIR          directory with cpc464.rom, cpc664.rom, cpc6128.rom and\n"
     "                         amsdos.rom (default $ARVELO_ROM_DIR)\n"
     "  --config FILE          use this configuration file instead of building one\n"
+    "  --crtc 0|1|2|3         CRTC type (without --config)\n"
     "  --disc FILE            insert a DSK image into drive A\n"
     "  --autostart            with --disc: run the disc's program after booting; with\n"
     "                         --tape: type the command that loads the tape\n"
@@ -61,6 +62,8 @@ const char* const USAGE =
     "  --snapshot FILE        load this SNA snapshot after set-up\n"
     "Run:\n"
     "  --type TEXT            type TEXT once BASIC is ready ('\\n' is Return)\n"
+    "  --then S TEXT          from emulated second S, press the keys of TEXT one by\n"
+    "                         one, each held 0.1 s (repeatable, in time order)\n"
     "  --seconds S            run S emulated seconds (default 5)\n"
     "  --frames N             run N monitor frames instead\n"
     "  --realtime             run at the real machine's speed\n"
@@ -90,6 +93,8 @@ struct Options {
   bool tape_fast = true;  // --tape-fast
   std::string type;
   bool has_type = false;
+  std::vector<std::pair<double, std::string>> later_keys;  // --then: (second, text)
+  int crtc_type = -1;                                       // --crtc: -1 keeps the default
   double seconds = 5.0;
   long frames = -1;
   bool realtime = false;
@@ -197,6 +202,19 @@ int parse(int argc, char** argv, Options& o) {
       if (!(v = need(i))) return 1;
       o.type = unescape(v);
       o.has_type = true;
+    } else if (a == "--then") {
+      double at = 0;
+      if (!(v = need(i))) return 1;
+      if (!parse_number(v, at) || at < 0 || at > 1e6) return fail("--then needs a time in seconds, not '" + std::string(v) + "'");
+      if (!o.later_keys.empty() && at < o.later_keys.back().first) return fail("--then times must not go back");
+      if (!(v = need(i))) return 1;
+      o.later_keys.emplace_back(at, unescape(v));
+      if (o.later_keys.back().second.empty()) o.later_keys.pop_back();
+    } else if (a == "--crtc") {
+      if (!(v = need(i))) return 1;
+      const std::string t = v;
+      if (t.size() != 1 || t[0] < '0' || t[0] > '3') return fail("--crtc must be 0, 1, 2 or 3, not '" + t + "'");
+      o.crtc_type = t[0] - '0';
     } else if (a == "--seconds") {
       if (!(v = need(i))) return 1;
       if (!parse_number(v, o.seconds) || o.seconds <= 0 || o.seconds > 1e6)
@@ -253,6 +271,7 @@ int parse(int argc, char** argv, Options& o) {
       return fail("unknown option '" + a + "' (see --help)");
     }
   }
+  if (o.crtc_type >= 0 && !o.config.empty()) return fail("--crtc sets up a configuration of its own; put CRTC_TYPE into the --config file instead");
   if (seconds_given && o.frames > 0) return fail("give either --seconds or --frames, not both");
   if (o.autostart && o.disc.empty() && o.tape.empty()) return fail("--autostart needs --disc or --tape");
   if (o.autostart && !o.disc.empty() && !o.tape.empty())
@@ -308,6 +327,7 @@ int build_config(const Options& o, std::string& path) {
       << "ROM_BLOCK = 0, \"" << rom << "\", 1\n";
   if (disc_rom) cfg << "ROM_BLOCK = 7, \"amsdos.rom\", 0\n";
   cfg << "BREAK_MASK = 0\n";
+  if (o.crtc_type >= 0) cfg << "CRTC_TYPE = " << o.crtc_type << "\n";
   if (!cfg) return fail("cannot write the temporary configuration " + path);
   return 0;
 }
@@ -324,6 +344,12 @@ struct RunState {
   uint64_t type_deadline_us = 0;
   // With --tape: the firmware's "Press PLAY then any key:" (or "REC and PLAY") is
   // answered with Return, again each second while it stays the last line.
+  const std::vector<std::pair<double, std::string>>* later_keys = nullptr;
+  size_t next_later = 0;
+  size_t next_char = 0;
+  int held_char = -1;
+  uint64_t next_key_us = 0;
+  uint64_t start_us = 0;
   bool answer_tape_prompts = false;
   long next_answer = 0;
 } run;
@@ -361,6 +387,30 @@ void answer_tape_prompt() {
 // Notices for the user reach the console whatever --verbose says, apart from the results.
 void print_notice(const char* text, int) { std::fprintf(stderr, "%s\n", text); }
 
+// --then: each character is held down for KEY_HOLD_US and then released for as long, so
+// that programs which look at the keyboard once a frame see it.
+void press_later_keys() {
+  constexpr uint64_t KEY_HOLD_US = 100000;
+  const uint64_t now = microsecond_counter - run.start_us;
+  if (now < run.next_key_us) return;
+  if (run.held_char >= 0) {
+    hold_char(run.held_char, false);
+    run.held_char = -1;
+    run.next_key_us = now + KEY_HOLD_US;
+    return;
+  }
+  if (run.next_later >= run.later_keys->size()) return;
+  const auto& [at, text] = (*run.later_keys)[run.next_later];
+  if (now < static_cast<uint64_t>(std::llround(at * 1e6))) return;
+  run.held_char = static_cast<unsigned char>(text[run.next_char]);
+  hold_char(run.held_char, true);
+  run.next_key_us = now + KEY_HOLD_US;
+  if (++run.next_char >= text.size()) {
+    run.next_char = 0;
+    ++run.next_later;
+  }
+}
+
 void on_poll() {
   // Looks at the screen at most every fifth frame (the poll also runs per instruction
   // while the CRTC makes no frames).
@@ -370,6 +420,8 @@ void on_poll() {
       run.typed = true;
       type_text(run.text);
     }
+  } else if (run.later_keys && (run.typed || !run.text) && !keyboard_inputs.typing_active) {
+    press_later_keys();
   } else if (run.answer_tape_prompts && run.frames >= run.next_look) {
     run.next_look = run.frames + 5;
     answer_tape_prompt();
@@ -511,6 +563,8 @@ int main(int argc, char** argv) {
     run.text = o.type.c_str();
     run.type_deadline_us = microsecond_counter + 4000000;  // firmware that never says Ready: type anyway
   }
+  run.later_keys = &o.later_keys;
+  run.start_us = microsecond_counter;
 
   // ---- Sound recording (--audio-out) ----
   // The sound generator and the drive sounds are rendered by emulated time through the

@@ -179,6 +179,8 @@ void type_step() {
   set_char(next, true);
 }
 
+void hold_char(int c, bool down) { set_char(c & 0x7F, down); }
+
 int type_pending() {
   return typing.buffer.empty() ? 0 : static_cast<int>(typing.buffer.size() - 1 - typing.position);
 }

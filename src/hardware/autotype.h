@@ -30,5 +30,9 @@ void type_pasted(const char* text);
 void type_step();
 // Characters not yet pressed (keyboard_inputs.typing_active says whether typing runs).
 int type_pending();
+// Presses or releases a character's keys in the typing overlay, for callers that time
+// the key themselves (a program that polls the keyboard once a frame may miss a key
+// held for one keyboard scan).
+void hold_char(int c, bool down);
 // Drops the buffer and releases the typing overlay.
 void type_clear();

@@ -48,6 +48,7 @@ struct VideoState {
   int vsync_state;     // 0 none, 1 active, 3 finished while the row condition holds
   int vsync_count;     // -1 idle
   bool vsync_started_this_line;
+  uint64_t interrupt_raised_us;  // the microsecond in which the Gate Array last raised it
   bool vsync_condition;
   bool hde, vde;
   // Type 0 frame end.
@@ -575,7 +576,9 @@ inline void hsync_end_check() {
   if (v.hsync_count == v.hsync_width) {
     v.hsync_active = false;
     v.hsync_count = -1;
+    const bool was_pending = ga_interrupt_pending();
     ga_hsync_end();
+    if (!was_pending && ga_interrupt_pending()) v.interrupt_raised_us = microsecond_counter;
   }
 }
 
@@ -1259,25 +1262,46 @@ namespace {
   }
 }
 
+// The processor looks at its interrupt line at the start of an instruction's last clock
+// cycle. With the CRTC's HSYNC end reaching the Gate Array a fraction of a microsecond
+// late (types 0-2; the type 3 chip raises it at once), an instruction that ends in internal
+// cycles looks before an interrupt raised in its last microsecond and takes it one
+// instruction later.
+inline bool raised_too_late_to_see() {
+  return v.type != 3 && v.interrupt_raised_us + 1 == microsecond_counter;
+}
+
+// Microseconds of the interrupt response before the Gate Array sees the acknowledge (its
+// counter's bit 5 is cleared then, so a HSYNC end in between still counts before it).
+constexpr int ACK_LEAD_US = 2;
+
 // The Gate Array's interrupt is pending at the end of a call: frame-end work, then the
 // processor is offered the interrupt.
 [[gnu::noinline]] int offer_interrupt(bool single_step, int adjustment, uint32_t& wait) {
   if (setting(kw::PPI_50HZ) == 0 && setting(kw::VSYNC_POSITION) > 4) setting(kw::VSYNC_POSITION) = 4;
   if (v.frame_completed) leave_engine(Leave::FRAME_END_WORK);
+  if (adjustment < 0 && raised_too_late_to_see()) return 0;
 
   int accepted = z80_irq(0xFF);
   if (accepted == 0) {
     if (!v.interrupt_resume) wait = 0;
     return 0;
   }
-  ga_acknowledge_interrupt();
   int ack = acknowledge_time(accepted, adjustment);
   wait = 0;
   if (single_step) {
+    ga_acknowledge_interrupt();
     v.owed = ack > 0 ? ack : 0;
     return v.owed;
   }
-  if (ack > 0) run_steps(ack);
+  // The Gate Array sees the acknowledge in the response's second microsecond; after an
+  // instruction whose last clock cycles are internal ones (negative adjustment) the
+  // response starts inside that instruction's last microsecond, one microsecond sooner.
+  int lead = adjustment < 0 ? ACK_LEAD_US - 1 : ACK_LEAD_US;
+  if (lead > ack) lead = ack > 0 ? ack : 0;
+  if (lead > 0) run_steps(lead);
+  ga_acknowledge_interrupt();
+  if (ack - lead > 0) run_steps(ack - lead);
   return 0;
 }
 

@@ -129,7 +129,7 @@ void z80_set_speed_mode(int mode) { z80.speed_mode = (mode >= 0 && mode <= 2) ? 
 int z80_irq(uint8_t bus) {
   if (!rb(IFF1)) return 0;
   uint8_t op = z80.opcode_byte;
-  if (op == 0xCB || op == 0xDD || op == 0xED || op == 0xFD) return 0;
+  if (op == 0xDD || op == 0xFD) return 0;  // a prefix that ran alone: its byte comes first
   int mode = rb(IM);
   // An impossible mode (only a snapshot can bring one) refuses before anything changes.
   if (mode > 2) return 0;

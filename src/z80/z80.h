@@ -60,7 +60,7 @@ struct Z80State {
     uint16_t w[z80w::WORD_COUNT];
   } regs;
   uint32_t refresh_counter;  // M1 cycles; R's low 7 bits while z80_run runs
-  uint8_t opcode_byte;       // last opcode byte fetched (behind a prefix)
+  uint8_t opcode_byte;       // DD/FD: a prefix ran alone (no interrupt before its byte)
   uint16_t instr_address;    // address of the instruction being executed
   uint8_t ei_pending;
   uint8_t halted;

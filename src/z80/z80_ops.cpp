@@ -218,8 +218,17 @@ inline uint8_t fetch_behind_prefix() {
   return op;
 }
 
-int prefix_cb() { return cb_table[fetch_behind_prefix()](); }
-int prefix_ed() { return ed_table[fetch_behind_prefix()](); }
+// CB xx and ED xx are one instruction whatever xx is: the interrupt may follow it.
+int prefix_cb() {
+  const uint8_t op = fetch_behind_prefix();
+  z80.opcode_byte = 0xCB;
+  return cb_table[op]();
+}
+int prefix_ed() {
+  const uint8_t op = fetch_behind_prefix();
+  z80.opcode_byte = 0xED;
+  return ed_table[op]();
+}
 int prefix_dd() { return ix_table[fetch_behind_prefix()](); }
 int prefix_fd() { return iy_table[fetch_behind_prefix()](); }
 
@@ -228,7 +237,6 @@ template <int X>
 int prefix_index_cb() {
   uint16_t address = uint16_t(rw(hl_word(X)) + int8_t(fetch8()));
   uint8_t op = fetch8();
-  z80.opcode_byte = op;
   z80.memptr = address;
   return xcb_table[op](address);
 }
@@ -241,7 +249,9 @@ int execute() {
   constexpr int HLW = hl_word(X);
 
   if constexpr (IDX && !has_index_form(op)) {
-    // A prefix with no effect on the next byte runs alone; the byte executes next.
+    // A prefix with no effect on the next byte runs alone; the byte executes next, and
+    // no interrupt comes between them.
+    z80.opcode_byte = X == IXM ? 0xDD : 0xFD;
     PC()--;
     z80.refresh_counter--;
     constexpr bool before_inc_dec_pair = (op & 0xC7) == 0x03 && p != 2;
