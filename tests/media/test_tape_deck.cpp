@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -466,13 +467,16 @@ TEST_F(TapeDeck, ARecordingToACswNameIsACswImage) {
 
 TEST_F(TapeDeck, ATapeSwitchesTheBypassOffAndEjectingOnAgain) {
   // A 464 operating system ROM whose jumpblock copy points the cassette entries at
-  // routines from 0x2000 on.
+  // routines from 0x2000 on and the entries before them at routines from 0x1000 on: set-up
+  // patches only a ROM that looks like the firmware.
   std::vector<uint8_t> rom(16384, 0);
-  for (int entry = 0xBC65; entry <= 0xBC9B; entry += 3) {
+  for (int entry = 0xBB00; entry <= 0xBC9B; entry += 3) {
     const int at = 0x8AC + (entry - 0xBB00) / 3 * 2;
-    rom[at] = static_cast<uint8_t>(entry - 0xBC00);
-    rom[at + 1] = 0x20;
+    rom[at] = static_cast<uint8_t>(entry & 0xFF);
+    rom[at + 1] = entry >= 0xBC65 ? 0x20 : 0x10;
   }
+  const uint8_t reset_code[] = {0x01, 0x89, 0x7F, 0xED, 0x49};  // a firmware begins with it
+  std::copy(std::begin(reset_code), std::end(reset_code), rom.begin());
   setting(kw::TAPE_BYPASS) = 1;
   tape_deck_note_os_rom(rom.data(), model::CPC464);
   std::string error;
