@@ -105,7 +105,8 @@ if [ -n "$WM" ]; then
   [ $((x2_full - x1_full)) -gt $((x2_plain - x1_plain + 100)) ] || fail "full screen picture not larger"
   [ $((x2_both - x1_both)) -gt $((x2_full - x1_full + 100)) ] || fail "full screen crop not larger"
 else
-  echo "SKIP: full screen (no window manager installed)"
+  [ "${CI:-}" != "true" ] || fail "no window manager for the full-screen checks"
+  echo "full screen not checked (no window manager installed)"
 fi
 [ -f "$WORK/pasted" ] || fail "Shift+Insert did not type the clipboard's line"
 echo "PASS (window match $share, screenshot ${w}x$h with $colours colours at $at)"

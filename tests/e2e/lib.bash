@@ -5,10 +5,11 @@ BIN_DIR=${ARVELO_BIN_DIR:?ARVELO_BIN_DIR not set}
 ROM_DIR=${ARVELO_ROM_DIR:-${ARVELO_ROM_DIR_DEFAULT:-}}
 TESTDATA=${ARVELO_TESTDATA:-${ARVELO_TESTDATA_DEFAULT:-}}
 
-# Skips (exit 0) with the reason; under CI a skip is a failure.
+# Skips with the reason and ctest's skip status (77, registered as SKIP_RETURN_CODE);
+# under CI a missing asset is a failure.
 skip() {
   if [ "${CI:-}" = "true" ]; then echo "FAIL: $*" >&2; exit 1; fi
-  echo "SKIPPED: $*"; exit 0
+  echo "SKIPPED: $*"; exit 77
 }
 
 require_asset() {
