@@ -19,8 +19,8 @@ export PICTURES="python3 $HERE/pictures.py" HERE PROG WORK
 export SCRATCH=$WORK/scratch
 mkdir -p "$SCRATCH"
 # The template's settings under the user's own name: its "./rom/" stays the program
-# directory's.
-cp "$PROG/arvelo0.cfg" "$SCRATCH/my.cfg"
+# directory's; with a keyboard layout, so that no layout window asks for one.
+{ echo "VKBD_LANGUAGE = 0"; cat "$PROG/arvelo0.cfg"; } > "$SCRATCH/my.cfg"
 cp "$DISC" "$SCRATCH/bd.dsk"
 
 # References from the headless runner, its names relative to the scratch directory too:
