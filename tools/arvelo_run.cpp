@@ -352,6 +352,7 @@ struct RunState {
   uint64_t start_us = 0;
   bool answer_tape_prompts = false;
   long next_answer = 0;
+  uint64_t answer_release_us = 0;  // when the held Return of a prompt's answer goes up
 } run;
 
 void check_stop() {
@@ -375,13 +376,23 @@ bool screen_shows(const char* text) {
 // come before the firmware waits for it: hence the repeat.
 void answer_tape_prompt() {
   constexpr long REPEAT_FRAMES = 50;
-  if (keyboard_inputs.typing_active || run.frames < run.next_answer) return;
+  if (type_pending() > 0 || run.frames < run.next_answer) return;
   std::vector<std::string> lines = screen_text();
   size_t last = lines.size();
   while (last > 0 && lines[last - 1].find_first_not_of(' ') == std::string::npos) --last;
   if (last == 0 || lines[last - 1].find("then any key") == std::string::npos) return;
+  // Return is held for a tenth of a second, as a person presses it: the cassette
+  // routines look at the key themselves, outside the typing queue's firmware scans.
+  constexpr uint64_t ANSWER_HOLD_US = 100000;
   run.next_answer = run.frames + REPEAT_FRAMES;
-  type_text("\r");
+  hold_char('\r', true);
+  run.answer_release_us = microsecond_counter + ANSWER_HOLD_US;
+}
+
+void release_tape_answer() {
+  if (run.answer_release_us == 0 || microsecond_counter < run.answer_release_us) return;
+  hold_char('\r', false);
+  run.answer_release_us = 0;
 }
 
 // Notices for the user reach the console whatever --verbose says, apart from the results.
@@ -411,7 +422,13 @@ void press_later_keys() {
   }
 }
 
+// --then keys still to press, or the last one still held.
+bool later_keys_left() {
+  return run.later_keys && (run.next_later < run.later_keys->size() || run.held_char >= 0);
+}
+
 void on_poll() {
+  release_tape_answer();
   // Looks at the screen at most every fifth frame (the poll also runs per instruction
   // while the CRTC makes no frames).
   if (run.text && !run.typed && run.frames >= run.next_look) {
@@ -420,9 +437,9 @@ void on_poll() {
       run.typed = true;
       type_text(run.text);
     }
-  } else if (run.later_keys && (run.typed || !run.text) && !keyboard_inputs.typing_active) {
+  } else if (later_keys_left() && (run.typed || !run.text) && !keyboard_inputs.typing_active) {
     press_later_keys();
-  } else if (run.answer_tape_prompts && run.frames >= run.next_look) {
+  } else if (run.answer_tape_prompts && run.answer_release_us == 0 && run.frames >= run.next_look) {
     run.next_look = run.frames + 5;
     answer_tape_prompt();
   }
