@@ -84,7 +84,8 @@ line2='10 PRINT "A@B#C[D]E|F";:GOTO 10'
 read -r x y w h < <(compare -metric AE "$WORK/boot.png" "$WORK/aaa.png" -compose src -highlight-color white \
   -lowlight-color black png:- 2>/dev/null | convert - -trim -format '%X %Y %w %h\n' info: | tr -d '+')
 convert "$WORK/aaa.png" -crop "$((w * 3 / 4))x${h}+${x}+${y}" +repage "$WORK/three_a.png"
-cp "$PROG/arvelo0.cfg" "$PROG/text.cfg"
+# The template with a keyboard layout, so that no layout window asks for one.
+{ echo "VKBD_LANGUAGE = 0"; cat "$PROG/arvelo0.cfg"; } > "$PROG/text.cfg"
 for layout in us de; do
   cat > "$WORK/run.sh" <<SCRIPT
 set -u
