@@ -82,7 +82,7 @@ HELP_TOPIC_MESSAGES = [153, 154, 216]
 USED_MESSAGES = sorted(set(
     SETUP_LABELS + SETUP_TITLES + SETUP_ACTIONS
     + [12, 13, 92, 93, 94, 95, 97, 98, 99, 100, 101, 104, 112, 114, 115, 152, 153, 154, 155, 158]
-    + list(range(174, 181)) + list(range(182, 193))
+    + list(range(174, 193))
     + list(range(197, 206)) + [207, 212, 213, 216, 217, 218, 221]
     + list(range(222, 237)) + [238, 239] + list(range(240, 254)) + [256]))
 

@@ -46,7 +46,8 @@ const char* const USAGE =
     "Machine:\n"
     "  --model 464|664|6128   CPC model (default 6128)\n"
     "  --rom-dir DIR          directory with cpc464.rom, cpc664.rom, cpc6128.rom and\n"
-    "                         amsdos.rom (default $ARVELO_ROM_DIR)\n"
+    "                         amsdos.rom (default $ARVELO_ROM_DIR); without the\n"
+    "                         model's image the open system ROM runs\n"
     "  --config FILE          use this configuration file instead of building one\n"
     "  --crtc 0|1|2|3         CRTC type (without --config)\n"
     "  --disc FILE            insert a DSK image into drive A\n"
@@ -290,15 +291,8 @@ void anchor_names(Options& o) {
     if (!name->empty()) *name = command_line_path(here, name->c_str());
 }
 
-std::string program_dir(const char* argv0) {
-  char buf[4096];
-  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  std::string self = n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string(argv0);
-  size_t slash = self.rfind('/');
-  return slash == std::string::npos ? std::string(".") : self.substr(0, slash);
-}
-
-// The configuration of a model: its ROM images from the ROM directory.
+// The configuration of a model: its ROM images from the ROM directory. A directory
+// without the model's image gives the open system ROM (set-up falls back to it).
 int build_config(const Options& o, std::string& path) {
   std::string dir = o.rom_dir;
   if (dir.empty()) {
@@ -309,7 +303,6 @@ int build_config(const Options& o, std::string& path) {
   if (!dir_exists(dir)) return fail("ROM directory not found: " + dir);
   if (dir.back() != '/') dir += '/';
   const std::string rom = "cpc" + o.model + ".rom";
-  if (!file_exists(dir + rom)) return fail("ROM image not found: " + dir + rom);
   const bool disc_rom = o.model != "464" && file_exists(dir + "amsdos.rom");
 
   char name[] = "/tmp/arvelo-run-XXXXXX";
@@ -508,7 +501,8 @@ int main(int argc, char** argv) {
   ::dup2(chatter ? ::fileno(chatter) : STDERR_FILENO, STDOUT_FILENO);
   FILE* results = ::fdopen(results_fd, "w");
 
-  const std::string dir = program_dir(argv[0]);
+  const std::string dir = executable_directory(argv[0]);
+  set_open_rom_directory(dir);
   set_message_file((dir + "/arvelo.msg").c_str());
   if (file_exists(dir + "/arvelo.msg")) open_message_file();
   if (file_exists(dir + "/arvelo.dat")) set_data_file((dir + "/arvelo.dat").c_str());
@@ -550,6 +544,8 @@ int main(int argc, char** argv) {
     }
     return fail("machine set-up failed (status " + std::to_string(status) + ")") + 1;
   }
+  if (open_rom_in_use())
+    std::cerr << "arvelo-run: no CPC system ROM images; running the open system ROM\n";
   if (!o.disc.empty() && !o.autostart) {
     drive_set_path(0, o.disc.c_str());
     if (!drive_insert(0)) return fail("cannot insert disc image " + o.disc);

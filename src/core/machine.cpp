@@ -72,6 +72,7 @@ int setup_machine(StartOptions& options) {
   if (ram <= 0) ram = 128;
   ram_size_kb = ram;
   const int extra = ram > 128 ? (ram - 128) / 16 : 0;
+  fall_back_to_open_rom();
   memory_free();
   std::memset(bank_table, 0, sizeof bank_table);
   first_rom_bank = 10 + extra;
@@ -84,6 +85,9 @@ int setup_machine(StartOptions& options) {
 
   const int rom_errors = load_roms();
   if (rom_errors) return rom_errors + 2;
+  if (open_rom_in_use())
+    open_rom_fill_parameters(bank_table[bank_of_slot(255)], setting(kw::LANGUAGE),
+                             setting_text(kw::ROM_PATH));
 
   memory_init(ram, bank_of_slot(0), bank_of_slot(255));
   audio_closed = host.audio_open() != 0;

@@ -57,11 +57,41 @@ constexpr int MAX_ROMS = 19;
 extern RomEntry* rom_list;
 extern int rom_count;
 
+// A file name that begins with '/' is taken as it is; others are relative to ROM_PATH.
 void add_rom(int slot, const char* file, int offset);
 void free_rom_list();
 int load_roms();          // error count, or 10
 void detect_model();
 int bank_of_slot(int slot);
+
+// ---- Open system ROM ---------------------------------------------------------------------
+// The project's own system ROM (roms/open): a 32 KB image in the program directory whose
+// first half is the lower ROM and whose second half the BASIC slot's ROM. Set-up falls
+// back to it when the configured lower or BASIC ROM file cannot be opened, so that the
+// program never ends before its window opens; it tells the user which images to install.
+constexpr const char* OPEN_ROM_FILE = "arvelo-open.rom";
+// Its parameter block in the lower ROM, filled in after loading: a signature checked
+// first, then the language (LANGUAGE) and the configured ROM_PATH, zero-terminated.
+namespace open_rom {
+constexpr int SIGNATURE_AT = 0x40;
+constexpr char SIGNATURE[] = "ARVELO OPEN ROM";  // with its terminating zero: 16 bytes
+constexpr int LANGUAGE_AT = 0x50;
+constexpr int ROM_PATH_AT = 0x51;
+constexpr int ROM_PATH_SIZE = 128;  // the text and its zero
+constexpr int ROM_PATH_SHOWN = 119; // three screen rows, less one for the zero
+}  // namespace open_rom
+
+// The directory that holds OPEN_ROM_FILE (with or without a final '/').
+void set_open_rom_directory(const std::string& directory);
+// Replaces the ROM list by the open system ROM when a configured system ROM (slot 255 or
+// 0) cannot be opened and the open ROM file exists; says so in one console line.
+// Returns true when the open ROM is now in the list.
+bool fall_back_to_open_rom();
+// True while the loaded system ROM is the open one (until the next set-up).
+bool open_rom_in_use();
+// Fills the open ROM's parameter block of a loaded lower ROM image; false when the image
+// does not carry the signature (nothing is written).
+bool open_rom_fill_parameters(uint8_t* lower_rom, int language, const char* rom_path);
 
 // ---- Machine life cycle ----------------------------------------------------------------
 enum MediaKind : int { MEDIA_NONE = 0, MEDIA_CONFIG = 1, MEDIA_DISC = 2, MEDIA_SNAPSHOT = 3 };

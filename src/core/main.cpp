@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
   if (options.media_file) options.media_file = media_path.c_str();
   const std::string dir = program_directory(argv[0]);
   if (!dir.empty() && chdir(dir.c_str()) != 0) std::perror(dir.c_str());
+  set_open_rom_directory(executable_directory(argv[0]));
 
   set_message_file("arvelo.msg");
   open_message_file();

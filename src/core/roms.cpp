@@ -52,6 +52,65 @@ bool is_disc_rom(const uint8_t* rom) {
 
 }  // namespace
 
+// ---- Open system ROM -------------------------------------------------------------------
+
+namespace {
+struct OpenRomState {
+  std::string file = OPEN_ROM_FILE;  // path of the image
+  bool in_use = false;               // the ROM list holds it (this set-up)
+} open_rom_state;
+
+std::string rom_file_path(const char* rom_path, const std::string& file) {
+  return !file.empty() && file[0] == '/' ? file : std::string(rom_path) + file;
+}
+
+bool rom_opens(const std::string& path) {
+  zip_ifs image(path.c_str());
+  return static_cast<bool>(image);
+}
+
+bool system_rom_missing() {
+  const char* rom_path = setting_text(kw::ROM_PATH);
+  if (!rom_path) return false;  // load_roms reports the missing path
+  for (const RomEntry* e = rom_list; e; e = e->next)
+    if ((e->slot == 255 || e->slot == 0) && !rom_opens(rom_file_path(rom_path, e->file)))
+      return true;
+  return false;
+}
+}  // namespace
+
+void set_open_rom_directory(const std::string& directory) {
+  std::string dir = directory;
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  open_rom_state.file = dir + OPEN_ROM_FILE;
+}
+
+bool open_rom_in_use() { return open_rom_state.in_use; }
+
+bool fall_back_to_open_rom() {
+  open_rom_state.in_use = false;
+  if (!system_rom_missing() || !rom_opens(open_rom_state.file)) return false;
+  std::cout << message_text(181) << " " << open_rom_state.file << std::endl;
+  free_rom_list();
+  add_rom(255, open_rom_state.file.c_str(), 0);
+  add_rom(0, open_rom_state.file.c_str(), 1);
+  open_rom_state.in_use = true;
+  return true;
+}
+
+bool open_rom_fill_parameters(uint8_t* lower_rom, int language, const char* rom_path) {
+  using namespace open_rom;
+  if (!lower_rom || std::memcmp(lower_rom + SIGNATURE_AT, SIGNATURE, sizeof SIGNATURE) != 0)
+    return false;
+  lower_rom[LANGUAGE_AT] = static_cast<uint8_t>(language >= 0 && language <= 3 ? language : 0);
+  // A path too long for the screen keeps its end, which names the directory itself.
+  std::string path = rom_path ? rom_path : "";
+  if (path.size() > ROM_PATH_SHOWN) path = "..." + path.substr(path.size() - (ROM_PATH_SHOWN - 3));
+  std::memset(lower_rom + ROM_PATH_AT, 0, ROM_PATH_SIZE);
+  std::memcpy(lower_rom + ROM_PATH_AT, path.data(), path.size());
+  return true;
+}
+
 // ---- expand_home ---------------------------------------------------------------------
 
 const char* expand_home(const char* path) {
@@ -121,7 +180,7 @@ int load_roms() {
   for (int slot = 0; slot <= 255 && !stop; ++slot) {
     for (RomEntry* e = rom_list; e; e = e->next) {
       if (e->slot != slot) continue;
-      std::string path = std::string(rom_path) + e->file;
+      const std::string path = rom_file_path(rom_path, e->file);
       uint8_t* bank = bank_table[first_rom_bank + e->bank];
       zip_ifs image(path.c_str());
       if (!image) {
@@ -175,8 +234,10 @@ void detect_model() {
     }
   }
 
-  tape_deck_note_os_rom(lower_rom, hardware_model);
-  if (tape_bypass_wanted()) {
+  // The tape patch rewrites the CPC firmware's cassette routines; the open ROM has none,
+  // so the tape deck is not given it to patch later either.
+  if (!open_rom_in_use()) tape_deck_note_os_rom(lower_rom, hardware_model);
+  if (tape_bypass_wanted() && !open_rom_in_use()) {
     if (hardware_model == model::UNKNOWN) print_message(186);
     else if (tape_patch_rom(lower_rom, hardware_model)) print_message(185);
     else print_message(MSG_LOWER_ROM_NOT_FIRMWARE);

@@ -138,6 +138,14 @@ std::string command_line_path(const std::string& start_dir, const char* name) {
   return start_dir + (start_dir.back() == '/' ? "" : "/") + name;
 }
 
+std::string executable_directory(const char* argv0) {
+  char buffer[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  std::string self = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+  std::string dir = self.empty() ? program_directory(argv0) : self.substr(0, self.rfind('/'));
+  return dir.empty() ? "." : dir;
+}
+
 const char* user_config_path() {
   static char path[2048] = "~/.Arvelo/arvelo.cfg";
   return path;

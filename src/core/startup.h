@@ -32,6 +32,10 @@ std::string command_line_path(const std::string& start_dir, const char* name);
 // default shows nothing).
 extern void (*start_notice)(const char* text);
 
+// The directory of the running executable (from /proc/self/exe; program_directory of
+// argv0 when that cannot be read, "." when that is empty too).
+std::string executable_directory(const char* argv0);
+
 // The user configuration file path "~/.Arvelo/arvelo.cfg" (before expand_home).
 const char* user_config_path();
 
