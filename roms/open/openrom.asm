@@ -123,7 +123,7 @@ PARAMS:
 language:
         db 0                            ; 0 English, 1 German, 2 French, 3 Spanish
 rom_path:
-        ds 128, 0                       ; ROM_PATH, zero-terminated
+        ds 128, 0                       ; ROM_PATH, zero-terminated, shown on rows 11-12
 
 ; ---- Start ------------------------------------------------------------------------------------
 start:

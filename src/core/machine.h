@@ -78,7 +78,7 @@ constexpr char SIGNATURE[] = "ARVELO OPEN ROM";  // with its terminating zero: 1
 constexpr int LANGUAGE_AT = 0x50;
 constexpr int ROM_PATH_AT = 0x51;
 constexpr int ROM_PATH_SIZE = 128;  // the text and its zero
-constexpr int ROM_PATH_SHOWN = 119; // three screen rows, less one for the zero
+constexpr int ROM_PATH_SHOWN = 80;  // two screen rows (11 and 12); row 13 holds text
 }  // namespace open_rom
 
 // The directory that holds OPEN_ROM_FILE (with or without a final '/').

@@ -173,6 +173,59 @@ TEST_F(Machine, RomErrorsAreCounted) {
   EXPECT_EQ(setup_machine(options), 12);
 }
 
+TEST_F(Machine, MissingSystemRomFallsBackToTheOpenRom) {
+  const std::string open_file = testsupport::bin_dir() + "/" + OPEN_ROM_FILE;
+  REQUIRE_ASSET(open_file);
+  set_open_rom_directory(testsupport::bin_dir());
+  const auto path = work / "missing.cfg";
+  const std::string rom_path = work.string() + "/";
+  std::ofstream(path) << "ROM_PATH = \"" << rom_path << "\"\nLANGUAGE = 2\nTAPE_BYPASS = 1\n"
+                      << "ROM_BLOCK = 255, \"cpc6128.rom\", 0\nROM_BLOCK = 0, \"cpc6128.rom\", 1\n"
+                      << "ROM_BLOCK = 7, \"amsdos.rom\", 0\n";
+  set_config_file_name(path.c_str());
+  StartOptions options;
+  ASSERT_EQ(setup_machine(options), 0);
+  EXPECT_TRUE(open_rom_in_use());
+  EXPECT_EQ(rom_count, 2);  // the disc ROM of the configuration is left out
+  EXPECT_EQ(hardware_model, model::CPC464);
+  // Loaded as assembled except for the parameter block: language and ROM_PATH filled
+  // in, the firmware's tape patch not applied.
+  std::ifstream in(open_file, std::ios::binary);
+  std::string image((std::istreambuf_iterator<char>(in)), {});
+  ASSERT_EQ(image.size(), 2u * BANK_SIZE);
+  const uint8_t* lower = bank_table[bank_of_slot(255)];
+  const uint8_t* basic = bank_table[bank_of_slot(0)];
+  EXPECT_EQ(lower[open_rom::LANGUAGE_AT], 2);
+  EXPECT_STREQ(reinterpret_cast<const char*>(lower + open_rom::ROM_PATH_AT), rom_path.c_str());
+  for (int at = 0; at < BANK_SIZE; ++at) {
+    if (at >= open_rom::LANGUAGE_AT && at < open_rom::ROM_PATH_AT + open_rom::ROM_PATH_SIZE) continue;
+    ASSERT_EQ(lower[at], static_cast<uint8_t>(image[at])) << "lower ROM offset " << at;
+    ASSERT_EQ(basic[at], static_cast<uint8_t>(image[BANK_SIZE + at])) << "BASIC ROM offset " << at;
+  }
+  teardown_machine();
+
+  // A path too long for the screen keeps its end; an image without the signature is
+  // left alone.
+  std::string rom(BANK_SIZE, '\0');
+  std::memcpy(rom.data() + open_rom::SIGNATURE_AT, open_rom::SIGNATURE, sizeof open_rom::SIGNATURE);
+  const std::string long_path = "/" + std::string(200, 'x') + "/end/";
+  auto* bytes = reinterpret_cast<uint8_t*>(rom.data());
+  ASSERT_TRUE(open_rom_fill_parameters(bytes, 9, long_path.c_str()));
+  EXPECT_EQ(bytes[open_rom::LANGUAGE_AT], 0);
+  const std::string shown = reinterpret_cast<const char*>(bytes + open_rom::ROM_PATH_AT);
+  EXPECT_EQ(shown.size(), static_cast<size_t>(open_rom::ROM_PATH_SHOWN));
+  EXPECT_EQ(shown.substr(0, 4), "...x");
+  EXPECT_EQ(shown.substr(shown.size() - 5), "/end/");
+  rom[open_rom::SIGNATURE_AT] = 'X';
+  EXPECT_FALSE(open_rom_fill_parameters(bytes, 1, "/rom/"));
+  EXPECT_EQ(bytes[open_rom::LANGUAGE_AT], 0);
+
+  // Without the open ROM the missing images are errors, as before.
+  set_open_rom_directory(work.string());
+  EXPECT_EQ(setup_machine(options), 2 + 10);
+  EXPECT_FALSE(open_rom_in_use());
+}
+
 TEST_F(Machine, RepeatedSlotReplacesItsEntryWithoutTouchingMissingMemory) {
   REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
   // The second ROM_BLOCK for slot 0 arrives while the configuration is read, before

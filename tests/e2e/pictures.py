@@ -4,11 +4,12 @@
   pictures.py bmp8 FILE                  an 8-bit indexed BMP: prints "W H COLOURS"
   pictures.py locate PART FULL           PART appears pixel for pixel inside FULL:
                                          prints "X Y"
-  pictures.py window WINDOW FULL [--smooth]
+  pictures.py window WINDOW FULL [--smooth] [--skip Y0 Y1]
                                          a window capture at the frame's size shows
                                          FULL's monitor lines, each twice (with --smooth
-                                         after the real-time smoothing); prints the share
-                                         of matching pixels
+                                         after the real-time smoothing; rows Y0 to Y1-1
+                                         left out, where the picture moves); prints the
+                                         share of matching pixels
   pictures.py ink FILE [X Y W H]         bounding box of the bright yellow text pixels:
                                          prints "X1 Y1 X2 Y2"
 Exit status 0 when the check holds, 1 otherwise.
@@ -92,7 +93,7 @@ def expand(p):
     return ((r << 3) | (r >> 2), (g << 2) | (g >> 4), (b << 3) | (b >> 2))
 
 
-def window(window_path, full_path, smoothing):
+def window(window_path, full_path, smoothing, skip=(0, 0)):
     ww, wh, win = load(window_path)
     fw, fh, full = load(full_path)
     if (ww, wh) != (fw, fh):
@@ -100,6 +101,8 @@ def window(window_path, full_path, smoothing):
         return 1
     good = total = 0
     for y in range(0, fh, 2):
+        if skip[0] <= y < skip[1]:
+            continue
         row = full[y * fw * 3:(y + 1) * fw * 3]
         line = [to565(row[3 * x], row[3 * x + 1], row[3 * x + 2]) for x in range(fw)]
         if smoothing:
@@ -140,7 +143,12 @@ def main(argv):
     if len(argv) >= 3 and argv[0] == "locate":
         return locate(argv[1], argv[2])
     if len(argv) >= 3 and argv[0] == "window":
-        return window(argv[1], argv[2], "--smooth" in argv[3:])
+        rest = argv[3:]
+        skip = (0, 0)
+        if "--skip" in rest:
+            at = rest.index("--skip")
+            skip = (int(rest[at + 1]), int(rest[at + 2]))
+        return window(argv[1], argv[2], "--smooth" in rest, skip)
     if len(argv) in (2, 6) and argv[0] == "ink":
         return ink(argv[1], [int(v) for v in argv[2:]] if len(argv) == 6 else None)
     print(__doc__)
