@@ -85,9 +85,6 @@ int setup_machine(StartOptions& options) {
 
   const int rom_errors = load_roms();
   if (rom_errors) return rom_errors + 2;
-  if (open_rom_in_use())
-    open_rom_fill_parameters(bank_table[bank_of_slot(255)], setting(kw::LANGUAGE),
-                             setting_text(kw::ROM_PATH));
 
   memory_init(ram, bank_of_slot(0), bank_of_slot(255));
   audio_closed = host.audio_open() != 0;

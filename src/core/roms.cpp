@@ -1,5 +1,5 @@
-// Machine identity, the bank table, the ROM list with loading and model detection,
-// and expand_home.
+// Machine identity, the bank table, the ROM list with loading and model detection, the
+// fall-back to the open system ROM, and expand_home.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -199,6 +199,9 @@ int load_roms() {
       break;
     }
   }
+  // Every reload of the open ROM (set-up, a changed ROM slot) gets its parameters again.
+  if (open_rom_in_use())
+    open_rom_fill_parameters(bank_table[bank_of_slot(255)], setting(kw::LANGUAGE), rom_path);
   detect_model();
   if (hardware_model == model::UNKNOWN) {
     std::cerr << "CPC type not configured or ROM for CPC type not available. Unable to continue."
