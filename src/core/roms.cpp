@@ -223,13 +223,15 @@ void detect_model() {
     print_message(183);
     hardware_model = model::UNKNOWN;
   } else {
-    switch (basic_rom[2]) {
-      case 0: hardware_model = model::CPC464; print_message(187); break;
-      case 1: hardware_model = model::CPC664; print_message(188); break;
-      case 2: hardware_model = model::CPC6128; print_message(189); break;
-      case 3: hardware_model = model::BASIC3; print_message(190); break;
-      case 4: hardware_model = model::BASIC4; print_message(191); break;
-      default: print_message(186); hardware_model = model::UNKNOWN; break;
+    // The BASIC version is the model number (0 464 ... 4 BASIC 4), announced by messages
+    // 187-191; the open ROM, already announced, claims the 464's.
+    const int version = basic_rom[2];
+    if (version <= model::BASIC4) {
+      hardware_model = version;
+      if (!open_rom_in_use()) print_message(187 + version);
+    } else {
+      print_message(186);
+      hardware_model = model::UNKNOWN;
     }
     if (hardware_model == model::CPC6128 && lower_rom[0x5A1] == '!') {
       hardware_model = model::CPC6128_PLUS;
