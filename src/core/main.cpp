@@ -18,6 +18,7 @@
 #include "sound/audio.h"
 #include "ui/ui.h"
 #include "video/host_display.h"
+#include "video/host_display_loss.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ void show_start_notice(const char* text) { show_message(text, START_NOTICE_SECON
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], ERROR_BOX_OPTION) == 0) return run_error_box_process(argv[2], argv[3]);
   if (install_signal_handler() != 0) return 1;
   capture_console_output();
   SDL_Init(0);

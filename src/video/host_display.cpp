@@ -621,11 +621,14 @@ void clear_screen() {
 }
 
 void show_message_box(uint32_t flags, const char* title, const char* text) {
-  // Inside the fatal-signal handler the window's connection may be locked by the display
-  // library the signal interrupted, and asking it about the window would wait forever: the
-  // box then comes up on a connection of its own, without the window as its parent.
-  const bool fatal = abrupt_exit_status() == FATAL_SIGNAL_STATUS;
-  SDL_ShowSimpleMessageBox(flags, title, text, fatal ? nullptr : display.window);
+  // Inside the fatal-signal handler the display library may hold locks the signal
+  // interrupted, and drawing through it could wait forever: the box then comes from a
+  // process of its own.
+  if (abrupt_exit_status() == FATAL_SIGNAL_STATUS) {
+    if (!show_box_in_own_process(title, text)) std::cerr << "The error box could not be shown." << std::endl;
+    return;
+  }
+  SDL_ShowSimpleMessageBox(flags, title, text, display.window);
 }
 
 // ---- For the program's own windows ----------------------------------------------------------------

@@ -131,15 +131,8 @@ timeout 150 xvfb-run -a -s "-screen 0 1024x768x24" bash "$WORK/files.sh" || true
 # Each loss on an X server of its own, two at a time.
 lose() { timeout 60 bash "$WORK/lose.sh" "$@"; }
 lose running "" & lose window F1 & wait
-# The error box case is run only on request (ARVELO_E2E_ERRORBOX=1): a termination signal
-# that arrives inside a display-library call can still hold the box until its 60 s alarm.
-losses="running window monitor"
-if [ -n "${ARVELO_E2E_ERRORBOX:-}" ]; then
-  lose monitor F10 & lose errorbox TERM & wait
-  losses="$losses errorbox"
-else
-  lose monitor F10
-fi
+lose monitor F10 & lose errorbox TERM & wait
+losses="running window monitor errorbox"
 
 # Files that cannot be opened: a line naming them with the reason, also on the window
 # (its dark box over the border below the picture); BASIC starts.

@@ -69,7 +69,7 @@ xdotool key F12
 wait \$pid
 echo \$? > "$WORK/status"
 SCRIPT
-timeout 180 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$WORK/run.sh" || true
+timeout 300 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$WORK/run.sh" || true
 
 status=$(cat "$WORK/status" 2>/dev/null || echo none)
 [ "$status" = "0" ] ||
