@@ -23,19 +23,20 @@ void build_machine() {
   if (built) return;
   built = true;
   reset_settings();
-  setting(kw::CPC_TYPE) = model::CPC6128;
+  set_setting(kw::CPC_TYPE, model::CPC6128);
   ram_size_kb = 128;
   first_rom_bank = 10;
   add_rom(255, "os.rom", 0);
   add_rom(0, "basic.rom", 0);
   add_rom(7, "disc.rom", 0);
-  bank_count = first_rom_bank + rom_count;
+  bank_count = first_rom_bank + rom_count();
   memory_allocate(0, bank_count);
   memory_init(128, bank_of_slot(0), bank_of_slot(255));
-  video_reset(1);
-  psg_reset(1);
-  ports_reset(1);
-  keyboard_reset(1);
+  machine_attach_units();
+  video_reset(ResetKind::POWER_ON);
+  psg_reset(ResetKind::POWER_ON);
+  ports_reset(ResetKind::POWER_ON);
+  keyboard_reset(ResetKind::POWER_ON);
 }
 
 // RAM configuration and ROM switching through the Gate Array, as bank-switching code does.

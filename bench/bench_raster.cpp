@@ -29,7 +29,8 @@ void firmware_screen(int mode) {
   build_colour_tables();
   for (int i = 0; i < 4; ++i) video_map_block(i, video_ram[i]);
   for (int i = 0; i < 16384; ++i) video_ram[3][i] = static_cast<uint8_t>((i * 37) ^ (i >> 5));
-  video_reset(1);
+  machine_attach_units();
+  video_reset(ResetKind::POWER_ON);
   video_apply_timing_settings();
   const int crtc[14] = {63, 40, 46, 0x8E, 38, 0, 25, 30, 0, 7, 0, 0, 0x30, 0};
   for (int r = 0; r < 14; ++r) crtc_write_register(r, crtc[r]);

@@ -16,7 +16,7 @@ namespace {
 
 void busy_generator(int rate) {
   reset_settings();
-  setting(kw::REALTIME) = 0;
+  set_setting(kw::REALTIME, 0);
   microsecond_counter = 0;
   audio_headless_begin(rate);
   psg_force_timestamps(false);

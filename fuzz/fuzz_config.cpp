@@ -11,14 +11,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   reset_settings();
   free_rom_list();
   // The requested CPC type decides which sections are read.
-  setting(kw::CPC_TYPE) = size ? data[0] % 8 : 6;
+  set_setting(kw::CPC_TYPE, size ? data[0] % 8 : 6);
   const std::string& path = fuzzsupport::write_input("cfg", data, size);
   set_config_file_name(path.c_str());
-  { config c; }
+  config().read();
   update_config_file();
-  { config again; }
+  config().read();
   write_config_file();
-  { config written; }
+  config().read();
   free_rom_list();
   return 0;
 }

@@ -75,9 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }();
   (void)once;
   clear_stop_request();  // a machine at rest (also links the machine model first)
-  setting(kw::AMSDOS_SPEEDUP) = 1;
-  setting(kw::DRIVE_A_AUTOSTART) = size > 0 && (data[0] & 1);
-  setting(kw::DRIVE_A_SIDE) = size > 1 && (data[1] & 1);
+  set_setting(kw::AMSDOS_SPEEDUP, 1);
+  set_setting(kw::DRIVE_A_AUTOSTART, size > 0 && (data[0] & 1));
+  set_setting(kw::DRIVE_A_SIDE, size > 1 && (data[1] & 1));
   fdc_init();
 
   const std::string path = work_dir() + "/image.dsk";

@@ -125,10 +125,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   clear_stop_request();  // a machine at rest (also links the machine model first)
   const uint8_t set_up = data[0];
-  setting(kw::AMSDOS_SPEEDUP) = 1;
-  setting(kw::DRIVE_A_AUTOSTART) = 0;
-  setting(kw::DRIVE_A_WRITEPROT) = (set_up >> 1) & 1;
-  setting(kw::DRIVE_A_SIDE) = (set_up >> 2) & 1;
+  set_setting(kw::AMSDOS_SPEEDUP, 1);
+  set_setting(kw::DRIVE_A_AUTOSTART, 0);
+  set_setting(kw::DRIVE_A_WRITEPROT, (set_up >> 1) & 1);
+  set_setting(kw::DRIVE_A_SIDE, (set_up >> 2) & 1);
   fdc_init();
 
   const std::string path = work_dir() + "/image.dsk";

@@ -106,9 +106,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     set_up();
     ready = true;
   }
-  setting(kw::M4_ENABLED) = 1;
+  set_setting(kw::M4_ENABLED, 1);
   if (m4_start() != 0) std::abort();
-  m4_reset(1);
+  m4_reset(ResetKind::POWER_ON);
   size_t at = 0;
   while (at + 2 <= size) {
     const size_t length = std::min<size_t>(data[at] | data[at + 1] << 8, size - at - 2);
@@ -118,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     port_out(0xFC00, 0);
     if (!setting(kw::M4_ENABLED)) break;
   }
-  m4_reset(1);
+  m4_reset(ResetKind::POWER_ON);
   check_nothing_outside();
   fresh_card();
   return 0;

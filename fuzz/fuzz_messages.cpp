@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   open_message_file();
   const long numbers[] = {0, 1, 2, 97, 153, 256, 257, 300, -1};
   for (int language : {0, 3, 1, 2, 0}) {
-    setting(kw::LANGUAGE) = language;
+    set_setting(kw::LANGUAGE, language);
     for (long n : numbers) {
       const char* text = message_text(n);
       if (!text) __builtin_trap();

@@ -66,6 +66,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   monitor_run();
   video_disarm_break();
   z80_set_breakpoint(-1);
-  setting(kw::EMULATION_SPEED) = 1;
+  set_setting(kw::EMULATION_SPEED, 1);
   return 0;
 }

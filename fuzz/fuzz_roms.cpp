@@ -44,13 +44,13 @@ void set_up() {
   load_base_images();
   reset_settings();
   set_setting_text(kw::ROM_PATH, (work_dir() + "/").c_str());
-  setting(kw::TAPE_BYPASS) = 1;
-  setting(kw::AMSDOS_DISABLED) = 1;
-  setting(kw::AMSDOS_SPEEDUP) = 1;
+  set_setting(kw::TAPE_BYPASS, 1);
+  set_setting(kw::AMSDOS_DISABLED, 1);
+  set_setting(kw::AMSDOS_SPEEDUP, 1);
   free_rom_list();
   for (int i = 0; i < IMAGES; ++i) add_rom(SLOTS[i], FILES[i], 0);
   first_rom_bank = 10;
-  bank_count = first_rom_bank + rom_count;
+  bank_count = first_rom_bank + rom_count();
   if (memory_allocate(0, bank_count) != 0) std::abort();
 }
 

@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!ready) {
     fuzzsupport::silence_console();
     for (int q = 0; q < 4; ++q) read_bank[q] = write_bank[q] = ram.data() + q * 16384;
-    hardware_model = model::CPC6128;
+    set_hardware_model(model::CPC6128);
     set_setting_text(kw::TAPE_PATH, work_dir().c_str());
     ready = true;
   }

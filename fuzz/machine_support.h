@@ -16,21 +16,22 @@ namespace fuzzsupport {
 // with basic_fill, every unit reset.
 inline void set_up_6128(uint8_t os_fill, uint8_t basic_fill) {
   reset_settings();
-  setting(kw::RAM_SIZE) = 128;
-  setting(kw::CPC_TYPE) = model::CPC6128;
+  set_setting(kw::RAM_SIZE, 128);
+  set_setting(kw::CPC_TYPE, model::CPC6128);
   free_rom_list();
   ram_size_kb = 128;
   first_rom_bank = 10;
   add_rom(255, "os.rom", 0);
   add_rom(0, "basic.rom", 0);
-  bank_count = first_rom_bank + rom_count;
+  bank_count = first_rom_bank + rom_count();
   if (memory_allocate(0, bank_count) != 0) std::abort();
   std::memset(bank_table[bank_of_slot(255)], os_fill, BANK_SIZE);
   std::memset(bank_table[bank_of_slot(0)], basic_fill, BANK_SIZE);
   memory_init(ram_size_kb, bank_of_slot(0), bank_of_slot(255));
-  hardware_model = model::CPC6128;
+  set_hardware_model(model::CPC6128);
   fdc_init();
-  machine_reset(1);
+  machine_attach_units();
+  machine_reset(ResetKind::POWER_ON);
 }
 
 }  // namespace fuzzsupport

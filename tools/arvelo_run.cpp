@@ -360,7 +360,7 @@ void on_render() {
 }
 
 bool screen_shows(const char* text) {
-  for (const std::string& line : screen_text())
+  for (const std::string& line : screen_text(listed_lower_rom()))
     if (line.find(text) != std::string::npos) return true;
   return false;
 }
@@ -370,7 +370,7 @@ bool screen_shows(const char* text) {
 void answer_tape_prompt() {
   constexpr long REPEAT_FRAMES = 50;
   if (type_pending() > 0 || run.frames < run.next_answer) return;
-  std::vector<std::string> lines = screen_text();
+  std::vector<std::string> lines = screen_text(listed_lower_rom());
   size_t last = lines.size();
   while (last > 0 && lines[last - 1].find_first_not_of(' ') == std::string::npos) --last;
   if (last == 0 || lines[last - 1].find("then any key") == std::string::npos) return;
@@ -430,7 +430,7 @@ void on_poll() {
       run.typed = true;
       type_text(run.text);
     }
-  } else if (later_keys_left() && (run.typed || !run.text) && !keyboard_inputs.typing_active) {
+  } else if (later_keys_left() && (run.typed || !run.text) && !keyboard_inputs().typing_active) {
     press_later_keys();
   } else if (run.answer_tape_prompts && run.answer_release_us == 0 && run.frames >= run.next_look) {
     run.next_look = run.frames + 5;
@@ -507,7 +507,7 @@ int main(int argc, char** argv) {
   if (file_exists(dir + "/arvelo.msg")) open_message_file();
   if (file_exists(dir + "/arvelo.dat")) set_data_file((dir + "/arvelo.dat").c_str());
   set_config_file_name(config.c_str());
-  if (o.config.empty()) setting(kw::CPC_TYPE) = o.model == "464" ? 0 : (o.model == "664" ? 1 : 2);
+  if (o.config.empty()) set_setting(kw::CPC_TYPE, o.model == "464" ? 0 : (o.model == "664" ? 1 : 2));
 
   host_install_headless();
   host.render_frame = on_render;
@@ -554,7 +554,7 @@ int main(int argc, char** argv) {
   if (o.autostart && !o.tape.empty()) {
     // The 464 knows only the tape; the disc machines are told to use it first. The
     // firmware then asks to press PLAY and a key: Return, once the prompt shows.
-    o.type = hardware_model == model::CPC464 ? "RUN\"\r" : "|TAPE\rRUN\"\r";
+    o.type = hardware_model() == model::CPC464 ? "RUN\"\r" : "|TAPE\rRUN\"\r";
     o.has_type = true;
   }
   run.answer_tape_prompts = !o.tape.empty();
@@ -566,8 +566,8 @@ int main(int argc, char** argv) {
       return fail("cannot load the snapshot " + o.snapshot);
     }
   }
-  setting(kw::BREAK_MASK) = 0;  // nobody at a debugger prompt: run past processor errors
-  setting(kw::REALTIME) = o.realtime ? 1 : 0;
+  set_setting(kw::BREAK_MASK, 0);  // nobody at a debugger prompt: run past processor errors
+  set_setting(kw::REALTIME, o.realtime ? 1 : 0);
   video_apply_timing_settings();
 
   run.stop_at_us = microsecond_counter + static_cast<uint64_t>(std::llround(o.seconds * 1e6));
@@ -612,7 +612,7 @@ int main(int argc, char** argv) {
     }
   }
   if (o.screen_text) {
-    std::vector<std::string> lines = screen_text();
+    std::vector<std::string> lines = screen_text(listed_lower_rom());
     if (lines.empty()) std::cerr << "arvelo-run: no character set found in the lower ROM\n";
     for (const std::string& l : lines) std::fprintf(results, "%s\n", l.c_str());
   }

@@ -28,6 +28,13 @@ struct Machine {
 };
 inline Machine machine;
 
+// The bus the core is attached to (defined below).
+inline int clock(int, int, uint32_t&, uint32_t&);
+inline uint8_t port_in(uint16_t);
+inline void port_out(uint16_t, uint8_t);
+inline void trap(int);
+inline void at_address_zero();
+
 // BDOS call: function in C, argument in E or DE.
 inline void serve_bdos() {
   switch (z80_reg8(z80r::C)) {
@@ -71,6 +78,7 @@ inline std::string load(const char* path, FILE* output) {
   std::memcpy(machine.memory, low, sizeof low);
   machine.memory[BDOS_ADDRESS] = 0xC9;
 
+  z80_attach_bus(Z80Bus{clock, port_in, port_out, trap, at_address_zero});
   for (int q = 0; q < 4; q++) read_bank[q] = write_bank[q] = machine.memory + q * 0x4000;
   z80_reset(0xFF);
   z80_set_speed_mode(0);
@@ -89,13 +97,8 @@ inline bool run() {
 }  // namespace cpm
 
 // ---- What the core needs from its machine ------------------------------------------------
-uint8_t* read_bank[4];
-uint8_t* write_bank[4];
-uint32_t stop_request_word;
-
-void request_stop(int code) { stop_request_word |= uint32_t(code); }
-
-int video_advance(int, int, uint32_t&, uint32_t&) {
+namespace cpm {
+inline int clock(int, int, uint32_t&, uint32_t&) {
   if (++cpm::machine.instructions == cpm::machine.limit) stop_request_word |= 0x8000;
   if (z80.pending_in.port >= 0) z80_flush_pending_in();
   if (z80.pending_out.port >= 0) z80_flush_pending_out(z80.pending_out.position);
@@ -103,11 +106,12 @@ int video_advance(int, int, uint32_t&, uint32_t&) {
   return 0;
 }
 
-uint8_t port_in(uint16_t) { return 0xFF; }
-void port_out(uint16_t, uint8_t) {}
-void tape_trap(int) {}
+inline uint8_t port_in(uint16_t) { return 0xFF; }
+inline void port_out(uint16_t, uint8_t) {}
+inline void trap(int) {}
 
-void z80_at_address_zero() {
+inline void at_address_zero() {
   cpm::machine.ended = true;
   stop_request_word |= 0x8000;
 }
+}  // namespace cpm

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "config/messages.h"
-#include "core/machine.h"
+#include "config/rom_list.h"
 
 const char* const config_keyword_names[kw::COUNT] = {
     "NO TOKEN",         "#ENDIF",           "#IFCPC",          "AMSDOS_DISABLED",
@@ -33,7 +33,16 @@ const char* const config_keyword_names[kw::COUNT] = {
     "SNA_SIZE",         "KBD_TEXT_TYPING",
 };
 
+namespace {
 void (*config_wait_key)() = nullptr;
+}  // namespace
+
+config_wait_key_fn set_config_wait_key(config_wait_key_fn hook) {
+  config_wait_key_fn previous = config_wait_key;
+  config_wait_key = hook;
+  return previous;
+}
+
 
 namespace {
 
@@ -114,14 +123,6 @@ int setcfg::get_bounds(int id, int& min, int& max, int& step) const {
   return 0;
 }
 
-int& setcfg::value_ref(int id) {
-  if (keyword_kind(id) != KeywordKind::NUMBER || keyword_discarded(id)) {
-    std::cerr << "unknown setup " << id << '\n';
-    return scratch;
-  }
-  return setting_values[id];
-}
-
 void setcfg::set_text(int id, const char* text) {
   if (keyword_kind(id) != KeywordKind::TEXT) {
     std::cerr << "unknown setup " << id << '\n';
@@ -153,8 +154,9 @@ void setcfg::write_config(std::ostream& out) {
         // left out.
         int min, max, step;
         get_bounds(id, min, max, step);
-        if (setting_values[id] < min || setting_values[id] > max) break;
-        out << name << " = " << setting_values[id] << '\n';
+        const int value = setting(static_cast<kw::Id>(id));
+        if (value < min || value > max) break;
+        out << name << " = " << value << '\n';
         break;
       }
       case KeywordKind::TEXT:
@@ -162,7 +164,7 @@ void setcfg::write_config(std::ostream& out) {
         break;
       case KeywordKind::ROM_BLOCK:
         for (int slot = 0; slot <= 255; ++slot)
-          for (const RomEntry* e = rom_list; e; e = e->next)
+          for (const RomEntry* e = rom_list(); e; e = e->next)
             if (e->slot == slot) {
               out << name << " = " << slot << ",\"" << e->file << "\"," << e->offset << '\n';
               break;
@@ -182,19 +184,18 @@ void setcfg::show_config() {
 
 // ---- Reader ------------------------------------------------------------------------------
 
-config::config() {
+bool config::read() {
   const char* name = config_file_name();
   std::cout << "CONFIG: Using " << name << std::endl;
   if (!open_text_file(*this, name)) {
     std::perror(name);
-    status = -1;
-    return;
+    return false;
   }
   read_statements();
   close();
-  status = warnings;
   if (warnings != 0) std::cout << "CONFIG: " << warnings << " errors found." << std::endl;
   if (setting(kw::SHOW_CONFIG) == 1) show_config();
+  return true;
 }
 
 bool config::read_number_value(const char* context, int& value) {
@@ -258,11 +259,10 @@ void config::read_statements() {
         if (id == kw::CPC_TYPE) {
           // A CPC type given on the command line wins over the file.
           int requested = setting(kw::CPC_TYPE);
-          setting(kw::CPC_TYPE) = value;
-          if (requested != 6) setting(kw::CPC_TYPE) = requested;
+          set_setting(kw::CPC_TYPE, requested != 6 ? requested : value);
           break;
         }
-        setting_values[id] = value;
+        set_setting(static_cast<kw::Id>(id), value);
         break;
       }
       case KeywordKind::TEXT:
@@ -356,21 +356,21 @@ int write_config_file() {
   const char* name = config_file_name();
   std::ofstream out(name, std::ios::out | std::ios::trunc | std::ios::binary);
   if (!out) {
-    std::cout << message_text(217) << " " << name << std::endl;
+    std::cout << message_text(msg::CONFIG_CANNOT_WRITE) << " " << name << std::endl;
     if (config_wait_key) config_wait_key();
     return 1;
   }
   std::time_t now = std::time(nullptr);
   std::tm date{};
   localtime_r(&now, &date);
-  out << "; " << message_text(221) << " " << date.tm_year + 1900 << "-" << date.tm_mon + 1
+  out << "; " << message_text(msg::CONFIG_SAVED_HEADER) << " " << date.tm_year + 1900 << "-" << date.tm_mon + 1
       << "-" << date.tm_mday << '\n';
   setcfg settings;
   settings.write_config(out);
   out << "; end\n";
   out.flush();
   if (!out) {
-    std::cout << message_text(217) << " " << name << std::endl;
+    std::cout << message_text(msg::CONFIG_CANNOT_WRITE) << " " << name << std::endl;
     if (config_wait_key) config_wait_key();
     return 1;
   }
@@ -431,13 +431,13 @@ int update_config_file() {
   {
     std::ifstream in(name, std::ios::in | std::ios::binary);
     if (!in) {
-      std::cout << message_text(217) << " " << name << std::endl;
+      std::cout << message_text(msg::CONFIG_CANNOT_WRITE) << " " << name << std::endl;
       return 1;
     }
     std::string text;
     while (std::getline(in, text)) old_lines.push_back(text);
     if (in.bad()) {
-      std::cout << message_text(217) << " " << name << std::endl;
+      std::cout << message_text(msg::CONFIG_CANNOT_WRITE) << " " << name << std::endl;
       return 1;
     }
   }
@@ -486,7 +486,7 @@ int update_config_file() {
   if (out) out << result;
   out.flush();
   if (!out) {
-    std::cout << message_text(217) << " " << name << std::endl;
+    std::cout << message_text(msg::CONFIG_CANNOT_WRITE) << " " << name << std::endl;
     if (config_wait_key) config_wait_key();
     return 1;
   }

@@ -20,9 +20,6 @@ class setcfg {
   // Bounds of a numeric keyword (RAM_SIZE's depend on RAM_TYPE); 0, or 1 when the
   // keyword is not numeric.
   int get_bounds(int id, int& min, int& max, int& step) const;
-  // The int that stores a numeric keyword; for an id without storage writes
-  // "unknown setup <id>" to standard error and returns a scratch int.
-  int& value_ref(int id);
   // Text keywords (through set_setting_text with its extra effects); other ids write
   // "unknown setup <id>" to standard error.
   void set_text(int id, const char* text);
@@ -35,17 +32,14 @@ class setcfg {
   void write_config(std::ostream& out);
   // Writes the configuration between "SETCFG: show config: ***" and "***" to standard output.
   void show_config();
-
- private:
-  int scratch = 0;
 };
 
-// Reads the configuration file in use (config_file_name()) and applies it.
+// Reader of the configuration file in use (config_file_name()).
 class config : public scan, public setcfg {
  public:
-  config();
-  // -1 when the file could not be opened, otherwise the number of warnings.
-  int status = 0;
+  // Reads the file and applies it to the settings. False when it cannot be opened;
+  // otherwise true, with `warnings` counting the problems found (each reported).
+  bool read();
 
  private:
   void read_statements();
@@ -69,4 +63,6 @@ int update_config_file();
 
 // Called after a write failure is reported, so that the user can read it (the window
 // toolkit installs its wait for a key; nothing by default).
-extern void (*config_wait_key)();
+// Installs the function (the previous one is returned, so that a test can put it back).
+using config_wait_key_fn = void (*)();
+config_wait_key_fn set_config_wait_key(config_wait_key_fn hook);

@@ -6,8 +6,6 @@
 #include <string>
 
 #include "config/settings.h"
-#include "hardware/keyboard.h"
-#include "video/colours.h"
 
 namespace {
 const char* const data_keyword_names[datakw::COUNT] = {
@@ -16,18 +14,17 @@ const char* const data_keyword_names[datakw::COUNT] = {
 };
 }  // namespace
 
-data::data() {
+bool data::read() {
   const char* name = data_file_name();
   std::cout << "DATA: Using " << name << std::endl;
   if (!open_text_file(*this, name)) {
     std::perror(name);
-    errors = 1;
-    return;
+    return false;
   }
   read_statements();
   close();
-  errors = warnings;
-  if (errors != 0) std::cout << "DATA: " << errors << " errors found." << std::endl;
+  if (warnings != 0) std::cout << "DATA: " << warnings << " errors found." << std::endl;
+  return true;
 }
 
 // Numbers separated by ','; a negative number ends the list unstored, the 864th number
@@ -95,18 +92,16 @@ void data::read_statements() {
         skip_line();
         continue;
       }
-      key_tables[id - 1] = values;
-      // An empty table is a real table too (it empties the key map): never pass nullptr.
-      static const int none = 0;
-      load_key_table(id - 1, values.empty() ? &none : values.data(), static_cast<int>(values.size()));
+      tables.key_tables[id - 1] = values;
+      tables.key_table_read[id - 1] = true;
     } else {
       if (!read_palette(name, values)) {
         skip_line();
         continue;
       }
       int flag = id == datakw::RGB_PAL_COLOUR ? 1 : 0;
-      palettes[flag] = values;
-      set_palette(flag, values.data());
+      tables.palettes[flag] = values;
+      tables.palette_read[flag] = true;
     }
   }
 }

@@ -13,22 +13,31 @@ enum Id : int {
 };
 }  // namespace datakw
 
-// Reads the data file (data_file_name()) and hands every complete keyboard table to
-// load_key_table and every complete palette to set_palette.
+// What the data file holds. The reader only reads; the machine's set-up installs the
+// tables into the keyboard and the colour units.
+struct DataTables {
+  static constexpr int KEY_TABLES = 6;
+  // By table index (0 UK ... 5 ORIG) and palette flag (0 green, 1 colour): the last
+  // complete table of its keyword. A table can be read and empty (it empties the key
+  // map), so `*_read` tells whether the file had one at all.
+  std::vector<int> key_tables[KEY_TABLES];
+  bool key_table_read[KEY_TABLES] = {};
+  std::vector<int> palettes[2];
+  bool palette_read[2] = {};
+};
+
+// Reads the data file (data_file_name()) into `tables`.
 class data : public scan {
  public:
-  static constexpr int KEY_TABLES = 6;
+  static constexpr int KEY_TABLES = DataTables::KEY_TABLES;
   static constexpr int KEY_TABLE_NUMBERS = 864;   // 216 groups of four
   static constexpr int PALETTE_NUMBERS = 96;      // 32 × red, green, blue
 
-  data();
-  // The number of warnings, or 1 when the file cannot be opened.
-  int errors = 0;
+  // Reads the file. False when it cannot be opened; otherwise true, with `warnings`
+  // counting the problems found (each already reported on standard output).
+  bool read();
 
-  // What was read and applied, by table index (0 UK ... 5 ORIG) and palette flag
-  // (0 green, 1 colour); empty when the file held no valid table of that kind.
-  std::vector<int> key_tables[KEY_TABLES];
-  std::vector<int> palettes[2];
+  DataTables tables;
 
  private:
   void read_statements();

@@ -61,7 +61,7 @@ std::vector<std::string> header_keys(const std::string& line) {
 }  // namespace
 
 std::string help_topic_key(const std::string& name, int language) {
-  std::string key = name.empty() ? std::string(message_text(153)) : name;
+  std::string key = name.empty() ? std::string(message_text(msg::HELP_INDEX_TOPIC)) : name;
   for (char& c : key) c = key_upper(c);
   if (language < 0 || language > 3) language = 0;
   return key + "." + language_suffix[language];

@@ -3,12 +3,19 @@
 #include "config/settings.h"
 
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
+namespace {
+
+// Numeric values of all keywords, indexed by keyword id.
 int setting_values[kw::COUNT];
 
-namespace {
+// The vertical sync of a 60 Hz machine comes earlier in its shorter frame: positions
+// above 4 would put it past the frame's end.
+constexpr int MAX_VSYNC_POSITION_60HZ = 4;
 
 struct TextValue {
   bool set = false;
@@ -84,6 +91,15 @@ std::string normalise_path(const std::string& path) {
   if (path.size() > n && path.compare(0, n, cwd) == 0 && path[n] == '/')
     return "./" + path.substr(n + 1);
   return path;
+}
+
+int setting(kw::Id id) { return setting_values[id]; }
+
+void set_setting(kw::Id id, int value) {
+  setting_values[id] = value;
+  if ((id == kw::PPI_50HZ || id == kw::VSYNC_POSITION) && setting_values[kw::PPI_50HZ] == 0 &&
+      setting_values[kw::VSYNC_POSITION] > MAX_VSYNC_POSITION_60HZ)
+    setting_values[kw::VSYNC_POSITION] = MAX_VSYNC_POSITION_60HZ;
 }
 
 void reset_settings() {
@@ -162,3 +178,19 @@ const char* data_file_name() {
 }
 
 void set_data_file(const char* name) { set_setting_text(kw::DATA_FILE, name); }
+
+const char* expand_home(const char* path) {
+  static char buffer[2048];
+  if (!path) path = "";
+  const char* home = std::getenv("HOME");
+  if (path[0] == '~' && home && *home) {
+    std::snprintf(buffer, sizeof buffer, "%s%s", home, path + 1);
+  } else if (path[0] == '~') {
+    // Without HOME there is no home directory to use: the rest of the path is taken
+    // relative to the current directory ("~/x" becomes "./x").
+    std::snprintf(buffer, sizeof buffer, ".%s", path + 1);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%s", path);
+  }
+  return buffer;
+}

@@ -26,17 +26,24 @@ enum Id : int {
 static_assert(SNA_SIZE == 64 && COUNT == 66, "keyword ids are part of the file format");
 }  // namespace kw
 
-// Numeric values of all keywords, indexed by keyword id (text keywords leave theirs 0).
-// The requested CPC type is the CPC_TYPE entry, `emulation_speed` the EMULATION_SPEED entry.
-extern int setting_values[kw::COUNT];
-
-inline int& setting(kw::Id id) { return setting_values[id]; }
+// Numeric value of a keyword (text keywords read 0). The requested CPC type is the
+// CPC_TYPE entry, `emulation_speed` the EMULATION_SPEED entry.
+int setting(kw::Id id);
+// Changes a numeric setting. Every change goes through here so that settings that depend
+// on each other stay consistent: a 60 Hz machine (PPI_50HZ 0) has no VSYNC_POSITION
+// above 4, whichever of the two is set last.
+void set_setting(kw::Id id, int value);
 
 // Text keywords: nullptr when not set. The setter stores an owned copy and applies the
 // keyword's extra effect (final '/' for ROM_PATH/TAPE_PATH/TMP_PATH, drive browse
 // directories, ...). Passing nullptr clears the value.
 const char* setting_text(kw::Id id);
 void set_setting_text(kw::Id id, const char* value);
+
+// What a unit's reset does. POWER_ON clears the unit's state as switching the CPC on does;
+// APPLY_SETTINGS keeps the state and only takes up settings that changed since (a
+// snapshot's CPC type, a new printer file, ...).
+enum class ResetKind { APPLY_SETTINGS, POWER_ON };
 
 // Puts every setting back to its initial value (before any file is read).
 void reset_settings();
@@ -58,3 +65,6 @@ void set_config_file_name(const char* name);
 // It is the DATA_FILE setting.
 const char* data_file_name();
 void set_data_file(const char* name);
+
+// A leading '~' becomes $HOME. The result lives in one static buffer until the next call.
+const char* expand_home(const char* path);

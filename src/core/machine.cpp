@@ -35,34 +35,57 @@
 
 // ---- Run control -------------------------------------------------------------------
 
-uint32_t stop_request_word = 0;
-
-void request_stop(int code) {
-  stop_request_word |= static_cast<uint32_t>(code);
-  if (code == static_cast<int>(stopbit::TAPE)) z80_irq(0xFF);
-}
-
-void report_stop_reasons() {
-  if (stop_request_word & stopbit::PORT_ACCESS) ports_report_undecoded();
-  if (stop_request_word & stopbit::CPU_ERROR) z80_report_error();
-  if (stop_request_word & stopbit::TAPE) print_message(97);
-}
-
 namespace {
+// Before the instruction at address 0: a CPC reset or restart with the lower ROM in
+// place while the M4 board is off is when changes made in its virtual SD image go back
+// to the SD directory.
+void at_address_zero() {
+  const bool lower_rom_on = !(memory_view().rom_state & 1);
+  if (lower_rom_on && !setting(kw::M4_ENABLED) && setting(kw::M4_SDCARD_MODE) == 0) m4_vsd_sync();
+}
+
+// What the M4 board's reset command asks of the machine.
+void power_on_reset() { machine_reset(ResetKind::POWER_ON); }
+
 bool audio_closed = true;  // the run driver reopens the device before a burst
+
 }
 
 // ---- Set-up and teardown ---------------------------------------------------------------
 
+void machine_attach_units() {
+  z80_attach_bus(Z80Bus{video_advance, port_in, port_out, tape_trap, at_address_zero});
+  ports_attach_disc_controller(
+      DiscControllerPorts{fdc_read_status, fdc_read_data, fdc_write_data, fdc_write_motor});
+  keyboard_attach_cassette(CassettePorts{tape_deck_port_c, tape_deck_read});
+  m4_attach_machine_reset(power_on_reset);
+}
+
+void install_data_tables(const DataTables& tables) {
+  for (int i = 0; i < DataTables::KEY_TABLES; ++i) {
+    if (!tables.key_table_read[i]) continue;
+    // An empty table is a real table too (it empties the key map): never pass nullptr.
+    static const int none = 0;
+    const std::vector<int>& values = tables.key_tables[i];
+    load_key_table(i, values.empty() ? &none : values.data(), static_cast<int>(values.size()));
+  }
+  for (int flag = 0; flag < 2; ++flag)
+    if (tables.palette_read[flag]) set_palette(flag, tables.palettes[flag].data());
+}
+
 int setup_machine(StartOptions& options) {
-  hardware_model = model::UNKNOWN;  // each pass detects the model from its own ROMs
+  machine_attach_units();
+  set_hardware_model(model::UNKNOWN);  // each pass detects the model from its own ROMs
   free_rom_list();
   fdc_init();
   {
     config cfg;
-    if (cfg.status < 0) return 2;
+    if (!cfg.read()) return 2;
   }
-  { data d; }
+  {
+    data d;
+    if (d.read()) install_data_tables(d.tables);
+  }
 
   if (options.media_kind == MEDIA_DISC) set_setting_text(kw::DRIVE_A, options.media_file);
   if (options.media_kind == MEDIA_SNAPSHOT) set_setting_text(kw::SNAPSHOT, options.media_file);
@@ -76,9 +99,9 @@ int setup_machine(StartOptions& options) {
   memory_free();
   std::memset(bank_table, 0, sizeof bank_table);
   first_rom_bank = 10 + extra;
-  bank_count = first_rom_bank + rom_count;
+  bank_count = first_rom_bank + rom_count();
   if (bank_count > MAX_BANKS || memory_allocate(0, bank_count) != 0) {
-    if (bank_count > MAX_BANKS) print_message(174);
+    if (bank_count > MAX_BANKS) print_message(msg::NO_MEMORY_FOR_BANKS);
     bank_count = 0;
     return 3;
   }
@@ -89,13 +112,13 @@ int setup_machine(StartOptions& options) {
   memory_init(ram, bank_of_slot(0), bank_of_slot(255));
   audio_closed = host.audio_open() != 0;
   if (setting(kw::M4_ENABLED)) m4_start();
-  machine_reset(1);
+  machine_reset(ResetKind::POWER_ON);
   if (options.media_kind == MEDIA_DISC) start_drive_a_autostart();
   return 0;
 }
 
 void start_drive_a_autostart() {
-  setting(kw::DRIVE_A_AUTOSTART) = 1;
+  set_setting(kw::DRIVE_A_AUTOSTART, 1);
   dsk_insert_configured(0, true);
 }
 
@@ -117,19 +140,18 @@ void teardown_machine() {
   bank_count = 0;
 }
 
-int machine_reset(int kind) {
-  int result = video_reset(kind);
-  result += ports_reset(kind);
-  result += fdc_reset(kind);
-  if (kind == 1) z80_reset(0xFF);
-  z80.rom_trap_enabled = tape_bypass_wanted() ? 1 : 0;
-  result += tape_reset(kind);
-  result += keyboard_reset(kind);
+void machine_reset(ResetKind kind) {
+  video_reset(kind);
+  ports_reset(kind);
+  fdc_reset(kind);
+  if (kind == ResetKind::POWER_ON) z80_reset(0xFF);
+  z80_set_rom_trap(tape_bypass_wanted());
+  tape_reset(kind);
+  keyboard_reset(kind);
   video_apply_timing_settings();
-  result += psg_reset(kind);
-  result += mouse_reset(kind);
-  result += m4_reset(kind);
-  return result;
+  psg_reset(kind);
+  mouse_reset(kind);
+  m4_reset(kind);
 }
 
 // ---- Run driver ------------------------------------------------------------------------
@@ -152,10 +174,3 @@ int run_machine(bool debug_first) {
   return 0;
 }
 
-// The processor calls this before fetching from address 0: a CPC reset or restart with
-// the lower ROM in place while the M4 board is off is when changes made in its virtual
-// SD image go back to the SD directory.
-void z80_at_address_zero() {
-  const bool lower_rom_on = !(memory_view().rom_state & 1);
-  if (lower_rom_on && !setting(kw::M4_ENABLED) && setting(kw::M4_SDCARD_MODE) == 0) m4_vsd_sync();
-}

@@ -3,66 +3,19 @@
 #include <cstdint>
 #include <string>
 
-// ---- Stop-request word -------------------------------------------------------------
-// Any unit that must stop the processor ORs a bit in; z80_run returns after the
-// current instruction when the word is non-zero.
-namespace stopbit {
-constexpr uint32_t CPU_ERROR = 0x0001;   // maskable by BREAK_MASK bit 0
-constexpr uint32_t PORT_ACCESS = 0x0004; // maskable by BREAK_MASK bit 2
-constexpr uint32_t TAPE = 0x0010;
-constexpr uint32_t RESTART = 0x0800;
-constexpr uint32_t BREAK = 0x4000;
-constexpr uint32_t QUIT = 0x8000;
-constexpr uint32_t STEP = 0x10000;
-constexpr uint32_t TIMED = 0x20000;
-}  // namespace stopbit
+#include "z80/z80.h"  // the stop-request word
+#include "config/rom_list.h"
+#include "config/settings.h"  // ResetKind
+#include "hardware/memory.h"  // the bank table and the machine identity
 
-extern uint32_t stop_request_word;
 
-inline void clear_stop_request() { stop_request_word = 0; }
-// Adds code to the stop-request word; exactly 0x0010 also acknowledges an interrupt
-// with data-bus byte 0xFF.
-void request_stop(int code);
-// Reports why the machine stopped (undecoded port, processor error, tape trap).
-void report_stop_reasons();
-
-// ---- Machine identity ----------------------------------------------------------------
-// The requested CPC type is setting(kw::CPC_TYPE) (0 464, 1 664, 2 6128, 6 not given).
-namespace model {
-constexpr int CPC464 = 0, CPC664 = 1, CPC6128 = 2, BASIC3 = 3, BASIC4 = 4, CPC6128_PLUS = 5,
-              UNKNOWN = 6;
-}
-extern int hardware_model;   // from detect_model; 6 = unknown
-extern int disc_rom_version; // 0 = 0.5, 1 = 0.7, 2 = unknown
-
-// ---- Bank table ----------------------------------------------------------------------
-// All RAM and ROM as 16 KB banks in one allocation. RAM banks from index 0, ROM banks
-// from first_rom_bank on.
-constexpr int BANK_SIZE = 16384;
-constexpr int MAX_BANKS = 512;
-extern uint8_t* bank_table[MAX_BANKS];
-extern int first_rom_bank;
-extern int bank_count;
-extern int ram_size_kb;  // RAM_SIZE after rounding at set-up
-
-// ---- ROM list --------------------------------------------------------------------------
-struct RomEntry {
-  int bank;          // registration order; memory bank = first_rom_bank + bank
-  int slot;          // 0..255; 255 = lower (OS) ROM, 0 = BASIC
-  std::string file;  // relative to ROM_PATH
-  int offset;        // in 16 KB units
-  RomEntry* next;
-};
-constexpr int MAX_ROMS = 19;
-extern RomEntry* rom_list;
-extern int rom_count;
-
-// A file name that begins with '/' is taken as it is; others are relative to ROM_PATH.
-void add_rom(int slot, const char* file, int offset);
-void free_rom_list();
-int load_roms();          // error count, or 10
+// ---- ROM images ------------------------------------------------------------------------
+// Loads every image of the ROM list into its bank: the error count, or 10.
+int load_roms();
+// Names the model from the loaded ROMs and patches the firmware as the settings ask.
 void detect_model();
-int bank_of_slot(int slot);
+// The disc ROM found by detect_model: 0 = 0.5, 1 = 0.7, 2 = unknown.
+int disc_rom_version();
 
 // ---- Open system ROM ---------------------------------------------------------------------
 // The project's own system ROM (roms/open): a 32 KB image in the program directory whose
@@ -106,13 +59,21 @@ struct StartOptions {
   int cpc_type = 6;
 };
 
+// Connects the units that meet through attached functions rather than calls: the
+// processor's bus (clock, port decoder, ROM trap), the port decoder's disc controller,
+// the PPI's cassette deck and the M4 board's machine reset. Set-up does it; tests that run parts of the machine without set-up call it.
+void machine_attach_units();
+
+// Hands the data file's tables to the units that use them (the keyboard the key tables,
+// the colour tables the palettes); what the file did not hold stays as it was.
+struct DataTables;
+void install_data_tables(const DataTables& tables);
+
 int setup_machine(StartOptions& options);
 void teardown_machine();
-int machine_reset(int kind);
+// Resets every chip of the machine (POWER_ON also clears the processor).
+void machine_reset(ResetKind kind);
 int run_machine(bool debug_first);
-
-// A leading '~' becomes $HOME. The result lives in one static buffer until the next call.
-const char* expand_home(const char* path);
 
 // Drive A's configured disc with autostart (start-up and a disc on the command line).
 void start_drive_a_autostart();

@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
   SDL_DisableScreenSaver();
   print_banner(std::cout);
 
-  setting(kw::EMULATION_SPEED) = 1;
+  set_setting(kw::EMULATION_SPEED, 1);
   StartOptions options;
   const int errors = parse_command_line(argc, argv, options, std::cout, std::cerr);
   if (errors) {
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
 
   if (display_init() != 0) return 1;
 
-  setting(kw::CPC_TYPE) = (options.cpc_type >= 0 && options.cpc_type <= 6) ? options.cpc_type : 6;
+  set_setting(kw::CPC_TYPE, (options.cpc_type >= 0 && options.cpc_type <= 6) ? options.cpc_type : 6);
   set_config_file_name(choose_config_file(options).c_str());
   set_data_file("arvelo.dat");
 

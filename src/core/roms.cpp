@@ -1,5 +1,5 @@
-// Machine identity, the bank table, the ROM list with loading and model detection, the
-// fall-back to the open system ROM, and expand_home.
+// Loading the configured ROM images into the bank table, model detection, and the
+// fall-back to the open system ROM.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -13,23 +13,9 @@
 #include "media/tape.h"
 #include "media/tape_deck.h"
 
-// ---- Identity and memory -----------------------------------------------------------
-
-int hardware_model = model::UNKNOWN;
-int disc_rom_version = 2;
-
-uint8_t* bank_table[MAX_BANKS] = {};
-int first_rom_bank = 10;
-int bank_count = 0;
-int ram_size_kb = 128;
-
-
-RomEntry* rom_list = nullptr;
-int rom_count = 0;
-
 namespace {
 
-constexpr long MSG_LOWER_ROM_NOT_FIRMWARE = 239;
+int disc_rom = 2;  // 0 = 0.5, 1 = 0.7, 2 = unknown
 
 // The disc ROM: a background ROM (type 1) of version 0.5 or 0.7 whose first command name
 // is the disc operating system's own "CPM ROM". Another ROM that merely carries those
@@ -72,7 +58,7 @@ bool rom_opens(const std::string& path) {
 bool system_rom_missing() {
   const char* rom_path = setting_text(kw::ROM_PATH);
   if (!rom_path) return false;  // load_roms reports the missing path
-  for (const RomEntry* e = rom_list; e; e = e->next)
+  for (const RomEntry* e = rom_list(); e; e = e->next)
     if ((e->slot == 255 || e->slot == 0) && !rom_opens(rom_file_path(rom_path, e->file)))
       return true;
   return false;
@@ -90,7 +76,7 @@ bool open_rom_in_use() { return open_rom_state.in_use; }
 bool fall_back_to_open_rom() {
   open_rom_state.in_use = false;
   if (!system_rom_missing() || !rom_opens(open_rom_state.file)) return false;
-  std::cout << message_text(181) << " " << open_rom_state.file << std::endl;
+  std::cout << message_text(msg::OPEN_ROM_FALLBACK) << " " << open_rom_state.file << std::endl;
   free_rom_list();
   add_rom(255, open_rom_state.file.c_str(), 0);
   add_rom(0, open_rom_state.file.c_str(), 1);
@@ -111,63 +97,9 @@ bool open_rom_fill_parameters(uint8_t* lower_rom, int language, const char* rom_
   return true;
 }
 
-// ---- expand_home ---------------------------------------------------------------------
+int disc_rom_version() { return disc_rom; }
 
-const char* expand_home(const char* path) {
-  static char buffer[2048];
-  if (!path) path = "";
-  const char* home = std::getenv("HOME");
-  if (path[0] == '~' && home && *home) {
-    std::snprintf(buffer, sizeof buffer, "%s%s", home, path + 1);
-  } else if (path[0] == '~') {
-    // Without HOME there is no home directory to use: the rest of the path is taken
-    // relative to the current directory ("~/x" becomes "./x").
-    std::snprintf(buffer, sizeof buffer, ".%s", path + 1);
-  } else {
-    std::snprintf(buffer, sizeof buffer, "%s", path);
-  }
-  return buffer;
-}
-
-// ---- ROM list --------------------------------------------------------------------------
-
-void free_rom_list() {
-  while (rom_list) {
-    RomEntry* next = rom_list->next;
-    delete rom_list;
-    rom_list = next;
-  }
-  rom_count = 0;
-}
-
-void add_rom(int slot, const char* file, int offset) {
-  for (RomEntry* e = rom_list; e; e = e->next) {
-    if (e->slot != slot) continue;
-    e->file = file ? file : "";
-    e->offset = offset;
-    // Images are reloaded only when this pass's bank memory exists: while the
-    // configuration is read during set-up it does not yet, and set-up loads every
-    // ROM afterwards anyway.
-    if (bank_table[0]) load_roms();
-    if (e != rom_list) std::cout << message_text(184) << " " << slot << std::endl;
-    return;
-  }
-  if (rom_count >= MAX_ROMS) {
-    std::cout << message_text(184) << " " << slot << std::endl;
-    return;
-  }
-  rom_list = new RomEntry{rom_count, slot, file ? file : "", offset, rom_list};
-  ++rom_count;
-}
-
-int bank_of_slot(int slot) {
-  const RomEntry* basic = nullptr;
-  for (const RomEntry* e = rom_list; e; e = e->next) {
-    if (e->slot == slot) return first_rom_bank + e->bank;
-    if (e->slot == 0) basic = e;
-  }
-  return basic ? first_rom_bank + basic->bank : first_rom_bank;
-}
+// ---- Loading ---------------------------------------------------------------------------
 
 int load_roms() {
   const char* rom_path = setting_text(kw::ROM_PATH);
@@ -178,13 +110,13 @@ int load_roms() {
   int errors = 0;
   bool stop = false;
   for (int slot = 0; slot <= 255 && !stop; ++slot) {
-    for (RomEntry* e = rom_list; e; e = e->next) {
+    for (const RomEntry* e = rom_list(); e; e = e->next) {
       if (e->slot != slot) continue;
       const std::string path = rom_file_path(rom_path, e->file);
       uint8_t* bank = bank_table[first_rom_bank + e->bank];
       zip_ifs image(path.c_str());
       if (!image) {
-        std::cerr << message_text(179) << " " << path << ", errno=" << errno
+        std::cerr << message_text(msg::ROM_CANNOT_OPEN) << " " << path << ", errno=" << errno
                   << std::endl;
         ++errors;
         break;
@@ -192,7 +124,7 @@ int load_roms() {
       image.seekg(static_cast<std::streamoff>(e->offset) * BANK_SIZE);
       if (image) image.read(reinterpret_cast<char*>(bank), BANK_SIZE);
       if (!image || image.gcount() < BANK_SIZE) {
-        std::cerr << message_text(180) << " " << e->file << std::endl;
+        std::cerr << message_text(msg::ROM_TOO_SHORT) << " " << e->file << std::endl;
         ++errors;
         stop = true;
       }
@@ -203,7 +135,7 @@ int load_roms() {
   if (open_rom_in_use())
     open_rom_fill_parameters(bank_table[bank_of_slot(255)], setting(kw::LANGUAGE), rom_path);
   detect_model();
-  if (hardware_model == model::UNKNOWN) {
+  if (hardware_model() == model::UNKNOWN) {
     std::cerr << "CPC type not configured or ROM for CPC type not available. Unable to continue."
               << std::endl;
     return 10;
@@ -220,59 +152,59 @@ void detect_model() {
   const uint8_t* basic_rom = bank_table[basic];
 
   if (basic_rom[0] != 0x80) {
-    print_message(183);
-    hardware_model = model::UNKNOWN;
+    print_message(msg::NO_BASIC_ROM);
+    set_hardware_model(model::UNKNOWN);
   } else {
     // The BASIC version is the model number (0 464 ... 4 BASIC 4), announced by messages
     // 187-191; the open ROM, already announced, claims the 464's.
     const int version = basic_rom[2];
     if (version <= model::BASIC4) {
-      hardware_model = version;
-      if (!open_rom_in_use()) print_message(187 + version);
+      set_hardware_model(version);
+      if (!open_rom_in_use()) print_message(static_cast<msg::Id>(msg::DETECTED_464 + version));
     } else {
-      print_message(186);
-      hardware_model = model::UNKNOWN;
+      print_message(msg::UNKNOWN_MODEL);
+      set_hardware_model(model::UNKNOWN);
     }
-    if (hardware_model == model::CPC6128 && lower_rom[0x5A1] == '!') {
-      hardware_model = model::CPC6128_PLUS;
-      print_message(192);
+    if (hardware_model() == model::CPC6128 && lower_rom[0x5A1] == '!') {
+      set_hardware_model(model::CPC6128_PLUS);
+      print_message(msg::DETECTED_6128_MODIFIED);
     }
   }
 
   // The tape patch rewrites the CPC firmware's cassette routines; the open ROM has none,
   // so the tape deck is not given it to patch later either.
-  if (!open_rom_in_use()) tape_deck_note_os_rom(lower_rom, hardware_model);
+  if (!open_rom_in_use()) tape_deck_note_os_rom(lower_rom, hardware_model());
   if (tape_bypass_wanted() && !open_rom_in_use()) {
-    if (hardware_model == model::UNKNOWN) print_message(186);
-    else if (tape_patch_rom(lower_rom, hardware_model)) print_message(185);
-    else print_message(MSG_LOWER_ROM_NOT_FIRMWARE);
+    if (hardware_model() == model::UNKNOWN) print_message(msg::UNKNOWN_MODEL);
+    else if (tape_patch_rom(lower_rom, hardware_model())) print_message(msg::TAPE_ROUTINES_PATCHED);
+    else print_message(msg::LOWER_ROM_NOT_FIRMWARE);
   }
 
   // The disc ROM: only the one recognised is patched.
   if (disc == lower || disc == basic || !bank_table[disc]) {
     // No ROM in slot 7 (bank_of_slot fell back to BASIC): nothing to patch.
-    disc_rom_version = 2;
+    disc_rom = 2;
     return;
   }
   uint8_t* dos = bank_table[disc];
   if (!is_disc_rom(dos)) {
-    print_message(182);
-    disc_rom_version = 2;
+    print_message(msg::NO_DISC_ROM_PATCH);
+    disc_rom = 2;
     return;
   }
-  disc_rom_version = dos[2] == 5 ? 0 : 1;
+  disc_rom = dos[2] == 5 ? 0 : 1;
   if (setting(kw::AMSDOS_DISABLED)) {
-    const int at = disc_rom_version == 0 ? 0xCF2 : 0xD56;
+    const int at = disc_rom == 0 ? 0xCF2 : 0xD56;
     dos[at] = 0x18;
     dos[at + 1] = 0x05;
-    print_message(disc_rom_version == 0 ? 175 : 176);
+    print_message(disc_rom == 0 ? msg::AMSDOS05_DISABLED : msg::AMSDOS07_DISABLED);
   }
   if (setting(kw::AMSDOS_SPEEDUP)) {
     for (int at : {0x5D4, 0x5D8, 0x5D9, 0x5DA}) dos[at] = 1;
     static constexpr int v0[] = {0x602, 0x7E2, 0x784};
     static constexpr int v1[] = {0x62C, 0x80E, 0x7B4};
-    for (int at : disc_rom_version == 0 ? v0 : v1) dos[at] = 1;
-    print_message(disc_rom_version == 0 ? 177 : 178);
+    for (int at : disc_rom == 0 ? v0 : v1) dos[at] = 1;
+    print_message(disc_rom == 0 ? msg::AMSDOS05_SPEEDUP : msg::AMSDOS07_SPEEDUP);
   }
   dos[0x1BBB] = 0x3A;
 }

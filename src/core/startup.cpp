@@ -424,8 +424,8 @@ int machine_loop(StartOptions& options) {
     options.media_kind = MEDIA_NONE;
     const char mode = options.start_mode;
     options.start_mode = 0;
-    if (mode == 'F') setting(kw::EMULATION_SPEED) = 1;
-    if (mode == 'S') setting(kw::EMULATION_SPEED) = 0;
+    if (mode == 'F') set_setting(kw::EMULATION_SPEED, 1);
+    if (mode == 'S') set_setting(kw::EMULATION_SPEED, 0);
     run_machine(mode == 'D');
     teardown_machine();
     if (stop_request_word & stopbit::QUIT) return 0;

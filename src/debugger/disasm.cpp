@@ -5,7 +5,11 @@
 
 #include "z80/z80_bus.h"
 
+namespace {
 DisasmState disasm;
+}  // namespace
+
+const DisasmState& disasm_result() { return disasm; }
 
 namespace {
 

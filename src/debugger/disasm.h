@@ -13,7 +13,8 @@ struct DisasmState {
   char text[48];       // the instruction's text
   char operand[24];    // scratch: an indexed operand "(IX+&dd)"
 };
-extern DisasmState disasm;
+// The last decoded instruction.
+const DisasmState& disasm_result();
 
 // Decodes the instruction at address into disasm.text; returns its length in bytes (1-4).
 int disassemble(uint16_t address);

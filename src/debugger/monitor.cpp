@@ -9,7 +9,6 @@
 
 #include "config/messages.h"
 #include "config/settings.h"
-#include "core/machine.h"
 #include "debugger/disasm.h"
 #include "hardware/expansions.h"
 #include "hardware/keyboard.h"
@@ -174,13 +173,13 @@ uint32_t other_stop_bits() {
 void step_once() {
   stop_request_word &= ~BREAK;
   stop_request_word |= IN_MONITOR;
-  z80.wait_word = ACK_MARK;
+  z80_set_wait_word(ACK_MARK);
   z80_run();
-  if (z80.hold == 0)
+  if (z80_state().hold == 0)
     mon.in_ack = false;
-  else if (z80.wait_word == 0)
+  else if (z80_state().wait_word == 0)
     mon.in_ack = true;
-  z80.wait_word = 0;
+  z80_set_wait_word(0);
 }
 
 // The frame of the step commands: the emulation speed is off while stepping; at the end
@@ -188,12 +187,12 @@ void step_once() {
 // the stop reasons that remain are reported.
 int begin_steps() {
   const int saved = setting(kw::EMULATION_SPEED);
-  setting(kw::EMULATION_SPEED) = 0;
+  set_setting(kw::EMULATION_SPEED, 0);
   return saved;
 }
 
 void end_steps(int saved_speed) {
-  setting(kw::EMULATION_SPEED) = saved_speed;
+  set_setting(kw::EMULATION_SPEED, saved_speed);
   stop_request_word &= ~(BREAK | STEP);
   flush_out();
   report_stop_reasons();
@@ -303,7 +302,7 @@ void load_file() {
   if (name.empty()) return;
   FILE* f = std::fopen(tape_path(name).c_str(), "rb");
   if (!f) {
-    mon.out << message_text(99) << ' ' << name << '\n';
+    mon.out << message_text(msg::TAPE_NOT_FOUND) << ' ' << name << '\n';
     return;
   }
   uint8_t header[128];
@@ -330,7 +329,7 @@ void load_file() {
   std::fclose(f);
   char text[64];
   std::snprintf(text, sizeof text, " (%04x)", static_cast<uint16_t>(mon.address + loaded - 1));
-  mon.out << message_text(112) << ' ' << name << text << '\n';
+  mon.out << message_text(msg::MONITOR_LOADED) << ' ' << name << text << '\n';
 }
 
 // Saves memory from the address on behind a binary file header (type 2) that carries
@@ -376,7 +375,7 @@ void save_file() {
   for (long i = 0; i < length && ok; ++i, a = static_cast<uint16_t>(a + 1))
     ok = std::fputc(peek(a), f) != EOF;
   if (std::fclose(f) != 0) ok = false;
-  if (!ok) mon.out << message_text(101) << '\n';
+  if (!ok) mon.out << message_text(msg::TAPE_WRITE_ERROR) << '\n';
 }
 
 void step_into() {
@@ -394,7 +393,7 @@ void step_over() {
   const uint16_t target = static_cast<uint16_t>(mon.address + disassemble(mon.address));
   do {
     step_once();
-  } while (!(pc() == target && z80.hold == 0) && !other_stop_bits());
+  } while (!(pc() == target && z80_state().hold == 0) && !other_stop_bits());
   end_steps(speed);
 }
 
@@ -568,12 +567,12 @@ HexResult read_hex_prompted(uint16_t& value, const char* prompt) {
 
 void monitor_show(int flags) {
   std::ostream& out = mon.out;
-  const bool held = z80.hold != 0;
+  const bool held = z80_state().hold != 0;
   // While an instruction is held its address stands for PC; an acknowledge shows the
   // processor as it is.
   const bool show_instruction = held && !mon.in_ack;
   const uint16_t real_pc = pc();
-  if (show_instruction) pc() = z80.instr_address;
+  if (show_instruction) pc() = z80_state().instr_address;
   if (flags & 1) {
     z80_dump_registers(out);
     ga_dump(out);
@@ -595,7 +594,7 @@ void monitor_show(int flags) {
       if (!text.empty() && text.back() == '\n') text.pop_back();
     }
     out << text;
-    if (held) out << " (CRTC steps to go: " << z80.hold << ")";
+    if (held) out << " (CRTC steps to go: " << z80_state().hold << ")";
     out << '\n';
   }
   pc() = real_pc;
@@ -631,4 +630,10 @@ void monitor_run() {
   stop_request_word &= ~IN_MONITOR;
   console.close();
   console.settle(200);
+}
+
+void report_stop_reasons() {
+  if (stop_request_word & stopbit::PORT_ACCESS) ports_report_undecoded();
+  if (stop_request_word & stopbit::CPU_ERROR) z80_report_error();
+  if (stop_request_word & stopbit::TAPE) print_message(msg::TAPE_BYPASS_STOP);
 }

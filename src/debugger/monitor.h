@@ -58,3 +58,6 @@ constexpr uint16_t HEX_JOKER = 0x3F00;
 HexResult read_hex(uint16_t& value);
 // As read_hex; when the line is used up, writes the prompt and reads a new line first.
 HexResult read_hex_prompted(uint16_t& value, const char* prompt);
+
+// Reports why the machine stopped (undecoded port, processor error, tape trap).
+void report_stop_reasons();

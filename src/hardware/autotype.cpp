@@ -71,9 +71,7 @@ constexpr int LETTER_KEYS[26] = {88, 102, 103, 87, 39, 86, 70, 69, 52, 85, 84, 6
 
 void set_key(int code, bool down) {
   if (code < 0) return;
-  const int row = code & 15, bit = (code >> 4) & 7;
-  if (down) keyboard_inputs.typing[row] |= static_cast<uint8_t>(1u << bit);
-  else keyboard_inputs.typing[row] &= static_cast<uint8_t>(~(1u << bit));
+  keyboard_set_typing_key(code, down);
 }
 
 void set_char(int c, bool down) {
@@ -87,7 +85,7 @@ void finish() {
   typing.buffer.shrink_to_fit();
   typing.position = 0;
   typing.counter = 0;
-  keyboard_inputs.typing_active = 0;
+  keyboard_set_typing_active(false);
 }
 
 }  // namespace
@@ -141,8 +139,8 @@ void type_text(const char* text) {
     typing.key_count_address = find_key_buffer();
   }
   for (const char* p = text; *p; ++p) typing.buffer.push_back(static_cast<char>(*p & 0x7F));
-  keyboard_type_step = type_step;
-  keyboard_inputs.typing_active = 1;
+  set_keyboard_type_step(type_step);
+  keyboard_set_typing_active(true);
 }
 
 void type_pasted(const char* text) {
@@ -159,7 +157,7 @@ void type_pasted(const char* text) {
 // buffer still holds keys.
 void type_step() {
   if (typing.buffer.empty()) {
-    keyboard_inputs.typing_active = 0;
+    keyboard_set_typing_active(false);
     return;
   }
   const int current = static_cast<unsigned char>(typing.buffer[typing.position]);
@@ -186,6 +184,6 @@ int type_pending() {
 }
 
 void type_clear() {
-  std::memset(keyboard_inputs.typing, 0, sizeof keyboard_inputs.typing);
+  keyboard_clear_typing();
   finish();
 }

@@ -1,7 +1,7 @@
 // Automatic typing: text that the emulated keyboard types by itself, one character per
 // keyboard scan (pasted text, the disc autostart command, the runner's --type).
 //
-// The keys go into the typing overlay of the keyboard matrix (keyboard_inputs.typing);
+// The keys go into the typing overlay of the keyboard matrix (keyboard_inputs().typing);
 // the keyboard calls type_step whenever the CPC reads row 0 while typing is active.
 #pragma once
 #include <cstdint>
@@ -28,7 +28,7 @@ void type_pasted(const char* text);
 // One step of typing (see autotype.cpp): releases the current character's keys, and
 // after the hold-off presses the next character's.
 void type_step();
-// Characters not yet pressed (keyboard_inputs.typing_active says whether typing runs).
+// Characters not yet pressed (keyboard_inputs().typing_active says whether typing runs).
 int type_pending();
 // Presses or releases a character's keys in the typing overlay, for callers that time
 // the key themselves (a program that polls the keyboard once a frame may miss a key

@@ -12,12 +12,12 @@
 #include "hardware/memory.h"
 #include "video/raster.h"
 
-PagedExpansion paged_expansion{};
-MouseState mouse{0, 0, 0, 0, 0, -1, 0, 0};
 
 // ---- Printer port --------------------------------------------------------------------------------
 
 namespace {
+PagedExpansion paged_expansion{};
+MouseState mouse{0, 0, 0, 0, 0, -1, 0, 0};
 
 struct PrinterPort {
   uint8_t latch;
@@ -55,22 +55,22 @@ void printer_close() {
   }
 }
 
-int printer_reset(int kind) {
+bool printer_reset(ResetKind kind) {
   printer.latch = 0;
   printer.busy = 0;
   printer.host_port = 0;
   const char* name = setting_text(kw::PRINTER);
   const std::string wanted = name ? name : "";
-  if (kind != 1 && wanted == printer.name) return 0;
+  if (kind != ResetKind::POWER_ON && wanted == printer.name) return true;
   printer_close();
   printer.name = wanted;
-  if (wanted.empty()) return 0;
+  if (wanted.empty()) return true;
   printer.file = std::fopen(expand_home(wanted.c_str()), "wb");
   if (!printer.file) {
-    std::cout << message_text(158) << " " << wanted << std::endl;
-    return 1;
+    std::cout << message_text(msg::PRINTER_CANNOT_OPEN) << " " << wanted << std::endl;
+    return false;
   }
-  return 0;
+  return true;
 }
 
 void printer_dump(std::ostream& out) {
@@ -232,7 +232,9 @@ uint8_t mouse_joystick_row(uint8_t row9) {
   return bits;
 }
 
-int mouse_reset(int) {
+void mouse_reset(ResetKind) {
   mouse = MouseState{0, 0, 0, 0, 0, -1, 0, 0};
-  return 0;
 }
+
+const PagedExpansion& paged_expansion_state() { return paged_expansion; }
+const MouseState& mouse_state() { return mouse; }

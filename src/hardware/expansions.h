@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <iosfwd>
+#include "config/settings.h"  // ResetKind
 
 // ---- Printer port ----------------------------------------------------------------------------
 // A byte written to the printer port. The strobe is bit 7: on its falling edge the data
@@ -14,9 +15,9 @@ bool printer_busy();
 // The latch (the snapshot's printer data byte).
 uint8_t printer_latch();
 void printer_set_latch(uint8_t value);
-// Latch, busy and port field 0; kind 1 (or a changed PRINTER name) reopens the file,
-// truncated. Returns 0, or 1 when the file cannot be opened.
-int printer_reset(int kind);
+// Latch, busy and port field 0; POWER_ON (or a changed PRINTER name) reopens the file,
+// truncated. False when the file cannot be opened (reported on standard output).
+bool printer_reset(ResetKind kind);
 // Flushes and closes the printer file (program end).
 void printer_close();
 // "PRN :  by = XX (PC LPT1=XXXX)"
@@ -31,7 +32,8 @@ struct PagedExpansion {
   int page;        // bit 5 of the last Gate Array write
   int upper;       // 2 when bit 6 of the last Gate Array write was set (upper 32 KB)
 };
-extern PagedExpansion paged_expansion;
+// The paged RAM expansion's state, for the memory map.
+const PagedExpansion& paged_expansion_state();
 // The expansion's register (port FBBD and line-decoded addresses).
 void paged_expansion_write(uint8_t value);
 // Every Gate Array write while RAM_TYPE is 1.
@@ -49,7 +51,8 @@ struct MouseState {
   uint64_t stamp;    // microsecond counter when the phase was set
   int last_row;      // keyboard row selected last
 };
-extern MouseState mouse;
+// The emulated mouse's state (tests, the debugger).
+const MouseState& mouse_state();
 
 // Host side: the event handling adds movement and sets the buttons.
 void mouse_add_motion(int dx, int dy);
@@ -62,5 +65,5 @@ void mouse_row_watch(int row);
 // Row 9 as the matrix holds it (bit set = pressed), with the mouse's buttons and
 // movement added for MOUSE_TYPE 1 and 2.
 uint8_t mouse_joystick_row(uint8_t row9);
-// Clears accumulators, buttons and the protocol state. Returns 0.
-int mouse_reset(int kind);
+// Clears accumulators, buttons and the protocol state.
+void mouse_reset(ResetKind kind);

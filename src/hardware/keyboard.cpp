@@ -7,15 +7,29 @@
 #include "config/settings.h"
 #include "hardware/autotype.h"
 #include "hardware/expansions.h"
-#include "media/tape_deck.h"
 #include "sound/fx.h"
 #include "sound/psg.h"
 #include "video/raster.h"
 
-KeyboardInputs keyboard_inputs{};
+namespace {
 void (*keyboard_type_step)() = type_step;
+}  // namespace
+
+keyboard_type_step_fn set_keyboard_type_step(keyboard_type_step_fn hook) {
+  keyboard_type_step_fn previous = keyboard_type_step;
+  keyboard_type_step = hook;
+  return previous;
+}
+
 
 namespace {
+KeyboardInputs inputs{};
+
+// The cassette deck as port C and port B bit 7 reach it; set-up attaches the deck.
+// Without one the motor and write lines go nowhere and the read line stays low.
+void no_deck_port_c(uint8_t) {}
+bool no_deck_read() { return false; }
+CassettePorts cassette = {no_deck_port_c, no_deck_read};
 
 // ---- State ---------------------------------------------------------------------------------
 
@@ -115,13 +129,13 @@ void build_host_rows(uint8_t rows[16]) {
 // Direction bits of the on-screen joystick as CPC joystick bits (0 up, 1 down, 2 left,
 // 3 right).
 uint8_t onscreen_joystick() {
-  const int d = keyboard_inputs.directions;
+  const int d = inputs.directions;
   uint8_t bits = 0;
   if (d & 4) bits |= 0x01;
   if (d & 8) bits |= 0x02;
   if (d & 1) bits |= 0x04;
   if (d & 2) bits |= 0x08;
-  return static_cast<uint8_t>(bits | ((keyboard_inputs.fire & 7) << 4));
+  return static_cast<uint8_t>(bits | ((inputs.fire & 7) << 4));
 }
 
 uint8_t host_joystick(int index) {
@@ -140,7 +154,7 @@ uint8_t host_joystick(int index) {
 // A row's bits from the on-screen keyboard, the on-screen joystick and, with
 // JOY0_CURSOR_KEYS 1, the host cursor keys, left Alt and left Ctrl as joystick 0.
 uint8_t onscreen_row(int row) {
-  uint8_t bits = keyboard_inputs.vkbd[row];
+  uint8_t bits = inputs.vkbd[row];
   const int cursor_mode = setting(kw::JOY0_CURSOR_KEYS);
   if (row == 9) {
     if (cursor_mode != 2) bits |= onscreen_joystick();
@@ -154,14 +168,14 @@ uint8_t onscreen_row(int row) {
       if (k[hostkey::LCTRL]) bits |= 0x20;
     }
   } else if (cursor_mode == 2 && row <= 1) {
-    const int d = keyboard_inputs.directions;
+    const int d = inputs.directions;
     if (row == 0) {
       if (d & 4) bits |= 0x01;
       if (d & 2) bits |= 0x02;
       if (d & 8) bits |= 0x04;
     } else {
       if (d & 1) bits |= 0x01;
-      if (keyboard_inputs.fire) bits |= 0x02;
+      if (inputs.fire) bits |= 0x02;
     }
   }
   return bits;
@@ -220,11 +234,11 @@ void apply(const Transition& t) {
     case HOST_KEY: host_input.keys[t.index] = t.value ? 1 : 0; break;
     case TEXT_KEY: text_keys.chars[t.index] = static_cast<uint8_t>(t.value); break;
     case TEXT_MODS: text_keys.mods = t.value; break;
-    case CPC_KEY: set_bit(keyboard_inputs.vkbd[t.index & 15], (t.index >> 4) & 7, t.value); break;
-    case DIRECTION: set_int_bit(keyboard_inputs.directions, t.index, t.value); break;
-    case FIRE: set_int_bit(keyboard_inputs.fire, t.index, t.value); break;
+    case CPC_KEY: set_bit(inputs.vkbd[t.index & 15], (t.index >> 4) & 7, t.value); break;
+    case DIRECTION: set_int_bit(inputs.directions, t.index, t.value); break;
+    case FIRE: set_int_bit(inputs.fire, t.index, t.value); break;
   }
-  keyboard_inputs.refresh = 1;
+  inputs.refresh = 1;
 }
 
 // The input's present value, as the transition that would restore it.
@@ -234,9 +248,9 @@ Transition present_value(const Transition& t) {
     case HOST_KEY: now.value = host_input.keys[t.index]; break;
     case TEXT_KEY: now.value = text_keys.chars[t.index]; break;
     case TEXT_MODS: now.value = static_cast<int16_t>(text_keys.mods); break;
-    case CPC_KEY: now.value = (keyboard_inputs.vkbd[t.index & 15] >> ((t.index >> 4) & 7)) & 1; break;
-    case DIRECTION: now.value = (keyboard_inputs.directions >> t.index) & 1; break;
-    case FIRE: now.value = (keyboard_inputs.fire >> t.index) & 1; break;
+    case CPC_KEY: now.value = (inputs.vkbd[t.index & 15] >> ((t.index >> 4) & 7)) & 1; break;
+    case DIRECTION: now.value = (inputs.directions >> t.index) & 1; break;
+    case FIRE: now.value = (inputs.fire >> t.index) & 1; break;
   }
   return now;
 }
@@ -340,7 +354,7 @@ void start_scan() {
   scan_state.start_us = microsecond_counter;
   ++scan_state.scans;
   apply_queue_for_scan();
-  if (keyboard_inputs.typing_active && keyboard_type_step) keyboard_type_step();
+  if (inputs.typing_active && keyboard_type_step) keyboard_type_step();
 }
 
 void rebuild_matrix() { build_host_rows(matrix); }
@@ -378,7 +392,7 @@ void write_port_c(uint8_t v) {
     ppi.motor = motor;
     fx_cassette_motor(motor);
   }
-  tape_deck_port_c(v);
+  cassette.port_c(v);
 }
 
 }  // namespace
@@ -411,14 +425,14 @@ void ppi_write(int port, uint8_t v) {
         if (v & 1) ppi.port_c |= mask;
         else ppi.port_c &= static_cast<uint8_t>(~mask);
         // The cassette lines are port C's pins: a single-bit write moves them too.
-        tape_deck_port_c(ppi.port_c);
+        cassette.port_c(ppi.port_c);
       }
       break;
   }
 }
 
 uint8_t ppi_port_b_input() {
-  return static_cast<uint8_t>((tape_deck_read() ? 0x80 : 0) | (vsync_active() ? 0x01 : 0) |
+  return static_cast<uint8_t>((cassette.read() ? 0x80 : 0) | (vsync_active() ? 0x01 : 0) |
                               (printer_busy() ? 0x40 : 0) | ppi.port_b_static);
 }
 
@@ -448,7 +462,7 @@ void ppi_reset() {
     ppi.motor = 0;
     fx_cassette_motor(0);
   }
-  tape_deck_port_c(0);
+  cassette.port_c(0);
 }
 
 uint8_t ppi_port_c() { return ppi.port_c; }
@@ -498,36 +512,35 @@ uint8_t keyboard_row(int row) {
   row &= 15;
   if (starts_scan(row)) start_scan();
   scan_state.last_row = row;
-  if (keyboard_inputs.refresh) {
+  if (inputs.refresh) {
     // While text is typed automatically the host keys stay out of the matrix (a Shift
     // still held from Shift+Insert must not shift the pasted characters); the host
     // keys come back at the first read after the typing.
-    if (keyboard_inputs.typing_active) {
+    if (inputs.typing_active) {
       std::memset(matrix, 0, sizeof matrix);
     } else {
-      keyboard_inputs.refresh = 0;
+      inputs.refresh = 0;
       rebuild_matrix();
     }
   }
-  const uint8_t bits = static_cast<uint8_t>(pressed_row(row) | keyboard_inputs.typing[row]);
+  const uint8_t bits = static_cast<uint8_t>(pressed_row(row) | inputs.typing[row]);
   return static_cast<uint8_t>(~bits);
 }
 
-int keyboard_reset(int kind) {
-  if (kind != 1) {
+void keyboard_reset(ResetKind kind) {
+  if (kind != ResetKind::POWER_ON) {
     ppi.port_b_static = static_bits();
-    return 0;
+    return;
   }
   ppi_reset();
   std::memset(matrix, 0, sizeof matrix);
-  std::memset(keyboard_inputs.vkbd, 0, sizeof keyboard_inputs.vkbd);
-  std::memset(keyboard_inputs.typing, 0, sizeof keyboard_inputs.typing);
-  keyboard_inputs.directions = 0;
-  keyboard_inputs.fire = 0;
-  keyboard_inputs.refresh = 1;
+  std::memset(inputs.vkbd, 0, sizeof inputs.vkbd);
+  std::memset(inputs.typing, 0, sizeof inputs.typing);
+  inputs.directions = 0;
+  inputs.fire = 0;
+  inputs.refresh = 1;
   clear_queue();
   scan_state = ScanState{16, microsecond_counter, 0, {}};
-  return 0;
 }
 
 void load_key_table(int index, const int* values, int count) {
@@ -546,7 +559,7 @@ void load_key_table(int index, const int* values, int count) {
   }
   key_table.entries[n] = KeyEntry{};
   key_table.count = n;
-  keyboard_inputs.refresh = 1;
+  inputs.refresh = 1;
 }
 
 int key_table_size() { return key_table.count; }
@@ -594,7 +607,7 @@ int keyboard_fire() { return key_queue.fire; }
 uint64_t keyboard_scans() { return scan_state.scans; }
 
 void keyboard_host_modifiers(int modifiers) {
-  if (modifiers != host_input.modifiers) keyboard_inputs.refresh = 1;
+  if (modifiers != host_input.modifiers) inputs.refresh = 1;
   host_input.modifiers = modifiers;
 }
 
@@ -609,10 +622,34 @@ void keyboard_release_host_keys() {
   }
   std::memset(host_input.keys, 0, sizeof host_input.keys);
   clear_text_keys();
-  keyboard_inputs.refresh = 1;
+  inputs.refresh = 1;
 }
 
 void joystick_host_state(int index, int present, int axis_x, int axis_y, int buttons) {
   if (index < 0 || index > 1) return;
   host_input.joystick[index] = HostJoystick{present ? 1 : 0, axis_x, axis_y, buttons};
 }
+
+// ---- Inputs from the event handling ----------------------------------------------------------
+
+const KeyboardInputs& keyboard_inputs() { return inputs; }
+
+void keyboard_set_vkbd_key(int code, bool down) {
+  uint8_t& row = inputs.vkbd[code & 15];
+  const uint8_t bit = static_cast<uint8_t>(1 << ((code >> 4) & 7));
+  row = static_cast<uint8_t>(down ? row | bit : row & ~bit);
+}
+
+void keyboard_release_vkbd() { std::memset(inputs.vkbd, 0, sizeof inputs.vkbd); }
+
+void keyboard_set_typing_key(int code, bool down) {
+  uint8_t& row = inputs.typing[code & 15];
+  const uint8_t bit = static_cast<uint8_t>(1 << ((code >> 4) & 7));
+  row = static_cast<uint8_t>(down ? row | bit : row & ~bit);
+}
+
+void keyboard_set_typing_active(bool active) { inputs.typing_active = active ? 1 : 0; }
+void keyboard_clear_typing() { std::memset(inputs.typing, 0, sizeof inputs.typing); }
+void keyboard_request_refresh() { inputs.refresh = 1; }
+
+void keyboard_attach_cassette(const CassettePorts& deck) { cassette = deck; }

@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 #include <iosfwd>
+#include "config/settings.h"  // ResetKind
 
 // ---- PPI ------------------------------------------------------------------------------------
 // Port 0 A, 1 B, 2 C, 3 control.
@@ -31,9 +32,9 @@ void ppi_dump(std::ostream& out);
 // ---- Keyboard matrix ------------------------------------------------------------------------
 // Row 0-15 as the CPC reads it: a pressed key reads 0; rows 10-15 read 0xFF.
 uint8_t keyboard_row(int row);
-// kind 1: PPI reset, matrix, overlays and host state cleared; kind 0: the port B
-// static bits are taken from the settings again. Returns 0.
-int keyboard_reset(int kind);
+// POWER_ON: PPI reset, matrix, overlays and host state cleared; APPLY_SETTINGS: the
+// port B static bits are taken from the settings again.
+void keyboard_reset(ResetKind kind);
 
 // ---- Key table -------------------------------------------------------------------------------
 // Entries of four words: host scan code, then the mapping for no modifier, for Shift or
@@ -95,6 +96,14 @@ uint64_t keyboard_scans();
 // buttons (bit 0 button 0, bit 1 button 1).
 void joystick_host_state(int index, int present, int axis_x, int axis_y, int buttons);
 
+// ---- Cassette deck ---------------------------------------------------------------------------
+// The deck as the PPI sees it: port C (motor, write data) and the read data bit of port B.
+struct CassettePorts {
+  void (*port_c)(uint8_t port_c);
+  bool (*read)();
+};
+void keyboard_attach_cassette(const CassettePorts& deck);
+
 // ---- Inputs from the event handling ----------------------------------------------------------
 struct KeyboardInputs {
   int refresh;          // set at each event poll: the matrix is rebuilt at the next read
@@ -104,8 +113,22 @@ struct KeyboardInputs {
   int fire;             // on-screen fire buttons 1, 2, 4
   int typing_active;    // the automatic typing buffer is not empty
 };
-extern KeyboardInputs keyboard_inputs;
+// The inputs as the keyboard unit holds them.
+const KeyboardInputs& keyboard_inputs();
+// On-screen keyboard, at once rather than through the queue (keyboard_cpc_key is the
+// queued way): a key (row in bits 0-3 of code, bit in bits 4-6) goes down or up.
+void keyboard_set_vkbd_key(int code, bool down);
+// Every on-screen key up.
+void keyboard_release_vkbd();
+// Automatic typing: a key of the typing overlay goes down or up; whether typing runs;
+// every typing key up.
+void keyboard_set_typing_key(int code, bool down);
+void keyboard_set_typing_active(bool active);
+void keyboard_clear_typing();
+// Host input changed: the matrix is rebuilt at its next read.
+void keyboard_request_refresh();
 // One step of automatic typing, called at the start of each keyboard scan while typing
-// is active.
-extern void (*keyboard_type_step)();
+// is active. Installs the function (the previous one is returned, so that a test can put it back).
+using keyboard_type_step_fn = void (*)();
+keyboard_type_step_fn set_keyboard_type_step(keyboard_type_step_fn hook);
 

@@ -9,15 +9,54 @@
 
 #include "config/messages.h"
 #include "config/settings.h"
-#include "core/machine.h"
+#include "config/rom_list.h"
 #include "hardware/expansions.h"
 #include "video/raster.h"
 
-uint8_t* read_bank[4] = {};
-uint8_t* write_bank[4] = {};
 
+namespace {
 int m4_rom_number = -1;
+}  // namespace
+
+void set_m4_rom_number(int number) { m4_rom_number = number; }
+
+namespace {
 uint8_t* (*m4_rom_provider)(int slot) = nullptr;
+}  // namespace
+
+m4_rom_provider_fn set_m4_rom_provider(m4_rom_provider_fn hook) {
+  m4_rom_provider_fn previous = m4_rom_provider;
+  m4_rom_provider = hook;
+  return previous;
+}
+
+
+uint8_t* bank_table[MAX_BANKS] = {};
+int first_rom_bank = 10;
+int bank_count = 0;
+int ram_size_kb = 128;
+
+namespace {
+int detected_model = model::UNKNOWN;
+}  // namespace
+
+const uint8_t* listed_lower_rom() {
+  for (const RomEntry* e = rom_list(); e; e = e->next)
+    if (e->slot == 255) return bank_table[first_rom_bank + e->bank];
+  return nullptr;
+}
+
+int hardware_model() { return detected_model; }
+void set_hardware_model(int detected) { detected_model = detected; }
+
+int bank_of_slot(int slot) {
+  const RomEntry* basic = nullptr;
+  for (const RomEntry* e = rom_list(); e; e = e->next) {
+    if (e->slot == slot) return first_rom_bank + e->bank;
+    if (e->slot == 0) basic = e;
+  }
+  return basic ? first_rom_bank + basic->bank : first_rom_bank;
+}
 
 namespace {
 
@@ -96,7 +135,7 @@ void real_ram_config(int c) {
   if (c == mem.ram_config) return;
   mem.ram_config = c;
   if (setting(kw::RAM_TYPE) == 1) {
-    const PagedExpansion& x = paged_expansion;
+    const PagedExpansion& x = paged_expansion_state();
     int banks[4] = {0, 1, 2, 3};
     if (x.enabled && x.page) {
       if (x.upper) {
@@ -125,19 +164,18 @@ void real_upper_rom(int n) {
 
 uint8_t* real_slot_block(int slot) { return mem.rom_cache[slot & 0xFF]; }
 
-void install_stubs() {
-  set_rom_state = stub_rom_state;
-  set_ram_config = stub_ram_config;
-  select_upper_rom = stub_upper_rom;
-  rom_slot_block = stub_slot_block;
-}
+// The banking operations in effect: stubs until memory exists.
+struct BankingOps {
+  void (*rom_state)(int);
+  void (*ram_config)(int);
+  void (*upper_rom)(int);
+  uint8_t* (*slot_block)(int);
+};
+BankingOps ops = {stub_rom_state, stub_ram_config, stub_upper_rom, stub_slot_block};
 
-void install_operations() {
-  set_rom_state = real_rom_state;
-  set_ram_config = real_ram_config;
-  select_upper_rom = real_upper_rom;
-  rom_slot_block = real_slot_block;
-}
+void install_stubs() { ops = {stub_rom_state, stub_ram_config, stub_upper_rom, stub_slot_block}; }
+
+void install_operations() { ops = {real_rom_state, real_ram_config, real_upper_rom, real_slot_block}; }
 
 // Bank numbers of one configuration set: b is the first of the four expansion banks.
 void fill_config_set(int base, int b) {
@@ -174,10 +212,10 @@ void config_blocks(int c, uint8_t* blocks[4]) {
 
 }  // namespace
 
-void (*set_rom_state)(int) = stub_rom_state;
-void (*set_ram_config)(int) = stub_ram_config;
-void (*select_upper_rom)(int) = stub_upper_rom;
-uint8_t* (*rom_slot_block)(int) = stub_slot_block;
+void set_rom_state(int state) { ops.rom_state(state); }
+void set_ram_config(int config) { ops.ram_config(config); }
+void select_upper_rom(int number) { ops.upper_rom(number); }
+uint8_t* rom_slot_block(int slot) { return ops.slot_block(slot); }
 
 void memory_power_on_fill(uint8_t* data, long bytes) {
   for (long i = 0; i < bytes; ++i) data[i] = (i & 4) ? 0x00 : 0xFF;
@@ -190,7 +228,7 @@ int memory_allocate(int first, int end) {
     const size_t bytes = static_cast<size_t>(end - first) * BANK_SIZE;
     uint8_t* block = new (std::nothrow) uint8_t[bytes];
     if (!block) {
-      print_message(174);
+      print_message(msg::NO_MEMORY_FOR_BANKS);
       return 1;
     }
     memory_free();

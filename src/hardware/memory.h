@@ -8,21 +8,43 @@
 #include <cstdint>
 #include <iosfwd>
 
-// The processor's tables (declared for the core in z80/z80_bus.h).
-extern uint8_t* read_bank[4];
-extern uint8_t* write_bank[4];
+#include "z80/z80_bus.h"  // read_bank, write_bank: the processor's tables
+
+// ---- Machine identity ----------------------------------------------------------------
+// The requested CPC type is setting(kw::CPC_TYPE) (0 464, 1 664, 2 6128, 6 not given).
+namespace model {
+constexpr int CPC464 = 0, CPC664 = 1, CPC6128 = 2, BASIC3 = 3, BASIC4 = 4, CPC6128_PLUS = 5,
+              UNKNOWN = 6;
+}
+// The model the loaded ROMs show (set by the model detection at set-up); UNKNOWN until then.
+int hardware_model();
+void set_hardware_model(int detected);
+
+// ---- Bank table ----------------------------------------------------------------------
+// All RAM and ROM as 16 KB banks in one allocation. RAM banks from index 0, ROM banks
+// from first_rom_bank on. Set-up sizes them; the bank switching reads them.
+constexpr int BANK_SIZE = 16384;
+constexpr int MAX_BANKS = 512;
+extern uint8_t* bank_table[MAX_BANKS];
+extern int first_rom_bank;
+extern int bank_count;
+extern int ram_size_kb;  // RAM_SIZE after rounding at set-up
+// The bank of a ROM slot's image; BASIC's bank for a slot without an image.
+int bank_of_slot(int slot);
+// The lower ROM's image as the ROM list names it (slot 255); nullptr when none is listed.
+const uint8_t* listed_lower_rom();
 
 constexpr int RAM_CONFIG_COUNT = 512;  // 9-bit configuration numbers
 constexpr int RAM_BANK_LIMIT = 510;    // bank numbers a configuration may name
 
 // ---- Banking operation slots -----------------------------------------------------------
 // The Gate Array, the port decoder, the RAM expansions and the snapshot code call the
-// banking through these four slots. Until memory_allocate has run they hold stubs that end
+// banking through these four operations. Until memory_allocate has run they hold stubs that end
 // the program with exit status 3 ("Error: No function pointer! dummy=<argument>").
-extern void (*set_rom_state)(int state);       // bit 0 lower ROM off, bit 1 upper ROM off
-extern void (*set_ram_config)(int config);     // 9-bit RAM configuration number
-extern void (*select_upper_rom)(int number);   // upper ROM number 0..255
-extern uint8_t* (*rom_slot_block)(int slot);   // the block ROM slot n resolves to
+void set_rom_state(int state);       // bit 0 lower ROM off, bit 1 upper ROM off
+void set_ram_config(int config);     // 9-bit RAM configuration number
+void select_upper_rom(int number);   // upper ROM number 0..255
+uint8_t* rom_slot_block(int slot);   // the block ROM slot n resolves to
 
 // ---- Allocation and initialisation ---------------------------------------------------------
 // Allocates (end - first) blocks of 16 KB in one piece for bank_table[first..end), fills
@@ -51,8 +73,10 @@ void set_lower_rom(uint8_t* image);
 // Where the upper ROM selection asks the M4 board for its own ROM images: the board's
 // ROM number (-1 none) and a provider returning a 16 KB image for a slot or nullptr.
 // The board installs these when it is present.
-extern int m4_rom_number;
-extern uint8_t* (*m4_rom_provider)(int slot);
+void set_m4_rom_number(int number);
+// Installs the function (the previous one is returned, so that a test can put it back).
+using m4_rom_provider_fn = uint8_t* (*)(int slot);
+m4_rom_provider_fn set_m4_rom_provider(m4_rom_provider_fn hook);
 
 // ---- Snapshot memory image ------------------------------------------------------------------------
 // The first 64 KB (configuration 0), then each further 64 KB group g as the four banks of

@@ -11,7 +11,6 @@
 #include "hardware/expansions.h"
 #include "hardware/keyboard.h"
 #include "hardware/memory.h"
-#include "media/fdc.h"
 #include "video/gate_array.h"
 #include "video/raster.h"
 
@@ -25,6 +24,12 @@ void (*m4_execute_hook)() = nullptr;
 bool m4_port_active() { return setting(kw::M4_ENABLED) != 0; }
 
 // ---- State ---------------------------------------------------------------------------------
+
+// The disc controller's two ports reach the controller through the functions set-up
+// attaches; without a controller reads see the floating bus and writes go nowhere.
+uint8_t floating_bus() { return 0xFF; }
+void nowhere(uint8_t) {}
+DiscControllerPorts disc = {floating_bus, floating_bus, nowhere, nowhere};
 
 struct RegisterPort {
   uint8_t value[64];
@@ -114,8 +119,8 @@ void decode_out(uint16_t p, uint8_t v) {
   if (!(p & 0x1000)) printer_write(v, false);
   if (!(p & 0x0800)) ppi_write((p >> 8) & 3, v);
   if (!(p & 0x0400)) {
-    if ((p & 0xFC) == 0x7C) fdc_write_motor(v);
-    if ((p & 0xFD) == 0x7D) fdc_write_data(v);
+    if ((p & 0xFC) == 0x7C) disc.write_motor(v);
+    if ((p & 0xFD) == 0x7D) disc.write_data(v);
     if (!(p & 0x42)) paged_expansion_write(v);
   }
 }
@@ -145,8 +150,8 @@ uint8_t decode_in(uint16_t p) {
   }
   if (ppi_step) value = (p & 0x0800) ? 0xFF : ppi_read((p >> 8) & 3);
   if (!(p & 0x0400)) {
-    if ((p & 0xFD) == 0x7C) value = fdc_read_status();
-    else if ((p & 0xFD) == 0x7D) value = fdc_read_data();
+    if ((p & 0xFD) == 0x7C) value = disc.read_status();
+    else if ((p & 0xFD) == 0x7D) value = disc.read_data();
   }
   return value;
 }
@@ -171,13 +176,13 @@ void port_out(uint16_t p, uint8_t v) {
     case 0xF4: case 0xF5: case 0xF6: case 0xF7: ppi_write((p >> 8) & 3, v); return;
     case 0xFA:
       if ((p & 0xFC) == 0x7C) {
-        fdc_write_motor(v);
+        disc.write_motor(v);
         return;
       }
       break;
     case 0xFB:
       if ((p & 0xFD) == 0x7D) {
-        fdc_write_data(v);
+        disc.write_data(v);
         return;
       }
       break;
@@ -216,8 +221,8 @@ uint8_t port_in(uint16_t p) {
     case 0xEF: return 0xFF;
     case 0xF4: case 0xF5: case 0xF6: return ppi_read((p >> 8) & 3);
     case 0xFB:
-      if ((p & 0xFD) == 0x7C) return fdc_read_status();
-      if ((p & 0xFD) == 0x7D) return fdc_read_data();
+      if ((p & 0xFD) == 0x7C) return disc.read_status();
+      if ((p & 0xFD) == 0x7D) return disc.read_data();
       return 0xFF;
     case 0xFD: return (p & 0x10) ? mouse_port_read() : 0xFF;
     case 0xFE: {
@@ -262,10 +267,12 @@ void ports_report_undecoded() {
 
 uint8_t register_port_value(int index) { return register_port.value[index & 63]; }
 
+void ports_attach_disc_controller(const DiscControllerPorts& controller) { disc = controller; }
+
 // ---- Reset ------------------------------------------------------------------------------------------------------
 
-int ports_reset(int kind) {
-  if (kind == 1) {
+void ports_reset(ResetKind kind) {
+  if (kind == ResetKind::POWER_ON) {
     register_port = RegisterPort{};
     ports.last_break = PortBreak{0, 0, 0};
     crtc_reset();
@@ -279,5 +286,4 @@ int ports_reset(int kind) {
   // A printer file that cannot be opened is reported by the printer and costs only
   // the printer output, so it is not counted against the reset.
   printer_reset(kind);
-  return 0;
 }

@@ -9,16 +9,27 @@
 #pragma once
 #include <cstdint>
 #include <iosfwd>
+#include "config/settings.h"  // ResetKind
 
 // Declared for the processor in z80/z80_bus.h.
 uint8_t port_in(uint16_t port);
 void port_out(uint16_t port, uint8_t value);
 
+// The disc controller as the port decoder sees it (ports &FB7E status, &FB7F data,
+// &FA7E motor). Set-up attaches the machine's controller.
+struct DiscControllerPorts {
+  uint8_t (*read_status)();
+  uint8_t (*read_data)();
+  void (*write_data)(uint8_t value);
+  void (*write_motor)(uint8_t value);
+};
+void ports_attach_disc_controller(const DiscControllerPorts& controller);
+
 // kind 1: Gate Array, CRTC port side, upper ROM latch, EExx port, printer and paged
 // expansion to their power-on state (the memory map is initialised again when it
 // exists, and the Gate Array enables the lower ROM); kind 0: the printer file follows
-// a changed PRINTER setting. Returns 0.
-int ports_reset(int kind);
+// a changed PRINTER setting.
+void ports_reset(ResetKind kind);
 
 // The M4 board's data port (&FE00) and command port (&FC00). The board installs its
 // handlers when it starts (nullptr removes them); while M4_ENABLED is on the ports are

@@ -12,7 +12,7 @@
 #include <iostream>
 
 #include "config/settings.h"
-#include "core/machine.h"
+#include "config/rom_list.h"
 #include "hardware/memory.h"
 #include "hardware/ports.h"
 #include "m4/sdcard.h"
@@ -26,6 +26,8 @@ extern const unsigned m4_open_rom_size;
 namespace {
 
 M4Board board;
+// The whole machine's reset (set-up attaches it; the machine lies above the board).
+void (*machine_reset_hook)() = nullptr;
 
 // Upper ROM slots the board's ROM may take, most preferred first (slot 7 is the disc ROM's).
 constexpr int CANDIDATE_SLOTS[] = {6, 5, 4, 3, 2, 1, 8, 9, 10, 11, 12, 13, 14, 15};
@@ -49,7 +51,7 @@ bool read_file(const std::string& path, uint8_t* out, std::size_t size, std::siz
 }
 
 bool slot_taken(int slot) {
-  for (const RomEntry* e = rom_list; e; e = e->next) {
+  for (const RomEntry* e = rom_list(); e; e = e->next) {
     if (e->slot == slot) return true;
   }
   return false;
@@ -87,7 +89,7 @@ bool locate_areas() {
 
 void fail_start(const char* text) {
   std::cerr << text << std::endl;
-  setting(kw::M4_ENABLED) = 0;
+  set_setting(kw::M4_ENABLED, 0);
   board.rom_slot = -1;
   m4_stop();
 }
@@ -108,8 +110,8 @@ uint8_t* provide_rom(int slot) {
 }
 
 void install_hooks() {
-  m4_rom_number = board.rom_slot;
-  m4_rom_provider = provide_rom;
+  set_m4_rom_number(board.rom_slot);
+  set_m4_rom_provider(provide_rom);
   ports_set_m4(m4_write_byte, m4_execute);
 }
 
@@ -166,8 +168,8 @@ void request_nmi(int code) {
 void nmi_button(int) { m4_nmi_button(); }
 
 void machine_reset_command(int) {
-  m4_reset(1);
-  machine_reset(1);
+  m4_reset(ResetKind::POWER_ON);
+  if (machine_reset_hook) machine_reset_hook();
 }
 
 void version(int code) { m4::reply_text(code, "M4 emulation\r\nESP none\r\n"); }
@@ -270,7 +272,7 @@ bool board_command(int code) {
 bool board_usable() {
   if (!setting(kw::M4_ENABLED)) return false;
   if (board.rom_slot < 0 || m4::sd_root().empty()) {
-    setting(kw::M4_ENABLED) = 0;
+    set_setting(kw::M4_ENABLED, 0);
     return false;
   }
   return true;
@@ -279,6 +281,8 @@ bool board_usable() {
 }  // namespace
 
 const M4Board& m4_board() { return board; }
+
+void m4_attach_machine_reset(void (*reset)()) { machine_reset_hook = reset; }
 
 // ---- Ports -----------------------------------------------------------------------------------
 
@@ -334,14 +338,14 @@ int m4_start() {
 }
 
 void m4_stop() {
-  if (m4_rom_provider == provide_rom) {
-    m4_rom_provider = nullptr;
-    m4_rom_number = -1;
-  }
+  // Only the board's own provider is taken out; one a test installed stays.
+  const m4_rom_provider_fn previous = set_m4_rom_provider(nullptr);
+  if (previous == provide_rom) set_m4_rom_number(-1);
+  else set_m4_rom_provider(previous);
   ports_set_m4(nullptr, nullptr);
 }
 
-int m4_reset(int kind) {
+void m4_reset(ResetKind kind) {
   sdcard_reset();
   m4_reload_rom_config();
   if (board.rom_slot >= 0) {
@@ -353,8 +357,7 @@ int m4_reset(int kind) {
   std::memset(board.network_config, 0, sizeof board.network_config);
   board.override_pending = false;
   board.lower_rom = m4::LOWER_NORMAL;
-  if (kind != 0) board.wifi_enabled = true;
-  return 0;
+  if (kind == ResetKind::POWER_ON) board.wifi_enabled = true;
 }
 
 void m4_reload_rom_config() {

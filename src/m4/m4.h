@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "config/settings.h"  // ResetKind
+
 namespace m4 {
 constexpr int ROM_SIZE = 16384;
 constexpr int ROM_BASE = 0xC000;         // CPC address of the ROM window
@@ -84,10 +86,10 @@ const M4Board& m4_board();
 // table, finds the reply areas, loads the NMI ROM and prepares the SD card. 0 when the
 // board is ready; 1 (after a message on the error output, board disabled) otherwise.
 int m4_start();
-// The machine reset hook and the board's own reset (kind 1 also sets the network
+// The machine reset hook and the board's own reset (POWER_ON also sets the network
 // defaults). Closes the open files, clears the current directory, the reply and command
-// buffers. Returns 0.
-int m4_reset(int kind);
+// buffers.
+void m4_reset(ResetKind kind);
 // OUT to &FE00 and &FC00.
 void m4_write_byte(uint8_t value);
 void m4_execute();
@@ -104,6 +106,10 @@ void m4_reload_rom_config();
 bool m4_nmi_button();
 // Removes the board's hooks from the machine (teardown, tests).
 void m4_stop();
+// The whole machine's reset, which the board's reset command (0x4322) asks for after the
+// board's own. The machine lies above the board, so set-up attaches it; without it the
+// command resets the board only.
+void m4_attach_machine_reset(void (*reset)());
 
 // ---- For the board's command units ------------------------------------------------------
 namespace m4 {

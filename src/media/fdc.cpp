@@ -655,8 +655,8 @@ void fdc_reapply_side_selection() {
 
 // ---- Life cycle ---------------------------------------------------------------------------
 
-int fdc_reset(int kind) {
-  if (kind != 1) return 0;
+void fdc_reset(ResetKind kind) {
+  if (kind != ResetKind::POWER_ON) return;
   if (fdc.motor) fx_motor(0);
   fdc.msr = MSR_RQM;
   fdc.command = 0;
@@ -682,7 +682,6 @@ int fdc_reset(int kind) {
     d.int_status = FDC_NO_INTERRUPT;
     fdc.status.st0 = fdc.status.st1 = 0;
   }
-  return 0;
 }
 
 void fdc_init() {
@@ -693,5 +692,5 @@ void fdc_init() {
     d.unit = static_cast<uint8_t>(i);
   }
   fdc = FdcState{};
-  fdc_reset(1);
+  fdc_reset(ResetKind::POWER_ON);
 }

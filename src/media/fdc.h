@@ -13,6 +13,7 @@
 #pragma once
 #include <cstdint>
 #include <iosfwd>
+#include "config/settings.h"  // ResetKind
 
 #include "media/disc_image.h"
 
@@ -116,8 +117,8 @@ void fdc_write_motor(uint8_t value);
 // ---- Rest of the system -----------------------------------------------------------------
 // Power-on state: both drives empty.
 void fdc_init();
-// Machine reset; acts only for kind 1 (keeps inserted discs, re-checks their images).
-int fdc_reset(int kind);
+// Machine reset; acts only for POWER_ON (keeps inserted discs, re-checks their images).
+void fdc_reset(ResetKind kind);
 int fdc_motor_state();
 // "FDC :  motor = <n>\n"
 void fdc_dump(std::ostream& out);

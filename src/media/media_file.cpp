@@ -31,7 +31,7 @@ constexpr zip_uint64_t MAX_MEMBER_SIZE = 256ull << 20;
 
 enum class Reporter { plain, stream };
 
-void report(long message, const std::string& name) {
+void report(msg::Id message, const std::string& name) {
   std::printf("%s %s\n", message_text(message), name.c_str());
   std::fflush(stdout);
 }
@@ -93,7 +93,7 @@ bool extract_member(const std::string& archive, const std::string& member, const
 FILE* open_member(const char* path, const char* mode, int& temp_number, Reporter how) {
   std::string archive, member;
   if (!media_split_archive_path(path, archive, member)) {
-    if (how == Reporter::stream) std::printf("%s (ZIPSTR)\n", message_text(199));
+    if (how == Reporter::stream) std::printf("%s (ZIPSTR)\n", message_text(msg::ZIP_NO_TEMPORARY));
     return nullptr;
   }
   const bool reading = std::strchr(mode, 'r') != nullptr;
@@ -104,17 +104,17 @@ FILE* open_member(const char* path, const char* mode, int& temp_number, Reporter
     // The member goes straight into its numbered temporary file: extracting it under
     // its own name first could overwrite a user's file of that name in the directory.
     if (!extract_member(media_find_nocase(archive), member, temp)) {
-      if (how == Reporter::stream) std::printf("%s (ZIPSTR)\n", message_text(199));
+      if (how == Reporter::stream) std::printf("%s (ZIPSTR)\n", message_text(msg::ZIP_NO_TEMPORARY));
       std::fflush(stdout);
       return nullptr;
     }
   } else {
     size_t slash = member.find_last_of('/');
-    report(200, slash == std::string::npos ? member : member.substr(slash + 1));
+    report(msg::ZIP_MEMBER_READ_ONLY, slash == std::string::npos ? member : member.substr(slash + 1));
   }
   FILE* file = std::fopen(temp.c_str(), mode);
   if (!file) {
-    report(201, temp);
+    report(msg::TEMP_CANNOT_OPEN, temp);
     if (reading) std::remove(temp.c_str());
     return nullptr;
   }
@@ -172,9 +172,6 @@ ArchiveListing list_members(zip_t* za, std::vector<ArchiveMember>& out, size_t m
   return ArchiveListing::OK;
 }
 
-// Messages of a kept archive member.
-constexpr long MESSAGE_MEMBER_KEPT = 198;
-constexpr long MESSAGE_MEMBER_NOT_KEPT = 197;
 // Numbered names tried beside the archive before giving up on its directory.
 constexpr int KEPT_NAMES_MAX = 999;
 
@@ -305,7 +302,7 @@ bool media_close_temp(int& temp_number) {
   std::string name = media_temp_name(temp_number);
   temp_number = 0;
   if (std::remove(name.c_str()) != 0) {
-    report(202, name);
+    report(msg::TEMP_CANNOT_REMOVE, name);
     return false;
   }
   return true;
@@ -322,7 +319,7 @@ bool media_keep_member_copy(const std::string& member_path, int temp_number) {
   std::string target;
   const bool kept = copy_to_free_name(source, directory, stem, target) ||
                     copy_to_free_name(source, media_temp_dir(), stem, target);
-  report(kept ? MESSAGE_MEMBER_KEPT : MESSAGE_MEMBER_NOT_KEPT, kept ? target : member_path);
+  report(kept ? msg::DISC_SAVED_AS : msg::DISC_NOT_SAVED, kept ? target : member_path);
   return kept;
 }
 
@@ -333,7 +330,7 @@ void media_clean_temp() {
   for (size_t i = 0; i < found.gl_pathc; i++) {
     std::string name = found.gl_pathv[i];
     if (is_directory(name)) continue;
-    report(std::remove(name.c_str()) == 0 ? 204 : 202, name);
+    report(std::remove(name.c_str()) == 0 ? msg::TEMP_REMOVED : msg::TEMP_CANNOT_REMOVE, name);
   }
   ::globfree(&found);
 }

@@ -26,21 +26,18 @@
 
 namespace {
 
-// A file that ends before the memory its header declares.
-constexpr long MSG_FILE_TOO_SHORT = 238;
-
 void show_on_stdout(const char* text) { std::cout << text << std::endl; }
 
 void (*show_message)(const char* text) = show_on_stdout;
 
-void show(long message) { show_message(message_text(message)); }
+void show(msg::Id message) { show_message(message_text(message)); }
 
 // "<message> <size>KB" on standard output.
-void print_size_message(long message, int size_kb) {
+void print_size_message(msg::Id message, int size_kb) {
   std::cout << message_text(message) << " " << size_kb << "KB" << std::endl;
 }
 
-void print_path_message(long message, const char* path) {
+void print_path_message(msg::Id message, const char* path) {
   std::cout << message_text(message) << " " << (path ? path : "") << std::endl;
 }
 
@@ -59,7 +56,7 @@ void dump_hardware(std::ostream& out) {
 bool valid_memory_size(int size_kb) { return size_kb >= 64 && size_kb % 64 == 0; }
 
 // The CPC type text of messages 230-236 (types above 6 read as unknown).
-const char* cpc_type_text(int type) { return message_text(230 + (type > 6 ? 6 : type)); }
+const char* cpc_type_text(int type) { return message_text(msg::CPC_TYPE_NAMES + (type > 6 ? 6 : type)); }
 
 bool is_directory(const char* path) {
   struct stat st;
@@ -73,8 +70,8 @@ void load_version3_state(const uint8_t* h) {
   printer_set_latch(h[sna::PRINTER]);
   // The machine knows CRTC types 0 to 2; another value leaves the configured type.
   if (h[sna::CRTC_TYPE] <= 2 && h[sna::CRTC_TYPE] != setting(kw::CRTC_TYPE)) {
-    setting(kw::CRTC_TYPE) = h[sna::CRTC_TYPE];
-    video_reset(0);  // the new type takes effect now, not at the next frame end
+    set_setting(kw::CRTC_TYPE, h[sna::CRTC_TYPE]);
+    video_reset(ResetKind::APPLY_SETTINGS);  // the new type takes effect now, not at the next frame end
   }
   raster_load(h + sna::RASTER);
 }
@@ -85,12 +82,12 @@ void snapshot_set_message_hook(void (*hook)(const char* text)) { show_message = 
 
 int snapshot_load(const char* path) {
   if (!path || !*path || is_directory(path)) {
-    print_path_message(222, path);
+    print_path_message(msg::SNAPSHOT_CANNOT_OPEN, path);
     return 1;
   }
   zip_ifs in(path, std::ios::binary);
   if (!in.is_open()) {
-    print_path_message(222, path);
+    print_path_message(msg::SNAPSHOT_CANNOT_OPEN, path);
     return 1;
   }
 
@@ -98,22 +95,22 @@ int snapshot_load(const char* path) {
   in.read(reinterpret_cast<char*>(h), sizeof h);
   const auto header_bytes = in.gcount();
   if (header_bytes < 9 || std::memcmp(h, sna::SIGNATURE, 8) != 0 || h[8] != 0) {
-    show(223);
+    show(msg::SNAPSHOT_NOT_A_SNAPSHOT);
     return 1;
   }
   const int version = h[sna::VERSION];
   if (version == 0 || version > 3) {
-    std::cout << message_text(224) << " " << version << std::endl;
+    std::cout << message_text(msg::SNAPSHOT_BAD_VERSION) << " " << version << std::endl;
     return 1;
   }
   // A header cut short is no snapshot: its fields would be guesses.
   if (header_bytes < sna::HEADER_SIZE) {
-    show(223);
+    show(msg::SNAPSHOT_NOT_A_SNAPSHOT);
     return 1;
   }
   const int size_kb = h[sna::MEMORY_SIZE] | h[sna::MEMORY_SIZE + 1] << 8;
   if (!valid_memory_size(size_kb)) {
-    print_size_message(225, size_kb);
+    print_size_message(msg::SNAPSHOT_BAD_SIZE, size_kb);
     return 1;
   }
   const bool too_large = size_kb > ram_size_kb;
@@ -132,14 +129,14 @@ int snapshot_load(const char* path) {
     complete = in.gcount() == rest;
   }
   if (!complete) {
-    print_size_message(MSG_FILE_TOO_SHORT, size_kb);
+    print_size_message(msg::FILE_TOO_SHORT, size_kb);
     return 1;
   }
   in.close();
 
   if (too_large) {
-    print_size_message(226, size_kb);
-    show(227);
+    print_size_message(msg::SNAPSHOT_LARGER_THAN_RAM, size_kb);
+    show(msg::SNAPSHOT_FIRST_64K_LOADED);
   }
 
   z80_load_registers(h + sna::Z80_REGISTERS);
@@ -152,7 +149,7 @@ int snapshot_load(const char* path) {
   if (version >= 2) {
     const int type = h[sna::CPC_TYPE];
     std::cout << size_kb << "K-Snapshot v" << version << " " << cpc_type_text(type) << std::endl;
-    if (type != hardware_model) show(228);
+    if (type != hardware_model()) show(msg::SNAPSHOT_OTHER_MODEL);
     // Version 2's interrupt number and screen-mode table (0x6E-0x74) are not used: the
     // raster engine keeps its own timing state.
   }
@@ -179,7 +176,7 @@ void snapshot_build_header(uint8_t* h, int size_kb) {
   psg_save(h + sna::PSG);
   h[sna::MEMORY_SIZE] = static_cast<uint8_t>(size_kb);
   h[sna::MEMORY_SIZE + 1] = static_cast<uint8_t>(size_kb >> 8);
-  h[sna::CPC_TYPE] = static_cast<uint8_t>(hardware_model);
+  h[sna::CPC_TYPE] = static_cast<uint8_t>(hardware_model());
   h[sna::FDC_MOTOR] = static_cast<uint8_t>(fdc_motor_state());
   h[sna::FDC_TRACK_A] = fdc_drive(0).track;
   h[sna::FDC_TRACK_B] = fdc_drive(1).track;
@@ -192,11 +189,11 @@ int snapshot_save(const char* path, int size_kb) {
   std::ofstream out;
   if (path && *path && !is_directory(path)) out.open(path, std::ios::binary | std::ios::trunc);
   if (!out.is_open()) {
-    print_path_message(222, path);
+    print_path_message(msg::SNAPSHOT_CANNOT_OPEN, path);
     return 1;
   }
   if (size_kb > ram_size_kb) {
-    show(229);
+    show(msg::SNAPSHOT_SAVE_SIZE_TOO_LARGE);
     size_kb = 64;
   }
   // Sizes in between are not a snapshot format size: take the 64 KB multiple below.
@@ -209,7 +206,7 @@ int snapshot_save(const char* path, int size_kb) {
   memory_save(out, size_kb);
   out.close();
   if (out.fail()) {
-    print_path_message(222, path);
+    print_path_message(msg::SNAPSHOT_CANNOT_OPEN, path);
     return 1;
   }
   dump_hardware(std::cout);

@@ -35,7 +35,7 @@ int snapshot_load(const char* path);
 
 // Saves the machine as a version-3 snapshot with size_kb of memory (64, 128, ... up to
 // the configured RAM; a larger size saves 64 KB after message 229). 0 on success, 1 when
-// the file cannot be created or written (message 222 with the path).
+// the file cannot be created or written (msg::SNAPSHOT_CANNOT_OPEN with the path).
 int snapshot_save(const char* path, int size_kb);
 
 // The version-3 header of the machine as it stands, for size_kb of memory (the M4

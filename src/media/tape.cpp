@@ -15,8 +15,10 @@
 #include "z80/z80.h"
 #include "z80/z80_bus.h"
 
+namespace {
 TapeInput tape_in;
 TapeOutput tape_out;
+}  // namespace
 
 namespace {
 
@@ -44,8 +46,8 @@ void put_word(uint8_t* p, unsigned v) {
 }
 
 // Input and output header addresses in CPC memory by model.
-uint16_t input_header_address() { return hardware_model == model::CPC464 || hardware_model == model::BASIC3 ? 0xB88C : 0xB1A4; }
-uint16_t output_header_address() { return hardware_model == model::CPC464 || hardware_model == model::BASIC3 ? 0xB84C : 0xB164; }
+uint16_t input_header_address() { return hardware_model() == model::CPC464 || hardware_model() == model::BASIC3 ? 0xB88C : 0xB1A4; }
+uint16_t output_header_address() { return hardware_model() == model::CPC464 || hardware_model() == model::BASIC3 ? 0xB84C : 0xB164; }
 
 std::string tape_dir() {
   const char* p = setting_text(kw::TAPE_PATH);
@@ -97,7 +99,7 @@ void close_output() {
 }
 
 void report_not_found(const std::string& name) {
-  std::cout << message_text(99) << " " << name << std::endl;
+  std::cout << message_text(msg::TAPE_NOT_FOUND) << " " << name << std::endl;
 }
 
 // Reads the header of the newly opened input file (or takes the whole file as ASCII).
@@ -194,12 +196,12 @@ void read_whole_file() {
       if (c < 0) break;
       mem_write(hl++, static_cast<uint8_t>(c));
     }
-    print_message(100);
+    print_message(msg::TAPE_END_OF_FILE);
     reg_hl() = word_at(tape_in.header + 26);
     tape_in.flags |= 2;
     reg_f() = FLAG_CARRY;
   } else {
-    print_message(98);
+    print_message(msg::TAPE_NOTHING_TO_READ);
     reg_f() = 0;
   }
 }
@@ -281,7 +283,7 @@ void write_whole_file() {
     bool ok = begin_output(reg_a(), reg_hl(), length, reg_bc());
     uint16_t hl = reg_hl();
     for (unsigned i = 0; i < length && ok; ++i) ok = std::fputc(mem_read(hl++), tape_out.file) != EOF;
-    if (!ok) print_message(101);
+    if (!ok) print_message(msg::TAPE_WRITE_ERROR);
     tape_out.written = length;
     tape_out.flags |= 2;
   }
@@ -427,9 +429,8 @@ void tape_close() {
   close_output();
 }
 
-int tape_reset(int kind) {
-  if (kind == 1) tape_close();
-  return 0;
+void tape_reset(ResetKind kind) {
+  if (kind == ResetKind::POWER_ON) tape_close();
 }
 
 void tape_trap(int code) {
@@ -437,7 +438,7 @@ void tape_trap(int code) {
   const int n = code & 0xFF;
   char line[128];
   if (op != 0xFC) {
-    std::snprintf(line, sizeof line, "%s ED %02X %02X\n", message_text(104), op, n);
+    std::snprintf(line, sizeof line, "%s ED %02X %02X\n", message_text(msg::UNKNOWN_TRAP), op, n);
     std::cout << line << std::flush;
     return;
   }
@@ -474,7 +475,7 @@ void tape_trap(int code) {
     case 0x9B: catalog(); break;
     case 0xFC: request_stop(static_cast<int>(stopbit::TAPE)); break;
     default:
-      std::snprintf(line, sizeof line, "%s ED FC %02X\n", message_text(104), n);
+      std::snprintf(line, sizeof line, "%s ED FC %02X\n", message_text(msg::UNKNOWN_TRAP), n);
       std::cout << line << std::flush;
       reg_pc() = static_cast<uint16_t>(reg_pc() - 1);
       break;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+#include "config/settings.h"  // ResetKind
 
 // Writes the trap sequence ED FC nn C9 at the start of the 14 cassette routines of the
 // operating system ROM image, found through the ROM's own jumpblock copy for the model.
@@ -16,7 +17,7 @@ void tape_trap(int code);
 
 // Closes both tape files (teardown, reset of the cassette state).
 void tape_close();
-int tape_reset(int kind);
+void tape_reset(ResetKind kind);
 
 struct TapeInput {
   FILE* file = nullptr;
@@ -33,8 +34,6 @@ struct TapeOutput {
   int flags = 0;          // bit 0 open, bit 1 written directly, bit 2 header written
 };
 
-extern TapeInput tape_in;
-extern TapeOutput tape_out;
 
 // AMSDOS header helpers (also used by the catalog).
 uint16_t tape_header_checksum(const uint8_t* header);

@@ -113,7 +113,7 @@ void audio_headless_begin(int rate) {
   psg_set_output_rate(rate);
   psg_ring_allocate();
   psg_force_timestamps(true);
-  audio_reset(1);
+  audio_reset(true);
   fx_install_native();
   audio_set_enabled(setting(kw::SOUND_ENABLED) != 0);
   audio_set_mute_count(0);

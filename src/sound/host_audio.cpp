@@ -82,7 +82,7 @@ int audio_open(int keep_ring) {
   if (!keep_ring || !psg_ring_allocated()) {
     psg_ring_release();
     psg_ring_allocate();
-    audio_reset(1);
+    audio_reset(true);
   }
 
   SDL_AudioSpec want;
@@ -126,7 +126,7 @@ void audio_resume() {
 
 void audio_toggle() {
   const int enabled = setting(kw::SOUND_ENABLED) ? 0 : 1;
-  setting(kw::SOUND_ENABLED) = enabled;
+  set_setting(kw::SOUND_ENABLED, enabled);
   audio_set_enabled(enabled != 0);
   if (device.id) SDL_PauseAudioDevice(device.id, enabled ? 0 : 1);
   if (enabled) audio_open(1);

@@ -393,15 +393,14 @@ void psg_store(int reg, int value) { bus.regs[reg & 15] = static_cast<uint8_t>(v
 void psg_select(int reg) { bus.selected = reg & 15; }
 int psg_selected() { return bus.selected; }
 
-int psg_reset(int kind) {
-  if (kind != 1) return 0;
+void psg_reset(ResetKind kind) {
+  if (kind != ResetKind::POWER_ON) return;
   // The machine reset also resets the audio side: empty ring, synthesiser cleared,
   // audio clock at the (reset) emulated time. The register values follow as writes.
-  audio_reset(1);
+  audio_reset(true);
   for (int r = 0; r < 16; ++r) psg_write(r, 0);
   psg_write(14, 255);
   bus.selected = 0;
-  return 0;
 }
 
 void psg_save(uint8_t* out) {
@@ -485,7 +484,9 @@ void psg_force_timestamps(bool on) { ring.force_timestamps = on; }
 
 // ---- Audio side ------------------------------------------------------------------------------------
 
-int audio_clock_spin = 0;
+namespace {
+int audio_clock_spin = 0;  // the lock word of audio_lock_clock
+}  // namespace
 
 void psg_set_output_rate(int rate) {
   if (rate < 1000) rate = 44100;
@@ -525,7 +526,7 @@ void audio_set_device_lock(void (*lock)(), void (*unlock)()) {
   device_unlock_fn = unlock ? unlock : no_device_lock;
 }
 
-int audio_reset(int full) {
+void audio_reset(bool full) {
   // The audio thread may be running (machine reset while playing): hold it off.
   device_lock_fn();
   audio_clock_set(microsecond_counter);
@@ -541,7 +542,6 @@ int audio_reset(int full) {
     fx_stop_all();
   }
   device_unlock_fn();
-  return 0;
 }
 
 void psg_render_sample(int& left, int& right) {

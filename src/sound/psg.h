@@ -9,6 +9,7 @@
 #pragma once
 #include <cstdint>
 #include <iosfwd>
+#include "config/settings.h"  // ResetKind
 
 // ---- Emulation side --------------------------------------------------------------------
 
@@ -25,10 +26,10 @@ void psg_store(int reg, int value);
 void psg_select(int reg);
 int psg_selected();
 
-// kind 1 (power-on): the audio side's full reset (audio_reset), then every register 0
-// and register 14 = 255 (all queued through psg_write), register 0 selected. kind 0
-// does nothing. Returns 0.
-int psg_reset(int kind);
+// POWER_ON: the audio side's full reset (audio_reset), then every register 0
+// and register 14 = 255 (all queued through psg_write), register 0 selected.
+// APPLY_SETTINGS does nothing.
+void psg_reset(ResetKind kind);
 
 // Snapshot block: the selected register, then the 16 register values (17 bytes).
 // Loading replays every register through psg_write and selects (first byte & 15).
@@ -92,12 +93,10 @@ uint64_t audio_clock();
 void audio_set_spin_lock(void (*lock)(int*), void (*unlock)(int*));
 void audio_lock_clock();
 void audio_unlock_clock();
-// Lock word guarded by the functions above.
-extern int audio_clock_spin;
 
 // Sets the audio clock to the emulated microsecond counter and empties the ring; with
-// full also clears the synthesiser, the burst state and the drive sounds. Returns 0.
-int audio_reset(int full);
+// full also clears the synthesiser, the burst state and the drive sounds.
+void audio_reset(bool full);
 
 // One stereo output frame of the generator (0..24575 each side); 0 while muted.
 void psg_render_sample(int& left, int& right);

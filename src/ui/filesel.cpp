@@ -236,7 +236,7 @@ const char* filesel_w::line_text(char* buffer, int index, int width) {
 }
 
 int filesel_w::help_key(int, const char*) {
-  help_window(message_text(216));
+  help_window(message_text(msg::FILE_SELECTOR_TOPIC));
   return selectbit::ROWS | selectbit::WINDOW;
 }
 

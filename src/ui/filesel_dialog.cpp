@@ -25,7 +25,7 @@ void show_path(framewindow& p, const std::string& directory, const std::string& 
   if (static_cast<int>(line.size()) > room) line = "Path = ..." + directory.substr(directory.size() - (room - 10));
   p.put_text(2, 1, line.c_str(), PATH_SCHEME);
   if (!current.empty()) {
-    std::string file = std::string(message_text(207)) + " " + current;
+    std::string file = std::string(message_text(msg::CURRENT_FILE)) + " " + current;
     if (static_cast<int>(file.size()) > room) file.resize(static_cast<size_t>(room));
     p.put_text(2, 2, file.c_str(), PATH_SCHEME);
   }
@@ -49,7 +49,7 @@ int choose_file(filesel_w& w, std::string& path) {
   for (;;) {
     if (list_directory(w, directory) != 0) {
       path_window.close();
-      ui_show_message(message_text(w.archive_status ? w.archive_status : 250));
+      ui_show_message(message_text(w.archive_status ? w.archive_status : msg::ZIP_CANNOT_OPEN));
       return 1;
     }
     int index = 0;
@@ -79,7 +79,7 @@ int choose_file(filesel_w& w, std::string& path) {
     std::string file = chosen.name;
     if (chosen.kind == KIND_NEW_FILE) {
       std::string typed;
-      framewindow ask(20, 10, 59, 12, message_text(207));
+      framewindow ask(20, 10, 59, 12, message_text(msg::CURRENT_FILE));
       ask.set_scheme(LIST_SCHEME);
       ask.set_frame_scheme(FRAME_SCHEME);
       ask.draw();
@@ -121,7 +121,7 @@ int ui_load_media(const char* path) {
   if (directory || ends(".zip")) {
     // A folder or an archive: the user picks the file inside it.
     std::string chosen = p + (p.back() == '/' ? "" : "/");
-    if (choose_file_dialog(message_text(246), chosen, nullptr) != 0) return 1;
+    if (choose_file_dialog(message_text(msg::DISC_DRIVES), chosen, nullptr) != 0) return 1;
     return ui_load_media(chosen.c_str());
   }
   if (ends(".dsk")) return drive_insert_and_autostart(0, p.c_str()) ? 0 : 1;

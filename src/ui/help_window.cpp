@@ -27,7 +27,7 @@ std::string upper(const std::string& s) {
 }  // namespace
 
 help_w::help_w(std::vector<std::string> lines)
-    : selectwin(HELP_LEFT, HELP_TOP, HELP_RIGHT, HELP_BOTTOM, message_text(152)),
+    : selectwin(HELP_LEFT, HELP_TOP, HELP_RIGHT, HELP_BOTTOM, message_text(msg::HELP)),
       lines_(std::move(lines)) {
   for (std::string& l : lines_) std::replace(l.begin(), l.end(), '\t', ' ');
   // An empty topic still shows one (empty) line, so that the window can be closed.
@@ -43,7 +43,7 @@ const char* help_w::line_text(char* buffer, int index, int width) {
 }
 
 int help_w::help_key(int, const char*) {
-  help_window(message_text(154));
+  help_window(message_text(msg::HELP_USING_TOPIC));
   return selectbit::ROWS | selectbit::WINDOW;
 }
 
@@ -60,7 +60,7 @@ void help_window(const char* topic) {
       return;
     }
     if (status == HELP_NO_TOPIC) {
-      ui_show_message((std::string(message_text(155)) + " " +
+      ui_show_message((std::string(message_text(msg::HELP_TOPIC_NOT_FOUND)) + " " +
                        help_topic_key(name, setting(kw::LANGUAGE)))
                           .c_str());
       trail.pop_back();
@@ -79,7 +79,7 @@ void help_window(const char* topic) {
     if (link.empty()) continue;
     const int language = help_language_link(link);
     if (language >= 0) {
-      setting(kw::LANGUAGE) = language;
+      set_setting(kw::LANGUAGE, language);
       continue;  // the same topic in the new language
     }
     trail.emplace_back(upper(link), 0);

@@ -23,7 +23,6 @@
 namespace {
 
 constexpr Uint32 POINTER_HIDE_MS = 2000;
-constexpr int MSG_TEXT_TYPING_ON = 12, MSG_TEXT_TYPING_OFF = 13;
 
 // Character typing: a key that gives a character is held on the CPC as that character
 // (the SDL_TEXTINPUT event that follows its SDL_KEYDOWN says which); other keys, and
@@ -133,11 +132,11 @@ void hot_key(const SDL_Keysym& key) {
       else hotkey_toggle_realtime();
       break;
     case SDL_SCANCODE_F4:
-      if (shift) setting(kw::JOY0_CURSOR_KEYS) = (setting(kw::JOY0_CURSOR_KEYS) + 1) % 3;
+      if (shift) set_setting(kw::JOY0_CURSOR_KEYS, (setting(kw::JOY0_CURSOR_KEYS) + 1) % 3);
       else audio_toggle();
       break;
     case SDL_SCANCODE_F8:
-      machine_reset(1);
+      machine_reset(ResetKind::POWER_ON);
       break;
     case SDL_SCANCODE_F9:
       if (shift) hotkey_toggle_text_typing();
@@ -158,10 +157,10 @@ void hot_key(const SDL_Keysym& key) {
       save_screenshot();
       break;
     case SDL_SCANCODE_PAGEDOWN:
-      setting(kw::SCREEN_OFFSET) = step_screen_offset(setting(kw::SCREEN_OFFSET), 1);
+      set_setting(kw::SCREEN_OFFSET, step_screen_offset(setting(kw::SCREEN_OFFSET), 1));
       break;
     case SDL_SCANCODE_PAGEUP:
-      setting(kw::SCREEN_OFFSET) = step_screen_offset(setting(kw::SCREEN_OFFSET), -1);
+      set_setting(kw::SCREEN_OFFSET, step_screen_offset(setting(kw::SCREEN_OFFSET), -1));
       break;
     case SDL_SCANCODE_LGUI:
     case SDL_SCANCODE_RGUI:
@@ -213,7 +212,7 @@ void read_joysticks() {
 }  // namespace
 
 void poll_events() {
-  keyboard_inputs.refresh = 1;
+  keyboard_request_refresh();
   pointer_housekeeping();
   sync_text_input();
   SDL_Event e;
@@ -284,21 +283,21 @@ void joystick_init() {
 
 void hotkey_toggle_realtime() {
   clear_screen();
-  setting(kw::REALTIME) = setting(kw::REALTIME) ? 0 : 1;
+  set_setting(kw::REALTIME, setting(kw::REALTIME) ? 0 : 1);
   video_apply_timing_settings();
   if (setting(kw::REALTIME)) show_badge("\xF6 ", 150);
   else show_badge("\xF6\xF6", 1000);
 }
 
 void hotkey_toggle_text_typing() {
-  setting(kw::KBD_TEXT_TYPING) = text_typing() ? 0 : 1;
+  set_setting(kw::KBD_TEXT_TYPING, text_typing() ? 0 : 1);
   sync_text_input();
-  show_message(message_text(text_typing() ? MSG_TEXT_TYPING_ON : MSG_TEXT_TYPING_OFF), 3);
+  show_message(message_text(text_typing() ? msg::KEYS_TYPE_CHARACTERS : msg::KEYS_BY_POSITION), 3);
 }
 
 void hotkey_cycle_speed() {
   static const char* const names[3] = {"1x", "3x", "24x"};
-  const int mode = (z80.speed_mode + 1) % 3;
+  const int mode = (z80_state().speed_mode + 1) % 3;
   z80_set_speed_mode(mode);
   show_badge(names[mode], 150);
 }

@@ -48,7 +48,7 @@ const char* base_name(const char* path) {
 }
 
 std::string drive_line(int drive) {
-  std::string line = message_text(drive == 0 ? 247 : 248);
+  std::string line = message_text(drive == 0 ? msg::DRIVE_A : msg::DRIVE_B);
   line += ' ';
   const char* path = setting_text(drive == 0 ? kw::DRIVE_A : kw::DRIVE_B);
   line += (drive_has_disc(drive) && path && *path) ? base_name(path) : "-";
@@ -167,8 +167,8 @@ int snapshot_size_kb(int choice) {
 }
 
 int choose_snapshot_size(int current) {
-  std::vector<std::string> lines = {message_text(243), message_text(244), message_text(245)};
-  textlist_w w(25, 8, 55, 13, message_text(242), lines);
+  std::vector<std::string> lines = {message_text(msg::SIZE_64K), message_text(msg::SIZE_128K), message_text(msg::SIZE_ALL_RAM)};
+  textlist_w w(25, 8, 55, 13, message_text(msg::SNAPSHOT_SIZE), lines);
   int index = std::clamp(current, 0, 2);
   const int cancelled = select(w, index);
   w.close();
@@ -177,17 +177,17 @@ int choose_snapshot_size(int current) {
 
 int snapshot_load_chosen() {
   std::string path = snapshot_start_path();
-  if (choose_file_dialog(message_text(240), path, nullptr) != 0) return 1;
+  if (choose_file_dialog(message_text(msg::LOAD_SNAPSHOT), path, nullptr) != 0) return 1;
   snapshot_set_path(path.c_str());
   return snapshot_load(path.c_str());
 }
 
 int snapshot_save_chosen() {
   std::string path = snapshot_start_path();
-  if (choose_file_dialog(message_text(241), path, ".sna") != 0) return 1;
+  if (choose_file_dialog(message_text(msg::SAVE_SNAPSHOT), path, ".sna") != 0) return 1;
   const int size = choose_snapshot_size(setting(kw::SNA_SIZE));
   if (size < 0) return 1;
-  setting(kw::SNA_SIZE) = size;
+  set_setting(kw::SNA_SIZE, size);
   snapshot_set_path(path.c_str());
   return snapshot_save(path.c_str(), snapshot_size_kb(size));
 }
@@ -195,9 +195,9 @@ int snapshot_save_chosen() {
 void disc_drive_window() {
   for (;;) {
     std::vector<std::string> lines = {drive_line(0), drive_line(1),
-                                      std::string(message_text(249)) + " A:",
-                                      std::string(message_text(249)) + " B:", tape_line()};
-    textlist_w w(15, 6, 65, 14, message_text(246), lines);
+                                      std::string(message_text(msg::EJECT)) + " A:",
+                                      std::string(message_text(msg::EJECT)) + " B:", tape_line()};
+    textlist_w w(15, 6, 65, 14, message_text(msg::DISC_DRIVES), lines);
     int index = 0;
     const int cancelled = select(w, index);
     w.close();
@@ -208,7 +208,7 @@ void disc_drive_window() {
     }
     if (index == 0 || index == 1) {
       std::string path = drive_start_path(index);
-      if (choose_file_dialog(message_text(index == 0 ? 247 : 248), path, nullptr) != 0) continue;
+      if (choose_file_dialog(message_text(index == 0 ? msg::DRIVE_A : msg::DRIVE_B), path, nullptr) != 0) continue;
       drive_insert_and_autostart(index, path.c_str());
       return;
     }

@@ -121,7 +121,7 @@ std::string select_footer(const SelectState& s) {
   const char up = s.first > 0 ? static_cast<char>(0xF4) : ' ';
   const char down = s.first + s.rows < s.count ? static_cast<char>(0xF5) : ' ';
   std::snprintf(text, sizeof text, "[%c] [%c] [%c] [%c] [ok] [%s]", up, down, '<', '>',
-                message_text(152));
+                message_text(msg::HELP));
   return text;
 }
 

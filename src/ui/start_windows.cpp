@@ -215,7 +215,7 @@ void choose_vkbd_language() {
   const int entry = w.run();
   w.close();
   const int value = virtualkbdlayoutwindow::LAYOUTS[entry - 1].digit - '1';
-  setting(kw::VKBD_LANGUAGE) = value;
+  set_setting(kw::VKBD_LANGUAGE, value);
   if (ui_rebuild_keyboard) ui_rebuild_keyboard();
   write_vkbd_language(config_file_name(), value);
 }

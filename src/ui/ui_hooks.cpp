@@ -39,7 +39,7 @@ void ui_install_host_hooks() {
   ui_display.layout = display_layout;
   set_window_painter(ui_render_windows);
   ui_rebuild_keyboard = rebuild_keyboard_textures;
-  ui_drop_file = drop_file;
+  set_ui_drop_file(drop_file);
 
   host.choose_language = choose_language;
   host.choose_vkbd_layout = choose_vkbd_language;

@@ -61,8 +61,26 @@ int floor_div(int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 }  // namespace
 
 UiDisplayHooks ui_display = {no_renderer, default_geometry, render_plain, no_layout};
+namespace {
 void (*ui_drop_file)(const char*) = no_drop;
+}  // namespace
+
+ui_drop_file_fn set_ui_drop_file(ui_drop_file_fn hook) {
+  ui_drop_file_fn previous = ui_drop_file;
+  ui_drop_file = hook;
+  return previous;
+}
+
+namespace {
 void (*ui_click_notify)() = no_click;
+}  // namespace
+
+ui_click_notify_fn set_ui_click_notify(ui_click_notify_fn hook) {
+  ui_click_notify_fn previous = ui_click_notify;
+  ui_click_notify = hook;
+  return previous;
+}
+
 
 uint16_t ui_colour(int code) {
   if (code >= 32 && code < 40) return FIXED_COLOURS[code - 32];

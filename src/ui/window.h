@@ -186,9 +186,13 @@ int last_click_column();
 int last_click_row();
 void flush_input();
 // Where wait_key hands dropped files (the media loader of the file selector).
-extern void (*ui_drop_file)(const char* path);
+// Installs the function (the previous one is returned, so that a test can put it back).
+using ui_drop_file_fn = void (*)(const char* path);
+ui_drop_file_fn set_ui_drop_file(ui_drop_file_fn hook);
 // Called for a mouse click before wait_key returns it (the function menu's touch state).
-extern void (*ui_click_notify)();
+// Installs the function (the previous one is returned, so that a test can put it back).
+using ui_click_notify_fn = void (*)();
+ui_click_notify_fn set_ui_click_notify(ui_click_notify_fn hook);
 
 // ---- Message over the running emulation --------------------------------------------------------
 void refresh_overlay(int dim);

@@ -235,7 +235,7 @@ void draw_keyboard_and_touch_controls() {
       const VkbdKey* keys = vkbd_row(row, count);
       for (int i = 0; i < count; ++i) {
         const int code = keys[i].code;
-        if (!display.keyboard_pressed || !(keyboard_inputs.vkbd[code & 15] & (1 << ((code >> 4) & 7))))
+        if (!display.keyboard_pressed || !(keyboard_inputs().vkbd[code & 15] & (1 << ((code >> 4) & 7))))
           continue;
         const PictureRect k = vkbd_key_rect(row, i);
         const SDL_Rect src{k.x, k.y, k.w, k.h};

@@ -1278,7 +1278,6 @@ constexpr int ACK_LEAD_US = 2;
 // The Gate Array's interrupt is pending at the end of a call: frame-end work, then the
 // processor is offered the interrupt.
 [[gnu::noinline]] int offer_interrupt(bool single_step, int adjustment, uint32_t& wait) {
-  if (setting(kw::PPI_50HZ) == 0 && setting(kw::VSYNC_POSITION) > 4) setting(kw::VSYNC_POSITION) = 4;
   if (v.frame_completed) leave_engine(Leave::FRAME_END_WORK);
   if (adjustment < 0 && raised_too_late_to_see()) return 0;
 
@@ -1345,14 +1344,14 @@ void video_run(int microseconds) {
   if (microseconds > 0) run_steps(microseconds);
 }
 
-int video_reset(int kind) {
+void video_reset(ResetKind kind) {
   invalidate_plain();
   ++v.pixel_generation;
-  setting(kw::PALETTE_CHANGE) = 1;
-  if (kind != 1) {
+  set_setting(kw::PALETTE_CHANGE, 1);
+  if (kind != ResetKind::POWER_ON) {
     int type = setting(kw::CRTC_TYPE);
     if (type != v.type) crtc_apply_type(type);
-    return 0;
+    return;
   }
   v.vde = v.hde = false;
   v.pixel_offset = 0;
@@ -1393,7 +1392,6 @@ int video_reset(int kind) {
   reset_bounds(v.previous_bounds);
   v.first_x_recorded = v.first_line_recorded = false;
   gettimeofday(&v.last, nullptr);
-  return 0;
 }
 
 void video_hold_throttle(bool hold) { throttle_held = hold; }

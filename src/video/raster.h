@@ -11,6 +11,7 @@
 #pragma once
 #include <cstdint>
 #include <iosfwd>
+#include "config/settings.h"  // ResetKind
 
 // ---- Processor clock -------------------------------------------------------------------
 // Called after every instruction (T-states, signed adjustment, the processor's wait word
@@ -24,9 +25,9 @@ int video_advance(int tstates, int adjustment, uint32_t& wait, uint32_t& refresh
 // `microseconds` times, without port accesses, interrupt delivery or frame-end work.
 void video_run(int microseconds);
 
-// kind 1: power-on reset of all raster and CRTC state; kind 0: re-reads the frame
-// timing settings only. Returns 0.
-int video_reset(int kind);
+// POWER_ON: reset of all raster and CRTC state; APPLY_SETTINGS: re-reads the frame
+// timing settings only.
+void video_reset(ResetKind kind);
 
 // Emulated microseconds since reset (one per step). Time-stamps sound writes.
 extern uint64_t microsecond_counter;

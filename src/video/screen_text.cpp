@@ -2,7 +2,6 @@
 
 #include <unordered_map>
 
-#include "core/machine.h"
 #include "video/colours.h"
 #include "video/gate_array.h"
 #include "video/raster.h"
@@ -107,11 +106,8 @@ std::vector<std::string> decode_screen(const uint8_t* const ram[4], const uint8_
   return lines;
 }
 
-std::vector<std::string> screen_text() {
-  const uint8_t* lower = nullptr;
-  for (const RomEntry* e = rom_list; e; e = e->next)
-    if (e->slot == 255) lower = bank_table[first_rom_bank + e->bank];
-  const uint8_t* font = find_rom_font(lower);
+std::vector<std::string> screen_text(const uint8_t* lower_rom) {
+  const uint8_t* font = find_rom_font(lower_rom);
   if (!font) return {};
   ScreenLayout layout{ga_screen_mode(), crtc_register(crtc_reg::HDISPLAYED),
                       crtc_register(crtc_reg::VDISPLAYED),

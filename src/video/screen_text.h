@@ -24,5 +24,6 @@ std::vector<std::string> decode_screen(const uint8_t* const ram[4], const uint8_
                                        const ScreenLayout& layout);
 
 // The running machine's screen: CRTC registers, the mode in effect, the base RAM and the
-// loaded lower ROM's font. Empty when there is no lower ROM or no font in it.
-std::vector<std::string> screen_text();
+// font of the given lower ROM image (the caller names it: the bank table lies above the
+// video unit). Empty when there is no lower ROM or no font in it.
+std::vector<std::string> screen_text(const uint8_t* lower_rom);

@@ -27,6 +27,18 @@ Z80State initial_state() {
 }  // namespace
 
 Z80State z80 = initial_state();
+uint8_t* read_bank[4] = {};
+uint8_t* write_bank[4] = {};
+uint32_t stop_request_word = 0;
+Z80Bus z80core::bus = {};
+
+void z80_attach_bus(const Z80Bus& attached) { bus = attached; }
+
+void request_stop(int code) {
+  stop_request_word |= static_cast<uint32_t>(code);
+  if (code == static_cast<int>(stopbit::TAPE)) z80_irq(0xFF);
+}
+
 int clock_credit_us = 0;
 int clock_banked_us = 0;
 uintptr_t clock_watch_start = 0;
@@ -54,6 +66,8 @@ inline int execute_next() {
 }  // namespace
 
 void z80_run() {
+  // The bus is attached at set-up, never while the core runs: one load for the loop.
+  const auto clock = bus.clock;
   z80.refresh_counter = rb(R);
   rb(R) &= 0x80;
   // A credit left from an earlier run may be stale (registers written, snapshot loaded).
@@ -62,7 +76,7 @@ void z80_run() {
     if (PC() == 0) {
       settle_clock();
       clock_credit_us = 0;
-      z80_at_address_zero();
+      bus.at_address_zero();
     }
 
     if ((z80.hold | z80.speed_mode) == 0) [[likely]] {
@@ -73,7 +87,7 @@ void z80_run() {
         clock_credit_us -= us;
         clock_banked_us += us;
       } else {
-        z80.hold = video_advance(timing_count(t), timing_adjustment(t), z80.wait_word, z80.refresh_counter);
+        z80.hold = clock(timing_count(t), timing_adjustment(t), z80.wait_word, z80.refresh_counter);
       }
     } else {
       int count = 0, adjustment = 0;
@@ -83,11 +97,11 @@ void z80_run() {
         adjustment = timing_adjustment(t);
       }
       if (z80.speed_mode == 0 || z80.hold) {
-        z80.hold = video_advance(count, adjustment, z80.wait_word, z80.refresh_counter);
+        z80.hold = clock(count, adjustment, z80.wait_word, z80.refresh_counter);
       } else if (z80.speed_mode == 1) {
-        z80.hold = video_advance(1, 0, z80.wait_word, z80.refresh_counter);
+        z80.hold = clock(1, 0, z80.wait_word, z80.refresh_counter);
       } else if ((++z80.speed_count & 7) == 0) {
-        z80.hold = video_advance(1, 0, z80.wait_word, z80.refresh_counter);
+        z80.hold = clock(1, 0, z80.wait_word, z80.refresh_counter);
       } else {
         z80_flush_pending_out(z80.pending_out.position);
         z80_flush_pending_in();
@@ -123,6 +137,10 @@ void z80_reset(uint8_t /*bus*/) {
 }
 
 void z80_set_breakpoint(int32_t address) { z80.breakpoint = address; }
+const Z80State& z80_state() { return z80; }
+void z80_set_wait_word(uint32_t word) { z80.wait_word = word; }
+void z80_set_rom_trap(bool enabled) { z80.rom_trap_enabled = enabled ? 1 : 0; }
+
 void z80_set_speed_mode(int mode) { z80.speed_mode = (mode >= 0 && mode <= 2) ? mode : 0; }
 
 // ---- Interrupts --------------------------------------------------------------------------
@@ -178,7 +196,7 @@ void z80_flush_pending_in() {
   if (in.port < 0) return;
   uint16_t port = uint16_t(in.port);
   in.port = -1;
-  uint8_t v = port_in(port);
+  uint8_t v = bus.port_in(port);
   if (in.dest) *in.dest = v;
   else wr8(in.address, v);
   if (in.flag_mode == 1) {
@@ -197,7 +215,7 @@ void z80_flush_pending_out(int position) {
   if (out.port < 0 || out.position != position) return;
   uint16_t port = uint16_t(out.port);
   out.port = -1;
-  port_out(port, out.value);
+  bus.port_out(port, out.value);
 }
 
 bool z80_out_pending_at(int position) {

@@ -1,7 +1,7 @@
 // The Z80 processor of the CPC.
 //
 // The core executes one instruction at a time and hands each instruction's duration,
-// as a T-state count plus a signed adjustment, to the machine's clock (`video_advance`),
+// as a T-state count plus a signed adjustment, to the machine's clock (`video_advance` in the CPC),
 // which rounds it to whole microseconds. Port accesses are not done while an instruction
 // executes: they are recorded as a pending IN or OUT and performed by the clock at the
 // microsecond at which the real bus cycle falls (z80_flush_pending_in/out).
@@ -80,7 +80,32 @@ struct Z80State {
   uint8_t scratch;           // destination of IN (C) (flags only)
 };
 
+// Exported for the clock, which checks the pending port accesses on every call;
+// other units read registers through z80_reg8/z80_reg16 and change state through the
+// functions below.
 extern Z80State z80;
+
+// ---- Stop-request word -------------------------------------------------------------
+// Any unit that must stop the processor ORs a bit in; z80_run returns after the
+// current instruction when the word is non-zero.
+namespace stopbit {
+constexpr uint32_t CPU_ERROR = 0x0001;   // maskable by BREAK_MASK bit 0
+constexpr uint32_t PORT_ACCESS = 0x0004; // maskable by BREAK_MASK bit 2
+constexpr uint32_t TAPE = 0x0010;
+constexpr uint32_t RESTART = 0x0800;
+constexpr uint32_t BREAK = 0x4000;
+constexpr uint32_t QUIT = 0x8000;
+constexpr uint32_t STEP = 0x10000;
+constexpr uint32_t TIMED = 0x20000;
+}  // namespace stopbit
+
+// Exported because z80_run tests it after every instruction.
+extern uint32_t stop_request_word;
+
+inline void clear_stop_request() { stop_request_word = 0; }
+// Adds code to the stop-request word; exactly 0x0010 also acknowledges an interrupt
+// with data-bus byte 0xFF.
+void request_stop(int code);
 
 // Executes instructions until the stop-request word is non-zero after one.
 void z80_run();
@@ -116,6 +141,13 @@ void z80_report_error();
 
 // Three lines: registers, the bytes they point at, alternates, flip-flops and flags.
 void z80_dump_registers(std::ostream& out);
+
+// The processor's state for reading (the debugger, the function menu, the hot keys).
+const Z80State& z80_state();
+// The wait-state word handed to the clock (the monitor marks a step with it).
+void z80_set_wait_word(uint32_t word);
+// Whether ED F9..FF call the ROM trap (TAPE_BYPASS).
+void z80_set_rom_trap(bool enabled);
 
 void z80_set_breakpoint(int32_t address);  // -1 removes it
 void z80_set_speed_mode(int mode);         // 0, 1 or 2

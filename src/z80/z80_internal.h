@@ -8,6 +8,11 @@
 
 namespace z80core {
 
+// The machine's bus as attached by z80_attach_bus. Exported inside the core because
+// its clock is called from the instruction loop and from the memory writes that settle
+// the clock's credit.
+extern Z80Bus bus;
+
 // Flag bits (prefixed: the plain letters are register indexes).
 constexpr uint8_t FS = z80f::S, FZ = z80f::Z, FY = z80f::Y, FH = z80f::H, FX = z80f::X,
                   FP = z80f::P, FN = z80f::N, FC = z80f::C;
@@ -76,7 +81,7 @@ inline uint16_t& SP() { return z80.regs.w[z80w::SP]; }
 // time of the instruction. Where code outside the core follows, the caller also drops
 // the credit (the clock may change anything then).
 [[gnu::noinline]] inline void settle_clock() {
-  if (clock_banked_us != 0) z80.hold = video_advance(0, 0, z80.wait_word, z80.refresh_counter);
+  if (clock_banked_us != 0) z80.hold = bus.clock(0, 0, z80.wait_word, z80.refresh_counter);
 }
 
 // ---- Memory: two indexings through the bank tables -------------------------------------

@@ -703,7 +703,7 @@ int execute_ed() {
       uint8_t n = fetch8();
       settle_clock();
       clock_credit_us = 0;  // the trap may change anything
-      tape_trap(op << 8 | n);
+      bus.trap(op << 8 | n);
     }
     return timing(8);
   } else {

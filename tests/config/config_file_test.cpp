@@ -28,7 +28,8 @@ class ConfigFile : public testing::Test {
     free_rom_list();
   }
 
-  // Reads a configuration text; returns the status and keeps what was written.
+  // Reads a configuration text; returns the warning count (-1: not opened) and keeps
+  // what was written.
   int read(const std::string& text, const std::string& name = "test.cfg") {
     set_config_file_name(write_file(name, text).c_str());
     return read_in_use();
@@ -36,7 +37,8 @@ class ConfigFile : public testing::Test {
   // Reads the configuration file in use.
   int read_in_use() {
     testing::internal::CaptureStdout();
-    int status = config().status;
+    config reader;
+    int status = reader.read() ? reader.warnings : -1;
     output = testing::internal::GetCapturedStdout();
     return status;
   }
@@ -51,7 +53,7 @@ std::string written_config() {
 }
 
 const RomEntry* rom_of_slot(int slot) {
-  for (const RomEntry* e = rom_list; e; e = e->next)
+  for (const RomEntry* e = rom_list(); e; e = e->next)
     if (e->slot == slot) return e;
   return nullptr;
 }
@@ -148,7 +150,7 @@ TEST_F(ConfigFile, RomBlocks) {
   EXPECT_NE(output.find("(ROM_BLOCK) ',' expected"), std::string::npos) << output;
   EXPECT_NE(output.find("(ROM_BLOCK) string expected"), std::string::npos);
   EXPECT_NE(output.find("(ROM_BLOCK) out of bounds: not 0 <= 300 <= 255"), std::string::npos);
-  EXPECT_EQ(rom_count, 2);
+  EXPECT_EQ(rom_count(), 2);
   const RomEntry* basic = rom_of_slot(0);
   ASSERT_NE(basic, nullptr);
   EXPECT_EQ(basic->file, "basic.rom");
@@ -159,7 +161,7 @@ TEST_F(ConfigFile, RomBlocks) {
 }
 
 TEST_F(ConfigFile, ConditionalSections) {
-  setting(kw::CPC_TYPE) = 0;
+  set_setting(kw::CPC_TYPE, 0);
   const char* text =
       "#IFCPC 2\n"
       "RAM_SIZE = 256\n"
@@ -194,7 +196,7 @@ TEST_F(ConfigFile, ConditionalSections) {
 }
 
 TEST_F(ConfigFile, BadInputIsWarnedAbout) {
-  setting(kw::CPC_TYPE) = 6;
+  set_setting(kw::CPC_TYPE, 6);
   std::string nested;
   for (int i = 0; i < 20000; ++i) nested += "#IFCPC 6\n";
   nested += "CRTC_TYPE = 2";  // no final line feed
@@ -217,11 +219,11 @@ TEST_F(ConfigFile, BadInputIsWarnedAbout) {
 }
 
 TEST_F(ConfigFile, CommandLineCpcTypeWins) {
-  setting(kw::CPC_TYPE) = 2;
+  set_setting(kw::CPC_TYPE, 2);
   EXPECT_EQ(read("CPC_TYPE = 0\n#IFCPC 2\nCRTC_TYPE = 0\n#ENDIF\n"), 0);
   EXPECT_EQ(setting(kw::CPC_TYPE), 2);
   EXPECT_EQ(setting(kw::CRTC_TYPE), 0);
-  setting(kw::CPC_TYPE) = 6;
+  set_setting(kw::CPC_TYPE, 6);
   EXPECT_EQ(read("CPC_TYPE = 1\n"), 0);
   EXPECT_EQ(setting(kw::CPC_TYPE), 1);
 }
@@ -240,14 +242,14 @@ TEST_F(ConfigFile, CommentsOnlyAndMissingFiles) {
   set_config_file_name("/nonexistent/dir/none.cfg");
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  EXPECT_EQ(config().status, -1);
+  EXPECT_FALSE(config().read());
   EXPECT_NE(testing::internal::GetCapturedStderr().find("/nonexistent/dir/none.cfg"), std::string::npos);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "CONFIG: Using /nonexistent/dir/none.cfg\n");
   // A directory opens as a stream but holds no text: refused the same way.
   set_config_file_name(testsupport::temp_dir("config-dir").c_str());
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  EXPECT_EQ(config().status, -1);
+  EXPECT_FALSE(config().read());
   EXPECT_NE(testing::internal::GetCapturedStderr().find("Is a directory"), std::string::npos);
   testing::internal::GetCapturedStdout();
 }
@@ -272,7 +274,7 @@ TEST_F(ConfigFile, WriteThenReadGivesTheSameSettings) {
       {kw::PPI_EXP_SIGNAL, 0}, {kw::RAM_SIZE, 512}, {kw::RAM_TYPE, 1}, {kw::REALTIME, 1},
       {kw::SB_SAMPLE_RATE, 2}, {kw::SCREEN_OFFSET, 15}, {kw::M4_SDCARD_MODE, 1},
       {kw::SHOW_CONFIG, 0}, {kw::SOUND_ENABLED, 0}, {kw::SOUND_FX_ENABLED, 1},
-      {kw::TAPE_BYPASS, 0}, {kw::VIDEO_MODE, 1}, {kw::VKBD_LANGUAGE, 4}, {kw::VSYNC_POSITION, 5},
+      {kw::TAPE_BYPASS, 0}, {kw::VIDEO_MODE, 1}, {kw::VKBD_LANGUAGE, 4}, {kw::VSYNC_POSITION, 3},
       {kw::SNA_SIZE, 2}, {kw::KBD_TEXT_TYPING, 0},
   };
   const std::pair<kw::Id, const char*> texts[] = {
@@ -282,7 +284,7 @@ TEST_F(ConfigFile, WriteThenReadGivesTheSameSettings) {
       {kw::TMP_PATH, "/tmp/x/"}, {kw::M4_SD_PATH, "/sd"},
   };
   EXPECT_EQ(std::size(numbers) + std::size(texts) + 1, 50u);
-  for (auto [id, v] : numbers) setting(id) = v;
+  for (auto [id, v] : numbers) set_setting(id, v);
   for (auto [id, v] : texts) set_setting_text(id, v);
   add_rom(7, "amsdos.rom", 0);
   add_rom(255, "cpc6128.rom", 0);
@@ -307,8 +309,18 @@ TEST_F(ConfigFile, WriteThenReadGivesTheSameSettings) {
   EXPECT_EQ(read_in_use(), 0) << output;
   for (auto [id, v] : numbers) EXPECT_EQ(setting(id), v) << config_keyword_names[id];
   for (auto [id, v] : texts) EXPECT_STREQ(setting_text(id), v) << config_keyword_names[id];
-  EXPECT_EQ(rom_count, 3);
+  EXPECT_EQ(rom_count(), 3);
   EXPECT_EQ(written_config(), expected);
+
+  // A 60 Hz machine (PPI_50HZ 0, as read) keeps VSYNC_POSITION within its shorter
+  // frame, whichever of the two is set last.
+  set_setting(kw::VSYNC_POSITION, 5);
+  EXPECT_EQ(setting(kw::VSYNC_POSITION), 4);
+  set_setting(kw::PPI_50HZ, 1);
+  set_setting(kw::VSYNC_POSITION, 5);
+  EXPECT_EQ(setting(kw::VSYNC_POSITION), 5);
+  set_setting(kw::PPI_50HZ, 0);
+  EXPECT_EQ(setting(kw::VSYNC_POSITION), 4);
 }
 
 TEST_F(ConfigFile, InitialSettingsWrittenReadBackWithoutWarnings) {
@@ -324,7 +336,7 @@ TEST_F(ConfigFile, InitialSettingsWrittenReadBackWithoutWarnings) {
 }
 
 TEST_F(ConfigFile, UpdateInPlaceKeepsLayout) {
-  setting(kw::CPC_TYPE) = 2;
+  set_setting(kw::CPC_TYPE, 2);
   const std::string original =
       "; my configuration\n"
       "\n"
@@ -344,10 +356,10 @@ TEST_F(ConfigFile, UpdateInPlaceKeepsLayout) {
       "UNKNOWN_KEY = 4";
   set_config_file_name(write_file("update.cfg", original).c_str());
   ASSERT_EQ(read_in_use(), 1) << output;
-  setting(kw::RAM_SIZE) = 256;
-  setting(kw::CRTC_TYPE) = 0;
-  setting(kw::SOUND_ENABLED) = 0;
-  setting(kw::TAPE_BYPASS) = 0;
+  set_setting(kw::RAM_SIZE, 256);
+  set_setting(kw::CRTC_TYPE, 0);
+  set_setting(kw::SOUND_ENABLED, 0);
+  set_setting(kw::TAPE_BYPASS, 0);
   set_setting_text(kw::PRINTER, "out.txt");
   set_setting_text(kw::ROM_PATH, "/new/roms/");
   ASSERT_EQ(update_config_file(), 0);
@@ -380,7 +392,7 @@ TEST_F(ConfigFile, UpdateInPlaceKeepsLayout) {
   // Reading the updated file gives the settings that were saved.
   reset_settings();
   free_rom_list();
-  setting(kw::CPC_TYPE) = 2;
+  set_setting(kw::CPC_TYPE, 2);
   EXPECT_EQ(read_in_use(), 1) << output;
   EXPECT_EQ(setting(kw::RAM_SIZE), 256);
   EXPECT_EQ(setting(kw::CRTC_TYPE), 0);
@@ -393,13 +405,13 @@ TEST_F(ConfigFile, UpdateInPlaceKeepsLayout) {
 TEST_F(ConfigFile, WritersReportUnwritableFiles) {
   static int waited;
   waited = 0;
-  config_wait_key = [] { ++waited; };
+  set_config_wait_key([] { ++waited; });
   set_config_file_name("/nonexistent/dir/out.cfg");
   testing::internal::CaptureStdout();
   EXPECT_EQ(write_config_file(), 1);
   EXPECT_EQ(update_config_file(), 1);
   std::string out = testing::internal::GetCapturedStdout();
-  config_wait_key = nullptr;
+  set_config_wait_key(nullptr);
   EXPECT_NE(out.find("MSG: Cannot read message 217  /nonexistent/dir/out.cfg\n"), std::string::npos) << out;
   EXPECT_EQ(waited, 1);
 }

@@ -30,7 +30,7 @@ class MessageFile : public testing::Test {
   }
   void use(const std::string& name, const std::string& text) {
     set_message_file(write_file(name, text).c_str());
-    ASSERT_EQ(open_message_file(), 0);
+    ASSERT_TRUE(open_message_file());
   }
 };
 
@@ -40,27 +40,27 @@ TEST_F(MessageFile, LookupByLanguageBlock) {
   use("full.msg", numbered_lines(4 * 257));
   EXPECT_STREQ(message_text(0), "L0");
   EXPECT_STREQ(message_text(256), "L256");
-  setting(kw::LANGUAGE) = 2;
+  set_setting(kw::LANGUAGE, 2);
   EXPECT_STREQ(message_text(100), "L614");
-  setting(kw::LANGUAGE) = 1;
+  set_setting(kw::LANGUAGE, 1);
   EXPECT_STREQ(message_text(5), "L262");
-  setting(kw::LANGUAGE) = 3;
+  set_setting(kw::LANGUAGE, 3);
   EXPECT_STREQ(message_text(256), "L1027");
   // A third block that ends after 86 lines.
   use("600.msg", numbered_lines(600));
-  setting(kw::LANGUAGE) = 2;
+  set_setting(kw::LANGUAGE, 2);
   EXPECT_STREQ(message_text(85), "L599");
   EXPECT_STREQ(message_text(97), "MSG: Cannot read message 97 ");
-  setting(kw::LANGUAGE) = 0;
+  set_setting(kw::LANGUAGE, 0);
   EXPECT_STREQ(message_text(3), "L3");
   EXPECT_STREQ(message_text(-1), "MSG: Cannot read message -1 ");
 }
 
 TEST_F(MessageFile, MissingBlockFallsBackToEnglish) {
   use("three.msg", numbered_lines(3 * 257));
-  setting(kw::LANGUAGE) = 3;
+  set_setting(kw::LANGUAGE, 3);
   EXPECT_STREQ(message_text(10), "L10");
-  setting(kw::LANGUAGE) = 2;
+  set_setting(kw::LANGUAGE, 2);
   EXPECT_STREQ(message_text(10), "L524");
 }
 
@@ -82,13 +82,13 @@ TEST_F(MessageFile, LastLineWithoutLineFeedAndLongLines) {
 TEST_F(MessageFile, UnopenedOrClosedFileGivesTheCannotReadText) {
   set_message_file("/nonexistent/arvelo.msg");
   testing::internal::CaptureStdout();
-  EXPECT_EQ(open_message_file(), 1);
+  EXPECT_FALSE(open_message_file());
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "MSG: Cannot open message file /nonexistent/arvelo.msg!\n");
-  setting(kw::LANGUAGE) = 1;
+  set_setting(kw::LANGUAGE, 1);
   EXPECT_STREQ(message_text(12), "MSG: Cannot read message 12 ");
   use("closed.msg", numbered_lines(10));
-  setting(kw::LANGUAGE) = 0;
+  set_setting(kw::LANGUAGE, 0);
   EXPECT_STREQ(message_text(2), "L2");
   close_message_file();
   EXPECT_STREQ(message_text(2), "MSG: Cannot read message 2 ");
@@ -97,8 +97,8 @@ TEST_F(MessageFile, UnopenedOrClosedFileGivesTheCannotReadText) {
 TEST_F(MessageFile, PrintFunctions) {
   use("print.msg", numbered_lines(10));
   testing::internal::CaptureStdout();
-  EXPECT_EQ(print_message(7), 0);
-  EXPECT_EQ(print_error_message(8), 1);
+  print_message(static_cast<msg::Id>(7));
+  print_message(static_cast<msg::Id>(8));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "L7\nL8\n");
 }
 

@@ -61,9 +61,9 @@ TEST_F(Machine, DetectsEachModelFromItsRoms) {
     model_config(type);
     StartOptions options;
     ASSERT_EQ(setup_machine(options), 0) << "type " << type;
-    EXPECT_EQ(hardware_model, type);
-    EXPECT_EQ(disc_rom_version, 0);  // AMSDOS 0.5
-    EXPECT_EQ(rom_count, 3);
+    EXPECT_EQ(hardware_model(), type);
+    EXPECT_EQ(disc_rom_version(), 0);  // AMSDOS 0.5
+    EXPECT_EQ(rom_count(), 3);
     EXPECT_EQ(first_rom_bank, 10);
     // The disc ROM always gets its byte at 0x1BBB patched.
     EXPECT_EQ(bank_table[bank_of_slot(7)][0x1BBB], 0x3A);
@@ -143,11 +143,11 @@ TEST_F(Machine, RomPatchesLeaveUnrecognisedRomsAlone) {
   testing::internal::CaptureStdout();
   ASSERT_EQ(setup_machine(options), 0);
   const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(hardware_model, model::CPC6128);  // the BASIC ROM still tells the model
+  EXPECT_EQ(hardware_model(), model::CPC6128);  // the BASIC ROM still tells the model
   EXPECT_EQ(std::memcmp(bank_table[bank_of_slot(255)], diagnostics.data(), BANK_SIZE), 0);
   EXPECT_EQ(std::memcmp(bank_table[bank_of_slot(7)], background.data(), BANK_SIZE), 0);
-  EXPECT_EQ(disc_rom_version, 2);
-  EXPECT_NE(out.find(message_text(239)), std::string::npos) << out;
+  EXPECT_EQ(disc_rom_version(), 2);
+  EXPECT_NE(out.find(message_text(msg::LOWER_ROM_NOT_FIRMWARE)), std::string::npos) << out;
   EXPECT_EQ(out.find(message_text(185)), std::string::npos) << out;
 }
 
@@ -186,8 +186,8 @@ TEST_F(Machine, MissingSystemRomFallsBackToTheOpenRom) {
   StartOptions options;
   ASSERT_EQ(setup_machine(options), 0);
   EXPECT_TRUE(open_rom_in_use());
-  EXPECT_EQ(rom_count, 2);  // the disc ROM of the configuration is left out
-  EXPECT_EQ(hardware_model, model::CPC464);
+  EXPECT_EQ(rom_count(), 2);  // the disc ROM of the configuration is left out
+  EXPECT_EQ(hardware_model(), model::CPC464);
   // Loaded as assembled except for the parameter block: language and ROM_PATH filled
   // in, the firmware's tape patch not applied.
   std::ifstream in(open_file, std::ios::binary);
@@ -233,17 +233,17 @@ TEST_F(Machine, RepeatedSlotReplacesItsEntryWithoutTouchingMissingMemory) {
   model_config(2, "ROM_BLOCK = 0, \"cpc6128.rom\", 1\nROM_BLOCK = 255, \"cpc6128.rom\", 0\n");
   StartOptions options;
   ASSERT_EQ(setup_machine(options), 0);
-  EXPECT_EQ(rom_count, 3);
-  EXPECT_EQ(hardware_model, model::CPC6128);
+  EXPECT_EQ(rom_count(), 3);
+  EXPECT_EQ(hardware_model(), model::CPC6128);
 }
 
 TEST_F(Machine, RomListHoldsAtMostNineteenEntries) {
   free_rom_list();
   for (int slot = 0; slot < 25; ++slot) add_rom(slot, "x.rom", 0);
-  EXPECT_EQ(rom_count, MAX_ROMS);
+  EXPECT_EQ(rom_count(), MAX_ROMS);
   add_rom(3, "y.rom", 2);  // a known slot is still replaced
   int found = 0;
-  for (RomEntry* e = rom_list; e; e = e->next)
+  for (const RomEntry* e = rom_list(); e; e = e->next)
     if (e->slot == 3) {
       EXPECT_EQ(e->file, "y.rom");
       EXPECT_EQ(e->offset, 2);

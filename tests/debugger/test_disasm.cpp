@@ -24,7 +24,7 @@ class Disasm : public ::testing::Test {
     uint16_t a = address;
     for (uint8_t b : bytes) memory[a++] = b;
     int length = disassemble(address);
-    return std::string(disasm.text) + "|" + std::to_string(length);
+    return std::string(disasm_result().text) + "|" + std::to_string(length);
   }
   std::string dis(std::initializer_list<uint8_t> bytes) { return at(0x1000, bytes); }
 
@@ -60,9 +60,9 @@ TEST_F(Disasm, PrefixBeforeAnotherPrefixStandsAlone) {
   memory[0x1003] = 0x34;
   memory[0x1004] = 0x12;
   EXPECT_EQ(disassemble(0x1000), 1);
-  EXPECT_STREQ(disasm.text, "[DD]-prefix");
+  EXPECT_STREQ(disasm_result().text, "[DD]-prefix");
   EXPECT_EQ(disassemble(0x1001), 4);
-  EXPECT_STREQ(disasm.text, "LD IX,&1234");
+  EXPECT_STREQ(disasm_result().text, "LD IX,&1234");
   EXPECT_EQ(dis({0xDD, 0xFD}), "[FD]-prefix|1");
   EXPECT_EQ(dis({0xFD, 0xED}), "[ED]-prefix|1");
 }
@@ -116,7 +116,7 @@ TEST_F(Disasm, OperandsWrapAtTheEndOfMemory) {
   memory[0x0000] = 0x34;
   memory[0x0001] = 0x12;
   EXPECT_EQ(at(0xFFFF, {0x21}), "LD HL,&1234|3");
-  EXPECT_EQ(disasm.next, 0x0002);
+  EXPECT_EQ(disasm_result().next, 0x0002);
 }
 
 TEST_F(Disasm, PrintedLineHasAddressByteColumnsAndText) {
@@ -139,6 +139,6 @@ TEST_F(Disasm, EveryByteSequenceDecodes) {
     int n = disassemble(0x2000);
     ASSERT_GE(n, 1);
     ASSERT_LE(n, 4);
-    ASSERT_GT(std::strlen(disasm.text), 0u);
+    ASSERT_GT(std::strlen(disasm_result().text), 0u);
   }
 }

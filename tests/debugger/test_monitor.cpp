@@ -117,7 +117,7 @@ TEST_F(Monitor, TraceRunsSilentlyThenStepByStep) {
   poke(0x4000, {0x3E, 1, 0x06, 2, 0x0E, 3, 0x16, 4, 0x1E, 5, 0x26, 6, 0x2E, 7});
   z80_reg16(z80w::PC) = 0x4000;
   z80_reg16(z80w::HL) = 0;
-  setting(kw::EMULATION_SPEED) = 1;
+  set_setting(kw::EMULATION_SPEED, 1);
   const std::string out = session("T 5\n\nq\n");
 
   // Five instructions, one more for the empty line; the text line ended the trace.
@@ -377,7 +377,7 @@ TEST_F(Monitor, SaveAndLoadWithATapeHeader) {
 
 TEST_F(Monitor, PromptFastModeAndEndOfInput) {
   REQUIRE_MACHINE();
-  setting(kw::EMULATION_SPEED) = 0;
+  set_setting(kw::EMULATION_SPEED, 0);
   std::string out = session("F\n");
   EXPECT_NE(out.find("------s-----> F\nfast Z80 is off Fast Z80 (x86 MC) is only possible with MS-DOS.\n"),
             std::string::npos);

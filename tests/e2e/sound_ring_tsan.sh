@@ -23,15 +23,17 @@ cat >"$WORK/stress.cpp" <<'CPP'
 // The rest of the machine, reduced to what the sound unit reads.
 uint64_t microsecond_counter = 0;
 int setting_values[kw::COUNT];
+int setting(kw::Id id) { return setting_values[id]; }
+void set_setting(kw::Id id, int value) { setting_values[id] = value; }
 const FxWavData fx_wav_table[9] = {};
 
 int main() {
-  setting(kw::SOUND_ENABLED) = 1;
-  setting(kw::SOUND_FX_ENABLED) = 2;
-  setting(kw::REALTIME) = 1;
+  set_setting(kw::SOUND_ENABLED, 1);
+  set_setting(kw::SOUND_FX_ENABLED, 2);
+  set_setting(kw::REALTIME, 1);
   psg_set_output_rate(44100);
   psg_ring_allocate();
-  audio_reset(1);
+  audio_reset(true);
   static const int16_t click[64] = {1000, -1000, 500};
   for (int r = 0; r < FX_RECORDING_COUNT; ++r) fx_install(r, click, 64);
 

@@ -32,9 +32,9 @@ inline void build_machine(int ram_kb, std::initializer_list<int> rom_slots = {25
   ram_size_kb = ram_kb;
   first_rom_bank = 10 + (ram_kb > 128 ? (ram_kb - 128) / 16 : 0);
   for (int slot : rom_slots) add_rom(slot, "test.rom", 0);
-  bank_count = first_rom_bank + rom_count;
+  bank_count = first_rom_bank + rom_count();
   ASSERT_EQ(memory_allocate(0, bank_count), 0);
-  for (RomEntry* e = rom_list; e; e = e->next) {
+  for (const RomEntry* e = rom_list(); e; e = e->next) {
     std::memset(bank_table[first_rom_bank + e->bank], rom_marker(e->slot), BANK_SIZE);
   }
   memory_init(ram_kb, bank_of_slot(0), bank_of_slot(255));
@@ -71,16 +71,17 @@ class Hardware : public ::testing::Test {
  protected:
   void SetUp() override {
     reset_settings();
-    setting(kw::RAM_SIZE) = 128;
-    setting(kw::CPC_TYPE) = model::CPC6128;
+    set_setting(kw::RAM_SIZE, 128);
+    set_setting(kw::CPC_TYPE, model::CPC6128);
     build_machine(128);
-    video_reset(1);
+    machine_attach_units();
+    video_reset(ResetKind::POWER_ON);
     fdc_init();
-    psg_reset(1);
+    psg_reset(ResetKind::POWER_ON);
     clear_stop_request();
-    ports_reset(1);
-    keyboard_reset(1);
-    mouse_reset(1);
+    ports_reset(ResetKind::POWER_ON);
+    keyboard_reset(ResetKind::POWER_ON);
+    mouse_reset(ResetKind::POWER_ON);
   }
   void TearDown() override {
     printer_close();

@@ -37,7 +37,7 @@ TEST_F(Expansions, PrinterTakesTheByteOnTheStrobesFallingEdge) {
   dir = testsupport::temp_dir("printer");
   const auto file = dir / "printer.txt";
   set_setting_text(kw::PRINTER, file.c_str());
-  ASSERT_EQ(printer_reset(1), 0);
+  ASSERT_TRUE(printer_reset(ResetKind::POWER_ON));
   print({0x41, 0xC1, 0x41, 0x42, 0x0D});  // one falling edge: "A"
   print({0x8D, 0x0D});                    // carriage return: printed and flushed
   EXPECT_EQ(contents(file), "A\r");
@@ -49,19 +49,19 @@ TEST_F(Expansions, PrinterTakesTheByteOnTheStrobesFallingEdge) {
   printer_dump(dump);
   EXPECT_EQ(dump.str(), "PRN :  by = 0D (PC LPT1=0000)\n");
 
-  ports_reset(1);  // the file starts again
+  ports_reset(ResetKind::POWER_ON);  // the file starts again
   EXPECT_EQ(contents(file), "");
   const auto bad = dir / "missing" / "p.txt";
   set_setting_text(kw::PRINTER, bad.c_str());
   testing::internal::CaptureStdout();
-  EXPECT_EQ(printer_reset(1), 1);
+  EXPECT_FALSE(printer_reset(ResetKind::POWER_ON));
   EXPECT_NE(testing::internal::GetCapturedStdout().find(bad.string()), std::string::npos);
   print({0xC1, 0x41});  // output is lost, nothing breaks
   EXPECT_FALSE(std::filesystem::exists(bad));
 }
 
 TEST_F(Expansions, PagedExpansionMapsItsGroupInto32KHalves) {
-  setting(kw::RAM_TYPE) = 1;
+  set_setting(kw::RAM_TYPE, 1);
   build_machine(576);
   port_out(0xFBBD, 0x23);  // enabled, group 3: banks 16..19
   port_out(0x7F00, 0xE0);  // page on, upper half
@@ -85,29 +85,29 @@ TEST_F(Expansions, PagedExpansionMapsItsGroupInto32KHalves) {
 }
 
 TEST_F(Expansions, MousePortReportsMovementThenButtons) {
-  setting(kw::MOUSE_TYPE) = 3;
+  set_setting(kw::MOUSE_TYPE, 3);
   mouse_add_motion(9, 0);
   EXPECT_EQ(port_in(0xFD10), 0x42);
   EXPECT_EQ(port_in(0xFD10), 0x00);
-  EXPECT_EQ(mouse.h, 1);
-  mouse_reset(1);
+  EXPECT_EQ(mouse_state().h, 1);
+  mouse_reset(ResetKind::POWER_ON);
   mouse_add_motion(0, 5);
   EXPECT_EQ(port_in(0xFD10), 0x80 | (((-10) & 0xFF) >> 2));
-  EXPECT_EQ(mouse.v, -3);
-  mouse_reset(1);
+  EXPECT_EQ(mouse_state().v, -3);
+  mouse_reset(ResetKind::POWER_ON);
   mouse_set_buttons(1 | 4);
   EXPECT_EQ(port_in(0xFD10), 0xC3);
   EXPECT_EQ(port_in(0xFD10), 0x00);  // no change since the last answer
   mouse_set_buttons(2);
   EXPECT_EQ(port_in(0xFD10), 0xC4);
   EXPECT_EQ(port_in(0xFD00), 0xFF);  // bit 4 clear: not the mouse
-  setting(kw::MOUSE_TYPE) = 1;
+  set_setting(kw::MOUSE_TYPE, 1);
   mouse_add_motion(40, 40);
   EXPECT_EQ(port_in(0xFD10), 0x00);
 }
 
 TEST_F(Expansions, MouseOnTheJoystickRow) {
-  setting(kw::MOUSE_TYPE) = 1;
+  set_setting(kw::MOUSE_TYPE, 1);
   port_out(0xF700, 0x82);
   port_out(0xF600, 0x40);
   port_out(0xF600, 0x49);  // row 9 after another row: phase 5
@@ -118,28 +118,28 @@ TEST_F(Expansions, MouseOnTheJoystickRow) {
   EXPECT_EQ(keyboard_row(9), uint8_t(~0x20));
 
   // Type 2: horizontal after row 0, 100 µs window; vertical after row 6, 80 µs.
-  mouse_reset(1);
-  setting(kw::MOUSE_TYPE) = 2;
+  mouse_reset(ResetKind::POWER_ON);
+  set_setting(kw::MOUSE_TYPE, 2);
   microsecond_counter = 1000;
   port_out(0xF600, 0x40);
   port_out(0xF600, 0x49);
   mouse_add_motion(0x25, 0x13);
   microsecond_counter = 1050;
   EXPECT_EQ(keyboard_row(9) & 0x0F, ~(~((-0x25) >> 4) & 15) & 0x0F);
-  EXPECT_EQ(mouse.h, 0x05);
+  EXPECT_EQ(mouse_state().h, 0x05);
   microsecond_counter = 1101;
   EXPECT_EQ(keyboard_row(9) & 0x0F, ~((0x05 - 1) & 15) & 0x0F);
-  EXPECT_EQ(mouse.h, 0);
+  EXPECT_EQ(mouse_state().h, 0);
   port_out(0xF600, 0x46);
   port_out(0xF600, 0x49);
   microsecond_counter += 81;
   EXPECT_EQ(keyboard_row(9) & 0x0F, ~((0x13 - 1) & 15) & 0x0F);
-  EXPECT_EQ(mouse.v, 0x10);
+  EXPECT_EQ(mouse_state().v, 0x10);
 
   // Row 0 after row 6: phase 0; type 2 replaces the row's other direction bits.
-  keyboard_inputs.directions = 1;
+  keyboard_set_directions(1);
   port_out(0xF600, 0x46);
   port_out(0xF600, 0x40);
-  mouse.h = 3;
+  mouse_add_motion(3 - mouse_state().h, 0);
   EXPECT_EQ(keyboard_row(9) & 0x0F, ~((3 - 1) & 15) & 0x0F);
 }

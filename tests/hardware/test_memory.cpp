@@ -81,7 +81,7 @@ TEST_F(Memory, RomStateSelectsWhatQuarters0And3Read) {
 
 TEST_F(Memory, The464And664ShowTheUpperRomInQuarter1ForConfigurationsEndingIn3) {
   build_machine(64);
-  setting(kw::CPC_TYPE) = model::CPC464;
+  set_setting(kw::CPC_TYPE, model::CPC464);
   set_rom_state(0);
   set_ram_config(3);
   EXPECT_EQ(peek(0x4000), rom_marker(0));
@@ -94,15 +94,15 @@ TEST_F(Memory, The464And664ShowTheUpperRomInQuarter1ForConfigurationsEndingIn3) 
   set_rom_state(2);  // upper ROM off: RAM again
   EXPECT_EQ(peek(0x4000), 0x77);
 
-  setting(kw::CPC_TYPE) = model::CPC664;
+  set_setting(kw::CPC_TYPE, model::CPC664);
   set_rom_state(0);
   EXPECT_EQ(peek(0x4000), rom_marker(0));
   // Neither a 6128 nor the paged expansion scheme has the quirk.
-  setting(kw::CPC_TYPE) = model::CPC6128;
+  set_setting(kw::CPC_TYPE, model::CPC6128);
   set_ram_config(3);
   EXPECT_EQ(peek(0x4000), 0x77);
-  setting(kw::CPC_TYPE) = model::CPC464;
-  setting(kw::RAM_TYPE) = 1;
+  set_setting(kw::CPC_TYPE, model::CPC464);
+  set_setting(kw::RAM_TYPE, 1);
   set_ram_config(11);
   EXPECT_EQ(peek(0x4000), 0x77);
 }
@@ -123,15 +123,15 @@ TEST_F(Memory, UpperRomSelection) {
   EXPECT_EQ(peek(0xC000), rom_marker(7));
 
   // The M4 board's number gives BASIC while the board is off.
-  m4_rom_number = 6;
-  setting(kw::M4_ENABLED) = 0;
+  set_m4_rom_number(6);
+  set_setting(kw::M4_ENABLED, 0);
   select_upper_rom(6);
   EXPECT_EQ(peek(0xC000), rom_marker(0));
   EXPECT_EQ(memory_view().upper_rom_nr, 255);
-  setting(kw::M4_ENABLED) = 1;
+  set_setting(kw::M4_ENABLED, 1);
   select_upper_rom(6);
   EXPECT_EQ(peek(0xC000), rom_marker(6));
-  m4_rom_number = -1;
+  set_m4_rom_number(-1);
 }
 
 TEST_F(Memory, LowerRomOverrideAndReload) {
@@ -186,7 +186,7 @@ TEST_F(Memory, SnapshotImageHoldsTheGroupsInConfigurationOrder) {
   EXPECT_EQ(memory_load(short_image, 576), 1);
 
   // The paged expansion scheme saves the same RAM in the same order.
-  setting(kw::RAM_TYPE) = 1;
+  set_setting(kw::RAM_TYPE, 1);
   std::stringstream paged;
   ASSERT_EQ(memory_save(paged, 576), 0);
   EXPECT_EQ(paged.str().substr(0, 64 * 1024 + 100), short_image.str());

@@ -54,11 +54,11 @@ TEST_F(Ports, GateArrayFunctions) {
 }
 
 TEST_F(Ports, CrtcRegisterPortsPerType) {
-  setting(kw::CRTC_TYPE) = 0;
+  set_setting(kw::CRTC_TYPE, 0);
   port_out(0xBC00, 12);
   port_out(0xBD00, 0x30);
   EXPECT_EQ(port_in(0xBF00), 0x30);
-  setting(kw::CRTC_TYPE) = 1;
+  set_setting(kw::CRTC_TYPE, 1);
   EXPECT_EQ(port_in(0xBF00), 0x00);  // only 14 and 15 read back on type 1
   EXPECT_EQ(port_in(0xBD00), 0xFF);  // reading the write port writes 0xFF
   EXPECT_EQ(crtc_copy(12), 0xFF);
@@ -84,7 +84,7 @@ TEST_F(Ports, LineDecodedOutReachesEveryDeviceWithALowLine) {
   EXPECT_EQ(memory_view().upper_rom_nr, 0x89);
   EXPECT_EQ(printer_latch(), 0x89);
   EXPECT_EQ(ppi_byte(0), 0x89);
-  EXPECT_EQ(paged_expansion.flag3, 1);   // the paged expansion's register saw it
+  EXPECT_EQ(paged_expansion_state().flag3, 1);   // the paged expansion's register saw it
   EXPECT_EQ(gate_array().multi, multi);  // A14 low, bits 7-6 00: no Gate Array
 
   port_out(0x7E00, 0x05);  // A15 low, A14 high: the Gate Array alone
@@ -96,7 +96,7 @@ TEST_F(Ports, LineDecodedOutReachesEveryDeviceWithALowLine) {
 }
 
 TEST_F(Ports, LineDecodedInLetsTheLaterDeviceWin) {
-  setting(kw::CRTC_TYPE) = 1;
+  set_setting(kw::CRTC_TYPE, 1);
   port_out(0xF782, 0x82);
   port_out(0xF600, 0x0F);
   EXPECT_EQ(port_in(0xF200), 0x0F);  // A11 low, A9-A8 = 10: port C
@@ -105,7 +105,7 @@ TEST_F(Ports, LineDecodedInLetsTheLaterDeviceWin) {
   EXPECT_EQ(port_in(0xF27E), status);  // A10 low and 0x7E: the FDC replaces port C
   EXPECT_EQ(port_in(0xBA00), crtc_read_status());  // CRTC status, A11 high
   EXPECT_EQ(port_in(0xB200), 0x0F);                // status, then port C
-  setting(kw::CRTC_TYPE) = 0;
+  set_setting(kw::CRTC_TYPE, 0);
   EXPECT_EQ(port_in(0xBA00), 0xFF);  // no status port on type 0
   EXPECT_EQ(port_in(0xB100), ppi_port_b_input());
   EXPECT_EQ(port_in(0x7F00), 0xFF);
@@ -141,10 +141,10 @@ TEST_F(Ports, UnassignedFExxAccessRaisesThePortStop) {
   clear_stop_request();
   port_out(0xFEE8, 1);
   EXPECT_EQ(port_in(0xFEEA), 0xFF);
-  setting(kw::M4_ENABLED) = 1;
+  set_setting(kw::M4_ENABLED, 1);
   port_out(0xFE00, 1);  // the M4 board's data port
   EXPECT_EQ(stop_request_word, 0u);
-  setting(kw::M4_ENABLED) = 0;
+  set_setting(kw::M4_ENABLED, 0);
   port_out(0xFE00, 1);
   EXPECT_TRUE(stop_request_word & stopbit::PORT_ACCESS);
 }
@@ -174,7 +174,7 @@ TEST_F(Ports, GateArraySnapshotRoundTrip) {
   ASSERT_EQ(saved.size(), size_t(GA_BLOCK_SIZE));
   EXPECT_EQ(saved.substr(18), "\x8E\x07");
 
-  ports_reset(1);
+  ports_reset(ResetKind::POWER_ON);
   ga_set_interrupt_state(20, false, -1);
   saved[0] = 40;                        // pen above 16 loads as 16
   saved[1] = char(0xE3);                // inks are masked to 5 bits

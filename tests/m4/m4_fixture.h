@@ -64,10 +64,10 @@ class Board : public hwtest::Hardware {
     write_file(rom_dir / "M4.ROM", board_rom());
     set_setting_text(kw::ROM_PATH, (rom_dir.string() + "/").c_str());
     set_setting_text(kw::M4_SD_PATH, sd.string().c_str());
-    setting(kw::M4_ENABLED) = 1;
+    set_setting(kw::M4_ENABLED, 1);
   }
   void TearDown() override {
-    m4_reset(1);
+    m4_reset(ResetKind::POWER_ON);
     m4_stop();
     fs::remove_all(base);
     hwtest::Hardware::TearDown();
@@ -76,7 +76,7 @@ class Board : public hwtest::Hardware {
     testing::internal::CaptureStderr();
     ASSERT_EQ(m4_start(), 0) << testing::internal::GetCapturedStderr();
     testing::internal::GetCapturedStderr();
-    m4_reset(1);
+    m4_reset(ResetKind::POWER_ON);
   }
 
   static const uint8_t* reply_area() { return m4_board().rom_image + (REPLY_ADDRESS - m4::ROM_BASE); }

@@ -39,6 +39,12 @@ TEST_F(M4Board, PacketProtocolAndBoardReplies) {
   send_text(0x4308, {}, {"/"});
   send(0x4313);
   EXPECT_EQ(send(0x4329, {0, 0, 1, 0}), (Bytes{3, 0x29, 0x43, '/'}));
+
+  // The reset command resets the whole machine through the reset set-up attaches: the
+  // processor starts again at address 0.
+  z80_reg16(z80w::PC) = 0x1234;
+  send(0x4322);
+  EXPECT_EQ(z80_reg16(z80w::PC), 0);
 }
 
 TEST_F(M4Board, WritesIntoTheRomImage) {
@@ -138,7 +144,7 @@ TEST_F(M4Board, RomSlotsFromTheCard) {
   EXPECT_NE(m4_rom_for_slot(5), nullptr);
 
   // With the board off the slots are the machine's own again.
-  setting(kw::M4_ENABLED) = 0;
+  set_setting(kw::M4_ENABLED, 0);
   EXPECT_EQ(m4_rom_for_slot(3), nullptr);
 }
 

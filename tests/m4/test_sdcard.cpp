@@ -87,7 +87,7 @@ TEST_F(SdCard, HeaderDecidesTheExtensionAndSearchFindsIt) {
   // Slots 3-9 serve the any-slot opens; an eighth gets status 0x12.
   for (int i = 0; i < 7; ++i) EXPECT_EQ(open(READ | ANY_SLOT, "PROG1.BAS").second, 3 + i);
   EXPECT_EQ(open(READ | ANY_SLOT, "PROG1.BAS"), (std::pair<uint8_t, uint8_t>{0x12, 0}));
-  m4_reset(1);
+  m4_reset(ResetKind::POWER_ON);
   EXPECT_EQ(open(READ | ANY_SLOT, "PROG1.BAS").second, 3);
 }
 

@@ -171,7 +171,7 @@ class DiscTest : public ::testing::Test {
     dir = testsupport::temp_dir(::testing::UnitTest::GetInstance()->current_test_info()->name());
     reset_settings();
     set_setting_text(kw::TMP_PATH, dir.c_str());
-    setting(kw::AMSDOS_SPEEDUP) = 1;
+    set_setting(kw::AMSDOS_SPEEDUP, 1);
     fdc_init();
   }
   void TearDown() override {

@@ -108,7 +108,7 @@ TEST_F(DskTest, HostileImagesNeverCrashOrChangeSize) {
   images.back()[0x35] = 0xFF, images.back()[0x31] = 0;
   images.back().resize(356);
 
-  setting(kw::DRIVE_A_AUTOSTART) = 1;
+  set_setting(kw::DRIVE_A_AUTOSTART, 1);
   for (size_t i = 0; i < images.size(); i++) {
     std::string path = put_image("h" + std::to_string(i) + ".dsk", images[i]);
     insert(0, path);
@@ -134,7 +134,7 @@ TEST_F(DskTest, HostileImagesNeverCrashOrChangeSize) {
 TEST_F(DskTest, AutostartFindsTheProgramsOfTheRealDiscs) {
   REQUIRE_ASSET(disks_dir() + "/boulderdash_cpc.dsk");
   REQUIRE_ASSET(disks_dir() + "/dtc_cpc.dsk");
-  setting(kw::DRIVE_A_AUTOSTART) = 1;
+  set_setting(kw::DRIVE_A_AUTOSTART, 1);
   insert(0, copy_disk("boulderdash_cpc.dsk"));
   ASSERT_NE(drive_autostart_name(0), nullptr);
   EXPECT_STREQ(drive_autostart_name(0), "BOULDER .BAS");
@@ -142,12 +142,12 @@ TEST_F(DskTest, AutostartFindsTheProgramsOfTheRealDiscs) {
   insert(0, copy_disk("dtc_cpc.dsk"));
   ASSERT_NE(drive_autostart_name(0), nullptr);
   EXPECT_STREQ(drive_autostart_name(0), "-DTC    .   ");
-  setting(kw::DRIVE_A_AUTOSTART) = 0;
+  set_setting(kw::DRIVE_A_AUTOSTART, 0);
   EXPECT_EQ(drive_autostart_name(0), nullptr);
 }
 
 TEST_F(DskTest, AutostartChoosesAmongDirectoryEntries) {
-  setting(kw::DRIVE_A_AUTOSTART) = 1;
+  set_setting(kw::DRIVE_A_AUTOSTART, 1);
   const std::vector<std::pair<std::vector<Entry>, const char*>> cases = {
       {{{0, "HIDE    BIN", true}, {0, "GAME    BAS", false}}, "GAME    .BAS"},
       {{{0, "LOADER  BIN", false}, {0, "MENU    BAS", false}}, "MENU    .BAS"},

@@ -141,7 +141,7 @@ TEST_F(FdcTest, DriveDelaysSleepOnlyOnARealTimeHost) {
   };
   host_install_headless();
   if (host.delay_ms) host.delay_ms = count_sleep;  // what the headless host would sleep
-  setting(kw::AMSDOS_SPEEDUP) = 0;
+  set_setting(kw::AMSDOS_SPEEDUP, 0);
   insert(0, put_image("a.dsk", build_image(false, 40, 1, data_format_track)));
   command({0x03, 0xA1, 0x03});  // SPECIFY: 6 ms per step, head load 1 ms
   const uint64_t start = microsecond_counter;
@@ -170,7 +170,7 @@ TEST_F(FdcTest, MotorOffOrEmptyDriveIsNotReady) {
   std::ostringstream out;
   fdc_dump(out);
   EXPECT_EQ(out.str(), "FDC :  motor = 1\n");
-  fdc_reset(1);
+  fdc_reset(ResetKind::POWER_ON);
   EXPECT_EQ(fdc_motor_state(), 0);
   EXPECT_TRUE(drive_has_disc(0)) << "a reset keeps the disc";
 }
@@ -193,7 +193,7 @@ TEST_F(FdcTest, WritesGoToTheSectorsPlaceOnly) {
   EXPECT_TRUE(read_file(path) == expected) << "only the two sectors changed";
 
   // With write protection nothing is written.
-  setting(kw::DRIVE_A_WRITEPROT) = 1;
+  set_setting(kw::DRIVE_A_WRITEPROT, 1);
   insert(0, path);
   command({0x04, 0x00});
   EXPECT_EQ(results(), (Bytes{0x60})) << "ready, write protected, head on track 7";
@@ -323,7 +323,7 @@ TEST_F(FdcTest, SideSelection) {
   seek(0, 1);
   expect_side(read(0x04, 1, 1, 0xC3, 0xC3), 1);
   expect_side(read(0x00, 1, 0, 0xC3, 0xC3), 0);
-  setting(kw::DRIVE_A_SIDE) = 1;
+  set_setting(kw::DRIVE_A_SIDE, 1);
   insert(0, (dir / "two.dsk").string());
   expect_side(read(0x00, 1, 1, 0xC3, 0xC3), 1);
   // A one-sided image ignores HD; ST0 still reports it.

@@ -40,7 +40,7 @@ TEST_F(MediaFileTest, DiscInsideAZipArchive) {
   make_zip(dir / "src", "games.zip", "boulder.dsk");
   const Bytes archive = read_file(dir / "src" / "games.zip");
 
-  setting(kw::DRIVE_A_AUTOSTART) = 1;
+  set_setting(kw::DRIVE_A_AUTOSTART, 1);
   insert(0, (dir / "src" / "games.zip").string() + "/boulder.dsk");
   const fs::path temp = media_temp_name(fdc_drive(0).image.temp_number);
   EXPECT_EQ(temp.parent_path(), dir);
@@ -57,7 +57,7 @@ TEST_F(MediaFileTest, DiscInsideAZipArchive) {
   testing::internal::CaptureStdout();
   drive_eject(0);
   const fs::path kept = dir / "src" / "boulder-1.dsk";
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(message_text(198)) + " " + kept.string() + "\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(message_text(msg::DISC_SAVED_AS)) + " " + kept.string() + "\n");
   EXPECT_FALSE(fs::exists(temp));
   EXPECT_EQ(read_file(dir / "src" / "games.zip"), archive);
   Bytes expected = original;

@@ -35,19 +35,19 @@ void remember_shown(const char* text) { shown.emplace_back(text); }
 class Snapshot : public hwtest::Hardware {
  protected:
   fs::path dir = testsupport::temp_dir("snapshot");
-  int saved_model = hardware_model;
+  int saved_model = hardware_model();
 
   void SetUp() override {
     hwtest::Hardware::SetUp();
     set_message_file((testsupport::bin_dir() + "/arvelo.msg").c_str());
     open_message_file();
-    hardware_model = model::CPC6128;
+    set_hardware_model(model::CPC6128);
     shown.clear();
     snapshot_set_message_hook(remember_shown);
   }
   void TearDown() override {
     snapshot_set_message_hook([](const char*) {});
-    hardware_model = saved_model;
+    set_hardware_model(saved_model);
     fs::remove_all(dir);
     hwtest::Hardware::TearDown();
   }
@@ -85,7 +85,7 @@ class Snapshot : public hwtest::Hardware {
     const uint8_t psg[PSG_BLOCK_SIZE] = {11, 1, 2, 3, 4, 5, 6, 7, 0x38, 9, 10, 11, 12, 13, 14, 0xAA, 0x55};
     psg_load(psg);
     printer_set_latch(0x42);
-    setting(kw::CRTC_TYPE) = 2;
+    set_setting(kw::CRTC_TYPE, 2);
     fdc_write_motor(1);
     video_run(12345);
     for (int b = 0; b < 8; ++b) std::memset(bank_table[b], 0x10 + b, BANK_SIZE);
@@ -158,7 +158,7 @@ TEST_F(Snapshot, LargerMemoryLayoutsUseConfigurationsEightKPlusTwo) {
   }
   // A larger size than the configuration has: message 229, 64 KB saved.
   EXPECT_EQ(state(512).size(), 256u + 64 * 1024);
-  EXPECT_EQ(shown, std::vector<std::string>{message_text(229)});
+  EXPECT_EQ(shown, std::vector<std::string>{message_text(msg::SNAPSHOT_SAVE_SIZE_TOO_LARGE)});
 }
 
 TEST_F(Snapshot, VersionOneAndTwoLeaveTypeDiscCrtcTypeAndCountersAlone) {
@@ -167,10 +167,10 @@ TEST_F(Snapshot, VersionOneAndTwoLeaveTypeDiscCrtcTypeAndCountersAlone) {
   const Bytes machine_before = f;
   for (int version : {1, 2}) {
     SetUp();
-    setting(kw::CRTC_TYPE) = 1;
+    set_setting(kw::CRTC_TYPE, 1);
     video_run(777);
     const uint64_t us = microsecond_counter;
-    hardware_model = model::CPC464;
+    set_hardware_model(model::CPC464);
     f[0x10] = static_cast<uint8_t>(version);
     for (int i = 0x6E; i <= 0x74; ++i) f[i] = 0xC3;  // v2's interrupt state: no effect
     write_bytes(path("v.sna"), f);
@@ -182,12 +182,12 @@ TEST_F(Snapshot, VersionOneAndTwoLeaveTypeDiscCrtcTypeAndCountersAlone) {
     EXPECT_EQ(fdc_motor_state(), 0);
     EXPECT_EQ(z80_reg16(z80w::PC), machine_before[0x23] | machine_before[0x24] << 8);
     EXPECT_EQ(bank_table[5][100], 0x15);
-    EXPECT_EQ(hardware_model, model::CPC464);
+    EXPECT_EQ(hardware_model(), model::CPC464);
     // Version 2 names the type it was made on (another type than this machine: 228).
     const std::string type_line = "128K-Snapshot v2 " + std::string(message_text(232));
     if (version == 2) {
       EXPECT_NE(out.find(type_line), std::string::npos) << out;
-      EXPECT_EQ(shown, std::vector<std::string>{message_text(228)});
+      EXPECT_EQ(shown, std::vector<std::string>{message_text(msg::SNAPSHOT_OTHER_MODEL)});
     } else {
       EXPECT_EQ(out.find("K-Snapshot"), std::string::npos);
       EXPECT_TRUE(shown.empty());
@@ -204,8 +204,8 @@ TEST_F(Snapshot, LargerSnapshotThanConfiguredLoadsItsFirst64K) {
   testing::internal::CaptureStdout();
   ASSERT_EQ(snapshot_load(path("big.sna").c_str()), 0);
   const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find(std::string(message_text(226)) + " 128KB"), std::string::npos);
-  EXPECT_EQ(shown, std::vector<std::string>{message_text(227)});
+  EXPECT_NE(out.find(std::string(message_text(msg::SNAPSHOT_LARGER_THAN_RAM)) + " 128KB"), std::string::npos);
+  EXPECT_EQ(shown, std::vector<std::string>{message_text(msg::SNAPSHOT_FIRST_64K_LOADED)});
   for (int b = 0; b < 4; ++b) EXPECT_EQ(bank_table[b][9], 0x10 + b);
 
   // Only 64 KB would be taken, but a file that ends before its declared 128 KB is cut
@@ -260,12 +260,12 @@ TEST_F(Snapshot, BadFilesAreRefusedWithoutTouchingTheMachine) {
   for (const fs::path& p : {path("missing.sna"), dir}) {
     testing::internal::CaptureStdout();
     EXPECT_NE(snapshot_load(p.c_str()), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(message_text(222)) + " " + p.string() + "\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(message_text(msg::SNAPSHOT_CANNOT_OPEN)) + " " + p.string() + "\n");
   }
   EXPECT_EQ(state(128), good);
   testing::internal::CaptureStdout();
   EXPECT_EQ(snapshot_save((dir / "no" / "such.sna").c_str(), 64), 1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout().find(message_text(222)), 0u);
+  EXPECT_EQ(testing::internal::GetCapturedStdout().find(message_text(msg::SNAPSHOT_CANNOT_OPEN)), 0u);
 }
 
 TEST_F(Snapshot, ConfiguredPathLoadsOnlyAFile) {
@@ -283,7 +283,7 @@ TEST_F(Snapshot, ConfiguredPathLoadsOnlyAFile) {
   snapshot_set_path(path("gone.sna").c_str());
   testing::internal::CaptureStdout();
   EXPECT_NE(snapshot_load_configured(), 0);
-  EXPECT_NE(testing::internal::GetCapturedStdout().find(message_text(222)), std::string::npos);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find(message_text(msg::SNAPSHOT_CANNOT_OPEN)), std::string::npos);
   snapshot_set_path(nullptr);
 }
 

@@ -45,7 +45,7 @@ class Tape : public testing::Test {
   std::vector<uint8_t> ram = std::vector<uint8_t>(65536, 0);
   uint8_t* saved_read[4];
   uint8_t* saved_write[4];
-  int saved_model = hardware_model;
+  int saved_model = hardware_model();
 
   void SetUp() override {
     for (int q = 0; q < 4; ++q) {
@@ -53,7 +53,7 @@ class Tape : public testing::Test {
       saved_write[q] = write_bank[q];
       read_bank[q] = write_bank[q] = ram.data() + q * 16384;
     }
-    hardware_model = model::CPC6128;
+    set_hardware_model(model::CPC6128);
     set_setting_text(kw::TAPE_PATH, (dir.string() + "/").c_str());
     tape_close();
   }
@@ -63,7 +63,7 @@ class Tape : public testing::Test {
       read_bank[q] = saved_read[q];
       write_bank[q] = saved_write[q];
     }
-    hardware_model = saved_model;
+    set_hardware_model(saved_model);
     fs::remove_all(dir);
   }
   // The firmware passes the file name as B characters at HL.

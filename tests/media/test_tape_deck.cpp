@@ -342,6 +342,7 @@ class TapeDeck : public testing::Test {
  protected:
   void SetUp() override {
     dir = testsupport::temp_dir("deck");
+    machine_attach_units();  // the PPI reaches the deck through what set-up attaches
     microsecond_counter = 1000;
     ppi_reset();
   }
@@ -477,7 +478,7 @@ TEST_F(TapeDeck, ATapeSwitchesTheBypassOffAndEjectingOnAgain) {
   }
   const uint8_t reset_code[] = {0x01, 0x89, 0x7F, 0xED, 0x49};  // a firmware begins with it
   std::copy(std::begin(reset_code), std::end(reset_code), rom.begin());
-  setting(kw::TAPE_BYPASS) = 1;
+  set_setting(kw::TAPE_BYPASS, 1);
   tape_deck_note_os_rom(rom.data(), model::CPC464);
   std::string error;
   ASSERT_TRUE(tape_deck_insert((dir / "blank.cdt").c_str(), error));

@@ -136,7 +136,7 @@ TEST_F(FxTest, MotorHumRunsUntilSwitchedOff) {
 }
 
 TEST_F(FxTest, FxSettingSelectsWhatPlays) {
-  setting(kw::SOUND_FX_ENABLED) = 0;
+  set_setting(kw::SOUND_FX_ENABLED, 0);
   int before = psg_ring_pending();
   fx_motor(1);
   fx_step(2);
@@ -147,7 +147,7 @@ TEST_F(FxTest, FxSettingSelectsWhatPlays) {
   run(1000);
   EXPECT_FALSE(fx_stream_active(2));
 
-  setting(kw::SOUND_FX_ENABLED) = 1;
+  set_setting(kw::SOUND_FX_ENABLED, 1);
   before = psg_ring_pending();
   fx_key_press();
   fx_key_release();
@@ -157,7 +157,7 @@ TEST_F(FxTest, FxSettingSelectsWhatPlays) {
   fx_cassette_motor(1);
   EXPECT_EQ(psg_ring_pending(), before + 3) << "drive sounds still play";
 
-  setting(kw::SOUND_FX_ENABLED) = 2;
+  set_setting(kw::SOUND_FX_ENABLED, 2);
   before = psg_ring_pending();
   fx_key_press();
   EXPECT_EQ(psg_ring_pending(), before + 1);
@@ -166,7 +166,7 @@ TEST_F(FxTest, FxSettingSelectsWhatPlays) {
 TEST_F(FxTest, CassetteRelaySideFollowsTheModel) {
   for (int type : {0, 2, 1, 6}) {
     start(44100);
-    setting(kw::CPC_TYPE) = type;
+    set_setting(kw::CPC_TYPE, type);
     fx_refresh_settings();
     fx_cassette_motor(1);
     const Stereo s = run(100000);

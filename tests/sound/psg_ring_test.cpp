@@ -52,8 +52,8 @@ TEST_F(RingTest, WritesApplyInOrderAtTheirTimeStamps) {
 
 TEST_F(RingTest, WithoutTimeStampsOneWritePerFrame) {
   psg_force_timestamps(false);
-  setting(kw::REALTIME) = 0;
-  audio_reset(1);
+  set_setting(kw::REALTIME, 0);
+  audio_reset(true);
   for (int v = 1; v <= 10; ++v) {
     pass(5000);  // far apart: no burst, and times are not recorded
     write(v < 6 ? 0 : 2, v);
@@ -182,13 +182,13 @@ TEST_F(RingTest, ResetClearsRegistersAndSynthesiser) {
   run(1000);
   ASSERT_TRUE(fx_stream_active(3));
 
-  psg_reset(1);
+  psg_reset(ResetKind::POWER_ON);
   for (int r = 0; r < 16; ++r) EXPECT_EQ(psg_read(r), r == 14 ? 255 : 0) << r;
   EXPECT_EQ(psg_selected(), 0);
   EXPECT_EQ(psg_ring_pending(), 17) << "the reset values are queued like any write";
 
   microsecond_counter = 777;
-  audio_reset(1);
+  audio_reset(true);
   EXPECT_EQ(psg_ring_pending(), 0);
   EXPECT_EQ(audio_clock(), 777u);
   const PsgSynthView v = psg_synth_view();
@@ -198,7 +198,7 @@ TEST_F(RingTest, ResetClearsRegistersAndSynthesiser) {
   EXPECT_FALSE(v.env_mode[0]);
   EXPECT_EQ(v.amplitude[0], 0);
   EXPECT_FALSE(fx_stream_active(3)) << "the motor hum stops";
-  psg_reset(0);  // kind 0 changes nothing
+  psg_reset(ResetKind::APPLY_SETTINGS);  // kind 0 changes nothing
   EXPECT_EQ(psg_read(14), 255);
 }
 
@@ -212,8 +212,8 @@ TEST_F(RingTest, SnapshotBlockRoundTrip) {
 
   std::stringstream stream;
   ASSERT_EQ(psg_save(stream), 0);
-  psg_reset(1);
-  audio_reset(1);
+  psg_reset(ResetKind::POWER_ON);
+  audio_reset(true);
   block[0] = 0x26;  // only the low four bits select
   stream.str(std::string(reinterpret_cast<char*>(block), PSG_BLOCK_SIZE));
   ASSERT_EQ(psg_load(stream), 0);
@@ -243,7 +243,7 @@ TEST_F(RingTest, DumpLines) {
 // the consumer never sees more than was written and ends with the last values.
 TEST_F(RingTest, ProducerAndConsumerThreads) {
   psg_force_timestamps(false);
-  audio_reset(1);
+  audio_reset(true);
   std::atomic<bool> done{false};
   std::atomic<bool> consumer_error{false};
   std::thread consumer([&] {

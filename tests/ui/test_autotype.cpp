@@ -27,7 +27,7 @@ Keys scan() {
 // Scans until typing ends (at most `limit` scans).
 std::vector<Keys> scans_until_idle(int limit = 200) {
   std::vector<Keys> out;
-  while (keyboard_inputs.typing_active && limit-- > 0) out.push_back(scan());
+  while (keyboard_inputs().typing_active && limit-- > 0) out.push_back(scan());
   return out;
 }
 
@@ -35,7 +35,7 @@ class AutoType : public ::testing::Test {
  protected:
   void SetUp() override {
     type_clear();
-    keyboard_reset(1);
+    keyboard_reset(ResetKind::POWER_ON);
     keyboard_release_host_keys();
   }
   void TearDown() override { type_clear(); }
@@ -46,11 +46,11 @@ constexpr int A = 88, B = 102, SHIFT = CPC_KEY_SHIFT, RETURN = 34;
 
 TEST_F(AutoType, DifferentLettersNeedOneReleasedScan) {
   type_text("ab");
-  EXPECT_TRUE(keyboard_inputs.typing_active);
+  EXPECT_TRUE(keyboard_inputs().typing_active);
   const std::vector<Keys> s = scans_until_idle();
   const std::vector<Keys> want = {NONE, {A}, NONE, {B}, NONE};
   EXPECT_EQ(s, want);
-  EXPECT_FALSE(keyboard_inputs.typing_active);
+  EXPECT_FALSE(keyboard_inputs().typing_active);
   EXPECT_EQ(scan(), NONE);
 }
 
@@ -104,7 +104,7 @@ TEST_F(AutoType, ClearReleasesEverything) {
   EXPECT_EQ(scan(), NONE);
   EXPECT_FALSE(scan().empty());  // x held
   type_clear();
-  EXPECT_FALSE(keyboard_inputs.typing_active);
+  EXPECT_FALSE(keyboard_inputs().typing_active);
   EXPECT_EQ(scan(), NONE);
 }
 

@@ -236,7 +236,7 @@ TEST(FileDialog, ChoosesByKeysAndReturnsPathsBelowTheWorkingDirectory) {
     // Rows of the list start at row 3 (window top 2 + frame); b.dsk is the third line.
     input.click(64 + 8 * 10, 16 * (3 + 2) + 2);
     std::string path = "./";
-    setting(kw::MOUSE_ENABLED) = 1;
+    set_setting(kw::MOUSE_ENABLED, 1);
     ASSERT_EQ(choose_file(w, path), 0);
     EXPECT_EQ(path, "./b.dsk");
   }

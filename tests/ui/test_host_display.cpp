@@ -34,17 +34,17 @@ class HostDisplay : public ::testing::Test {
 
   void SetUp() override {
     setenv("SDL_VIDEODRIVER", "dummy", 1);
-    setting(kw::VIDEO_MODE) = 0;
-    setting(kw::REALTIME) = 0;
-    setting(kw::MOUSE_TYPE) = 0;
-    setting(kw::JOY0_CURSOR_KEYS) = 0;
-    setting(kw::VKBD_LANGUAGE) = 0;
-    setting(kw::JOYSTICK_SIZE) = 2;
+    set_setting(kw::VIDEO_MODE, 0);
+    set_setting(kw::REALTIME, 0);
+    set_setting(kw::MOUSE_TYPE, 0);
+    set_setting(kw::JOY0_CURSOR_KEYS, 0);
+    set_setting(kw::VKBD_LANGUAGE, 0);
+    set_setting(kw::JOYSTICK_SIZE, 2);
     ASSERT_EQ(display_init(), 0) << SDL_GetError();
     // The output exactly the frame's size: every frame row is one output row.
     SDL_SetWindowSize(display_window(), FRAME_WIDTH, FRAME_HEIGHT);
     display_layout();
-    std::memset(keyboard_inputs.vkbd, 0, sizeof keyboard_inputs.vkbd);
+    keyboard_release_vkbd();
     previous_dir = std::filesystem::current_path();
     dir = testsupport::temp_dir("hostdisplay");
     std::filesystem::current_path(dir);
@@ -55,7 +55,7 @@ class HostDisplay : public ::testing::Test {
     std::filesystem::remove_all(dir);
     display_shutdown();
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    std::memset(keyboard_inputs.vkbd, 0, sizeof keyboard_inputs.vkbd);
+    keyboard_release_vkbd();
   }
 
   int width = 0, height = 0;
@@ -101,7 +101,7 @@ TEST_F(HostDisplay, ModeZeroShowsEachLineTwiceModeOneWithScanLines) {
       ASSERT_TRUE(near(at(x, 2 * y + 1), expand(line_colour(y)))) << x << "," << y;
     }
 
-  setting(kw::VIDEO_MODE) = 1;
+  set_setting(kw::VIDEO_MODE, 1);
   display_layout();
   render_frame();
   grab();
@@ -115,7 +115,7 @@ TEST_F(HostDisplay, ModeZeroShowsEachLineTwiceModeOneWithScanLines) {
 TEST_F(HostDisplay, RealtimePictureIsSmoothed) {
   clear_frame_buffer();
   for (int x = 384; x < FRAME_WIDTH; ++x) frame_buffer[x] = 0xFFFF;  // white from x = 384
-  setting(kw::REALTIME) = 1;
+  set_setting(kw::REALTIME, 1);
   render_frame();
   grab();
   // (2 × 0 + 5 × 0 + 2 × 31) / 9 = 6 of 31 before the edge, 22 of 31 on it.
@@ -203,7 +203,7 @@ TEST_F(HostDisplay, HeldOnScreenKeysShowInverted) {
   render_frame();
   grab();
   const Rgb q_up = at(q.first, q.second), w_up = at(w.first, w.second);
-  keyboard_inputs.vkbd[8] |= 1 << 3;  // Q: row 8, bit 3
+  keyboard_set_vkbd_key(8 | 3 << 4, true);  // Q: row 8, bit 3
   render_frame();
   grab();
   const Rgb q_down = at(q.first, q.second), w_down = at(w.first, w.second);

@@ -62,8 +62,8 @@ std::set<int> scan() {
 TEST(CharacterTyping, AKeyIsHeldAsTheCharacterOfItsTextEvent) {
   ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_EVENTS), 0) << SDL_GetError();
   const int mode = setting(kw::KBD_TEXT_TYPING);
-  setting(kw::KBD_TEXT_TYPING) = 1;
-  keyboard_reset(1);
+  set_setting(kw::KBD_TEXT_TYPING, 1);
+  keyboard_reset(ResetKind::POWER_ON);
   type_clear();
   // A US Shift + ' gives ": the CPC gets SHIFT and 2, held while the key is, and the
   // host's key repeats (with their text) change nothing.
@@ -76,7 +76,7 @@ TEST(CharacterTyping, AKeyIsHeldAsTheCharacterOfItsTextEvent) {
   push_text("\"");
   poll_events();
   EXPECT_EQ(scan(), quote);
-  EXPECT_FALSE(keyboard_inputs.typing_active);
+  EXPECT_FALSE(keyboard_inputs().typing_active);
   push_key(SDL_KEYUP, SDL_SCANCODE_APOSTROPHE, '\'', KMOD_LSHIFT);
   poll_events();
   scan();
@@ -84,9 +84,9 @@ TEST(CharacterTyping, AKeyIsHeldAsTheCharacterOfItsTextEvent) {
   // Text that no key press announced (a composed sequence) is typed like pasted text.
   push_text("ab");
   poll_events();
-  EXPECT_TRUE(keyboard_inputs.typing_active);
+  EXPECT_TRUE(keyboard_inputs().typing_active);
   type_clear();
-  setting(kw::KBD_TEXT_TYPING) = mode;
+  set_setting(kw::KBD_TEXT_TYPING, mode);
   SDL_QuitSubSystem(SDL_INIT_EVENTS);
 }
 
@@ -100,26 +100,26 @@ TEST(DroppedFiles, ADiscImageGoesIntoDriveAAndStarts) {
   drive_eject(0);
   type_clear();
   const int autostart = setting(kw::DRIVE_A_AUTOSTART);
-  setting(kw::DRIVE_A_AUTOSTART) = 1;
+  set_setting(kw::DRIVE_A_AUTOSTART, 1);
 
   drop((dir / "notes.txt").string());
   EXPECT_FALSE(drive_has_disc(0));
-  EXPECT_FALSE(keyboard_inputs.typing_active);
+  EXPECT_FALSE(keyboard_inputs().typing_active);
 
   drop((dir / "Game.DSK").string());
   EXPECT_TRUE(drive_has_disc(0));
   ASSERT_NE(drive_autostart_name(0), nullptr);
-  EXPECT_TRUE(keyboard_inputs.typing_active);  // RUN" of the disc's program
+  EXPECT_TRUE(keyboard_inputs().typing_active);  // RUN" of the disc's program
 
   // A dropped name that is gone by the time it is handled.
   drive_eject(0);
   type_clear();
   drop((dir / "gone.dsk").string());
   EXPECT_FALSE(drive_has_disc(0));
-  EXPECT_FALSE(keyboard_inputs.typing_active);
+  EXPECT_FALSE(keyboard_inputs().typing_active);
 
   type_clear();
-  setting(kw::DRIVE_A_AUTOSTART) = autostart;
+  set_setting(kw::DRIVE_A_AUTOSTART, autostart);
   std::filesystem::remove_all(dir);
   SDL_QuitSubSystem(SDL_INIT_EVENTS);
 }

@@ -155,7 +155,7 @@ TEST(SelectList, FooterShowsTheScrollMarks) {
   SelectState s = state_for(w);
   std::string f = select_footer(s);
   EXPECT_EQ(f.substr(0, 8), std::string("[ ] [") + static_cast<char>(0xF5) + "] ");
-  EXPECT_EQ(f, std::string("[ ] [\xF5] [<] [>] [ok] [") + message_text(152) + "]");
+  EXPECT_EQ(f, std::string("[ ] [\xF5] [<] [>] [ok] [") + message_text(msg::HELP) + "]");
   select_key(w, s, uikey::PAGE_DOWN);
   f = select_footer(s);
   EXPECT_EQ(static_cast<unsigned char>(f[1]), 0xF4);

@@ -46,7 +46,7 @@ class Touch : public testing::Test {
     v.shown = true;
     v.rect = ScreenRect{0, 300, 768, 768 * VKBD_HEIGHT / VKBD_WIDTH};
     v.touch_alpha = 0;
-    keyboard_reset(1);
+    keyboard_reset(ResetKind::POWER_ON);
   }
   void TearDown() override { vkbd_view() = saved_; }
   VkbdView saved_;

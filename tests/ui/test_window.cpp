@@ -264,14 +264,14 @@ TEST(WaitKey, EventsBecomeKeyCodes) {
 
 TEST(WaitKey, DroppedFilesGoToTheMediaLoader) {
   static std::string dropped;
-  ui_drop_file = [](const char* path) { dropped = path; };
+  set_ui_drop_file([](const char* path) { dropped = path; });
   SDL_Event e;
   std::memset(&e, 0, sizeof e);
   e.type = SDL_DROPFILE;
   e.drop.file = SDL_strdup("/tmp/game.dsk");
   EXPECT_EQ(wait_key_event(e, 0), 0);  // the wait goes on
   EXPECT_EQ(dropped, "/tmp/game.dsk");
-  ui_drop_file = [](const char*) {};
+  set_ui_drop_file([](const char*) {});
 }
 
 TEST(WaitKey, TheModalWaitReturnsQueuedEvents) {

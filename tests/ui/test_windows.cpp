@@ -100,7 +100,7 @@ TEST(Snapshots, SavedSizeFollowsTheChoice) {
   set_setting_text(kw::SNAPSHOT, (dir / "game.sna").c_str());
   const int sizes_kb[] = {64, 128, 192};
   for (int choice = 0; choice < 3; ++choice) {
-    setting(kw::SNA_SIZE) = choice;  // preselected in the size window
+    set_setting(kw::SNA_SIZE, choice);  // preselected in the size window
     {
       ScriptedInput input;
       input.key(SDLK_RETURN).key(SDLK_RETURN);

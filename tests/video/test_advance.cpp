@@ -129,7 +129,7 @@ TEST_F(AdvanceTest, WaitWordClearedOnRefusalOnlyWithoutInterruptResume) {
   wait = 7;
   advance(4, 0);
   EXPECT_EQ(wait, 7u) << "INTERRUPT_RESUME 1 keeps it";
-  setting(kw::INTERRUPT_RESUME) = 0;
+  set_setting(kw::INTERRUPT_RESUME, 0);
   video_apply_timing_settings();
   advance(4, 0);
   EXPECT_EQ(wait, 0u);
@@ -166,7 +166,7 @@ TEST_F(AdvanceTest, FrameEndWorkRunsOncePerFrameAtAnInterrupt) {
 
 TEST_F(AdvanceTest, CrtcTypeIsTakenAgainAtFrameEnd) {
   EXPECT_EQ(crtc_type(), 1);
-  setting(kw::CRTC_TYPE) = 2;
+  set_setting(kw::CRTC_TYPE, 2);
   while (marks == 0) {
     enable_interrupts();
     advance(4, 0);

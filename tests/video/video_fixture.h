@@ -41,8 +41,8 @@ class VideoTest : public ::testing::Test {
 
   void start(int crtc_type) {
     reset_settings();
-    setting(kw::CRTC_TYPE) = crtc_type;
-    setting(kw::REALTIME) = 0;
+    set_setting(kw::CRTC_TYPE, crtc_type);
+    set_setting(kw::REALTIME, 0);
     host_install_headless();
     host.render_frame = count_render;
     host.poll_events = count_poll;
@@ -52,7 +52,8 @@ class VideoTest : public ::testing::Test {
     std::memset(ram, 0, sizeof ram);
     for (int i = 0; i < 4; ++i) video_map_block(i, ram[i]);
     build_colour_tables();
-    video_reset(1);
+    machine_attach_units();
+    video_reset(ResetKind::POWER_ON);
     // The reset leaves the sync counters as they were; start every test from idle syncs.
     uint8_t idle[RASTER_BLOCK_SIZE] = {};
     idle[5] = idle[6] = 255;            // HSYNC and VSYNC counters idle

@@ -7,9 +7,16 @@
 namespace testbus {
 Bus bus;
 
+int clock(int count, int adjustment, uint32_t&, uint32_t&);
+uint8_t port_in(uint16_t port);
+void port_out(uint16_t port, uint8_t value);
+void trap(int code);
+void at_address_zero();
+
 void reset(uint8_t fill) {
   std::memset(bus.ram, fill, sizeof bus.ram);
   std::memset(bus.rom, 0, sizeof bus.rom);
+  z80_attach_bus(Z80Bus{clock, port_in, port_out, trap, at_address_zero});
   for (int q = 0; q < 4; q++) read_bank[q] = write_bank[q] = bus.ram + q * 0x4000;
   bus.advances.clear();
   bus.outs.clear();
@@ -58,13 +65,8 @@ std::vector<Advance> run_instructions(int n) {
 using testbus::bus;
 
 // ---- The machine side of the core --------------------------------------------------------
-uint8_t* read_bank[4];
-uint8_t* write_bank[4];
-uint32_t stop_request_word;
-
-void request_stop(int code) { stop_request_word |= uint32_t(code); }
-
-int video_advance(int count, int adjustment, uint32_t&, uint32_t&) {
+namespace testbus {
+int clock(int count, int adjustment, uint32_t&, uint32_t&) {
   testbus::Advance a{count, adjustment};
   bus.advances.push_back(a);
   if (bus.flush_ports) {
@@ -95,6 +97,7 @@ uint8_t port_in(uint16_t port) {
 
 void port_out(uint16_t port, uint8_t value) { bus.outs.push_back({port, value}); }
 
-void tape_trap(int code) { bus.traps.push_back(code); }
+void trap(int code) { bus.traps.push_back(code); }
 
-void z80_at_address_zero() { bus.address_zero_calls++; }
+void at_address_zero() { bus.address_zero_calls++; }
+}  // namespace testbus

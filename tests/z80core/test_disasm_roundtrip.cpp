@@ -75,9 +75,9 @@ void check_form(std::vector<uint8_t> bytes) {
   std::string where = testing::PrintToString(bytes);
   ASSERT_GE(length, 1) << where;
   ASSERT_LE(length, 4) << where;
-  EXPECT_GT(std::strlen(disasm.text), 0u) << where;
+  EXPECT_GT(std::strlen(disasm_result().text), 0u) << where;
   if (!target_hides_length(bytes)) {
-    EXPECT_EQ(length, core) << where << " " << disasm.text;
+    EXPECT_EQ(length, core) << where << " " << disasm_result().text;
   }
 }
 }  // namespace
