@@ -16,6 +16,7 @@
 #include "hardware/memory.h"
 #include "hardware/ports.h"
 #include "m4/sdcard.h"
+#include "m4/vsd_image.h"
 #include "media/snapshot.h"
 #include "z80/z80.h"
 
@@ -329,11 +330,14 @@ int m4_start() {
   }
   install_hooks();
   load_nmi_rom();
-  if (m4::sd_root().empty()) {
+  vsd_discard();
+  const std::string image_path = m4::vsd_image_path();
+  if (m4::sd_root().empty() || image_path.empty()) {
     std::cerr << "M4 SD-card path or path for virtual SD image file not configured. Unable to continue."
               << std::endl;
     return 1;
   }
+  vsd_open(m4::sd_root(), image_path, setting(kw::M4_SDCARD_MODE));
   return 0;
 }
 
@@ -343,6 +347,7 @@ void m4_stop() {
   if (previous == provide_rom) set_m4_rom_number(-1);
   else set_m4_rom_provider(previous);
   ports_set_m4(nullptr, nullptr);
+  vsd_discard();
 }
 
 void m4_reset(ResetKind kind) {
@@ -383,7 +388,7 @@ uint8_t* m4_rom_for_slot(int slot) {
   return board.rom_slots.data() + slot * m4::ROM_SIZE;
 }
 
-void m4_vsd_sync() {}
+void m4_vsd_sync() { vsd_sync(); }
 
 bool m4_nmi_button() {
   if (!setting(kw::M4_ENABLED) || board.nmi_rom.empty()) return false;
@@ -454,6 +459,15 @@ uint8_t errno_status(int error) {
 
 void set_message(const std::string& text) {
   std::snprintf(board.message, sizeof board.message, "%s", text.c_str());
+}
+
+// "vsd.img" in the directory of the configuration file in use.
+std::string vsd_image_path() {
+  const char* config = config_file_name();
+  if (!config || !*config) return "";
+  const std::string name = config;
+  const auto slash = name.rfind('/');
+  return (slash == std::string::npos ? std::string() : name.substr(0, slash + 1)) + "vsd.img";
 }
 
 std::string sd_root() {

@@ -95,8 +95,8 @@ void m4_write_byte(uint8_t value);
 void m4_execute();
 // The image the board supplies for upper ROM slot `slot`, or nullptr.
 uint8_t* m4_rom_for_slot(int slot);
-// Writes changes made in the virtual SD image back to the SD directory (no image here:
-// nothing to do).
+// Writes changes made in the virtual SD image file (mode 0) back to the SD directory and
+// closes it; nothing to do when no image file is open.
 void m4_vsd_sync();
 // Reads "/m4/ROMCONFIG.BIN" and "/m4/ROMSLOTS.BIN" again (when M4_SD_PATH is set).
 void m4_reload_rom_config();
@@ -133,6 +133,8 @@ void reply_status_text(int code, uint8_t status, const char* text);
 uint8_t errno_status(int error);
 // Sets the board's message text (read back by 0x4329).
 void set_message(const std::string& text);
+// Where the virtual SD image file goes: "vsd.img" next to the configuration file.
+std::string vsd_image_path();
 // The SD root (M4_SD_PATH), "" when unset.
 std::string sd_root();
 // The network seam: every network code answers "network off" here.

@@ -15,6 +15,7 @@
 
 #include "m4/m4.h"
 #include "m4/sd_dsk.h"
+#include "m4/vsd_image.h"
 
 namespace {
 
@@ -745,8 +746,27 @@ void cmd_extract(int code) {
   m4::reply_status_text(code, m4::OK, text);
 }
 
-// The virtual SD image's sectors are not offered: the CPC is told the access failed.
-void cmd_image_sectors(int code) { m4::reply_status(code, m4::ERR_FAILED); }
+// ---- The virtual SD image ------------------------------------------------------------------------
+
+// 0x4314: sector number (4), count; the sectors follow the status. As many as the reply
+// holds are given.
+void cmd_read_image(int code) {
+  const uint8_t* p = m4::packet();
+  const uint32_t first = static_cast<uint32_t>(word16(p + 3) | (word16(p + 5) << 16));
+  const int count = std::min<int>(p[7], READ_MAX / vsd::SECTOR_SIZE);
+  uint8_t* data = m4::begin_reply(code, m4::OK);
+  if (!vsd_read_sectors(first, count, data)) return m4::reply_status(code, m4::ERR_FAILED);
+  m4::finish_reply(count * vsd::SECTOR_SIZE);
+}
+
+// 0x4315: sector number (4), count, data; only sectors the packet carries whole are written.
+void cmd_write_image(int code) {
+  constexpr int DATA_AT = 8;
+  const uint8_t* p = m4::packet();
+  const uint32_t first = static_cast<uint32_t>(word16(p + 3) | (word16(p + 5) << 16));
+  const int count = std::min<int>(p[7], std::max(0, m4::packet_bytes() - DATA_AT) / vsd::SECTOR_SIZE);
+  m4::reply_status(code, vsd_write_sectors(first, count, p + DATA_AT) ? m4::OK : m4::ERR_FAILED);
+}
 
 struct Command {
   int code;
@@ -760,7 +780,7 @@ constexpr Command SD_COMMANDS[] = {
     {0x430A, cmd_position},       {0x430B, cmd_read_sector},   {0x430C, cmd_write_sector},
     {0x430E, cmd_erase},          {0x430F, cmd_rename},        {0x4310, cmd_make_directory},
     {0x4311, cmd_size},           {0x4312, cmd_read_block},    {0x4313, cmd_current_directory},
-    {0x4314, cmd_image_sectors},  {0x4315, cmd_image_sectors}, {0x4316, cmd_file_info},
+    {0x4314, cmd_read_image},     {0x4315, cmd_write_image}, {0x4316, cmd_file_info},
     {0x4317, cmd_convert_snapshot}, {0x431B, cmd_write_block}, {0x431C, cmd_copy},
     {0x4325, cmd_set_listing_path}, {0x432A, cmd_copy},        {0x4330, cmd_extract},
 };

@@ -54,6 +54,7 @@ inline Bytes read_file(const fs::path& path) {
 class Board : public hwtest::Hardware {
  protected:
   fs::path base, rom_dir, sd;
+  std::string saved_config;  // the configuration file name, which places "vsd.img"
 
   void SetUp() override {
     hwtest::Hardware::SetUp();
@@ -65,8 +66,11 @@ class Board : public hwtest::Hardware {
     set_setting_text(kw::ROM_PATH, (rom_dir.string() + "/").c_str());
     set_setting_text(kw::M4_SD_PATH, sd.string().c_str());
     set_setting(kw::M4_ENABLED, 1);
+    saved_config = config_file_name();
+    set_config_file_name((base / "arvelo.cfg").string().c_str());
   }
   void TearDown() override {
+    set_config_file_name(saved_config.c_str());
     m4_reset(ResetKind::POWER_ON);
     m4_stop();
     fs::remove_all(base);

@@ -1,0 +1,171 @@
+// The virtual SD image: the SD directory as a FAT32 card, checked with the Debian FAT
+// tools (dosfstools, mtools), and the write-back of an image changed by them.
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <array>
+#include <cstdio>
+#include <ctime>
+
+#include "config/settings.h"
+#include "hardware/memory.h"
+#include "m4/m4_fixture.h"
+#include "m4/vsd_image.h"
+#include "z80/z80_bus.h"
+
+using namespace m4test;
+
+namespace {
+
+constexpr int SECTOR = 512;
+
+// Runs a shell command; its exit status and what it printed.
+std::pair<int, std::string> shell(const std::string& command) {
+  std::string out;
+  std::FILE* p = ::popen(("MTOOLS_SKIP_CHECK=1 " + command + " 2>&1").c_str(), "r");
+  if (!p) return {-1, ""};
+  std::array<char, 4096> buffer;
+  while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), p)) out.append(buffer.data(), n);
+  const int status = ::pclose(p);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+
+Bytes pattern(std::size_t n, int seed) {
+  Bytes b(n);
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>((i * 7 + seed) ^ (i >> 8));
+  return b;
+}
+
+// The files of the card with sizes that end inside, and on, sector boundaries.
+const std::vector<std::pair<std::string, std::size_t>> FILES = {
+    {"Long file name.text", 3000}, {"README.TXT", 512},   {"games/Space Game.bas", 1200},
+    {"games/deeper/x.bin", 5},     {"empty.dat", 0},       {"a.b.c d+e", 700},
+};
+
+class VirtualCard : public Board {
+ protected:
+  fs::path image;
+
+  void SetUp() override {
+    for (const char* tool : {"fsck.fat", "mdir", "mcopy"}) {
+      if (shell(std::string("command -v ") + tool).first != 0) {
+        if (testsupport::in_ci()) FAIL() << tool << " missing (scripts/install-deps.sh)";
+        GTEST_SKIP() << tool << " not installed";
+      }
+    }
+    Board::SetUp();
+    image = base / "vsd.img";
+    // Host files dated in the past: a change made now is seen as one.
+    const struct utimbuf old = {1577880000, 1577880000};
+    for (const auto& [name, size] : FILES) {
+      write_file(sd / name, pattern(size, static_cast<int>(name.size())));
+      ::utime((sd / name).c_str(), &old);
+    }
+  }
+  void TearDown() override {
+    set_setting(kw::M4_SDCARD_MODE, 0);
+    Board::TearDown();
+  }
+
+  Bytes sectors(uint32_t first, int count) {
+    send(0x4314, {static_cast<uint8_t>(first), static_cast<uint8_t>(first >> 8), static_cast<uint8_t>(first >> 16),
+                  static_cast<uint8_t>(first >> 24), static_cast<uint8_t>(count)});
+    if (status() != 0) return {};
+    return Bytes(reply_area() + 4, reply_area() + 4 + count * SECTOR);
+  }
+  // A CPC reset: the processor about to fetch from address 0 with the lower ROM on.
+  static void cpc_reset() {
+    set_rom_state(2);
+    z80_at_address_zero();
+  }
+};
+
+TEST_F(VirtualCard, FileImageIsFat32AndChangesGoBack) {
+  set_setting(kw::M4_SDCARD_MODE, 0);
+  start();
+  EXPECT_FALSE(fs::exists(image));  // nothing is built before the first sector access
+  const Bytes boot = sectors(0, 1);
+  ASSERT_EQ(boot.size(), static_cast<std::size_t>(SECTOR));
+  EXPECT_EQ(boot[510], 0x55);
+  EXPECT_EQ(boot[511], 0xAA);
+  EXPECT_EQ(std::string(boot.begin() + 71, boot.begin() + 82), "CPCSD      ");
+  ASSERT_TRUE(fs::exists(image));
+  const Bytes written = read_file(image);
+  EXPECT_EQ(boot, Bytes(written.begin(), written.begin() + SECTOR));
+
+  const auto [fsck_status, fsck_text] = shell("fsck.fat -n " + quoted(image));
+  EXPECT_EQ(fsck_status, 0) << fsck_text;
+  EXPECT_EQ(fsck_text.find("rror"), std::string::npos) << fsck_text;
+  const auto [mdir_status, listing] = shell("mdir -i " + quoted(image) + " -/ ::");
+  ASSERT_EQ(mdir_status, 0) << listing;
+  EXPECT_NE(listing.find("Volume in drive : is CPCSD"), std::string::npos) << listing;
+  for (const auto& [name, size] : FILES) {
+    const std::string leaf = fs::path(name).filename().string();
+    // mdir shows "BASE     EXT   size date time long name"; README.TXT has no long name.
+    const std::string shown = leaf == "README.TXT" ? "README   TXT" : leaf;
+    bool found = false;
+    std::size_t line_start = 0;
+    while (!found && line_start < listing.size()) {
+      const std::size_t end = listing.find('\n', line_start);
+      const std::string line = listing.substr(line_start, end - line_start);
+      found = line.find(shown) != std::string::npos && line.find(" " + std::to_string(size) + " ") != std::string::npos;
+      line_start = end == std::string::npos ? listing.size() : end + 1;
+    }
+    EXPECT_TRUE(found) << name << " (" << size << " bytes) not listed:\n" << listing;
+    const auto [copy_status, bytes] = shell("mcopy -n -i " + quoted(image) + " '::/" + name + "' -");
+    EXPECT_EQ(copy_status, 0) << name;
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), pattern(size, static_cast<int>(name.size()))) << name;
+  }
+
+  // Change the card with mtools: a file replaced, a new one in a new folder, one deleted.
+  write_text(base / "changed", "changed inside the image");
+  EXPECT_EQ(shell("mcopy -o -i " + quoted(image) + " " + quoted(base / "changed") + " '::/games/Space Game.bas'").first, 0);
+  EXPECT_EQ(shell("mmd -i " + quoted(image) + " '::/New folder'").first, 0);
+  EXPECT_EQ(shell("mcopy -i " + quoted(image) + " " + quoted(base / "changed") + " '::/New folder/Brand new.txt'").first, 0);
+  EXPECT_EQ(shell("mdel -i " + quoted(image) + " ::/README.TXT").first, 0);
+
+  cpc_reset();  // the board is on: nothing goes back yet
+  EXPECT_TRUE(vsd_file_open());
+  EXPECT_FALSE(fs::exists(sd / "New folder"));
+  set_setting(kw::M4_ENABLED, 0);
+  testing::internal::CaptureStdout();
+  cpc_reset();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_FALSE(vsd_file_open());
+  const Bytes changed = read_file(base / "changed");
+  EXPECT_EQ(read_file(sd / "games" / "Space Game.bas"), changed);
+  EXPECT_EQ(read_file(sd / "New folder" / "Brand new.txt"), changed);
+  EXPECT_TRUE(fs::exists(sd / "README.TXT"));  // deleted in the image, kept on the host
+  for (const auto& [name, size] : FILES) {
+    if (name == "games/Space Game.bas") continue;
+    EXPECT_EQ(read_file(sd / name), pattern(size, static_cast<int>(name.size()))) << name;
+  }
+}
+
+TEST_F(VirtualCard, OtherModesServeTheSameSectorsFromMemory) {
+  set_setting(kw::M4_SDCARD_MODE, 0);
+  start();
+  ASSERT_FALSE(sectors(0, 1).empty());
+  const Bytes file = read_file(image);
+  fs::remove(image);
+  set_setting(kw::M4_SDCARD_MODE, 1);
+  start();
+  // Boot sector, FSInfo, the first FAT sector, the root directory and the data after it:
+  // three sectors a packet, as many as a reply holds.
+  const uint32_t data_start = 32 + 2 * (file[36] | (file[37] << 8) | (file[38] << 16));
+  for (uint32_t first : {0u, 3u, 30u, 32u, data_start, data_start + 3, data_start + 6, data_start + 9}) {
+    EXPECT_EQ(sectors(first, 3), Bytes(file.begin() + first * SECTOR, file.begin() + (first + 3) * SECTOR)) << first;
+  }
+  EXPECT_FALSE(fs::exists(image));
+  // A sector the CPC writes reads back; sectors past the card's end are refused.
+  Bytes p{1, 0, 0, 0, 1};
+  p.resize(5 + SECTOR, 0x5A);
+  EXPECT_EQ(send(0x4315, p)[3], 0);
+  EXPECT_EQ(sectors(1, 1), Bytes(SECTOR, 0x5A));
+  const uint32_t total = file[32] | (file[33] << 8) | (file[34] << 16) | (file[35] << 24);
+  EXPECT_TRUE(sectors(total - 1, 2).empty());
+}
+
+}  // namespace
