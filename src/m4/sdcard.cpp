@@ -35,6 +35,14 @@ constexpr int READ_MAX = m4::REPLY_SIZE - 4;       // data after size, code and 
 constexpr int BLOCK_DATA = 8;                       // 0x4312's data offset in the reply
 constexpr int BLOCK_MAX = m4::REPLY_SIZE - BLOCK_DATA;
 constexpr int SHORT_NAME_TRIES = 79;
+constexpr int TYPE_PROTECTED = 0x01;               // header type bit: the file is scrambled
+constexpr int RECORD_SIZE = 128;
+// AMSDOS keeps a protected file scrambled on disc: each byte after the header is XORed
+// with one byte of each of two key tables, both starting again with every 128-byte record.
+constexpr uint8_t PROTECTION_KEY_A[13] = {0xE2, 0x9D, 0xDB, 0x1A, 0x42, 0x29, 0x39,
+                                          0xC6, 0xB3, 0xC6, 0x90, 0x45, 0x8A};
+constexpr uint8_t PROTECTION_KEY_B[11] = {0x49, 0xB1, 0x36, 0xF0, 0x2E, 0x1E,
+                                          0x06, 0x2A, 0x28, 0x19, 0xEA};
 
 struct FileSlot {
   bool open = false;
@@ -230,6 +238,19 @@ bool header_valid(const uint8_t* h) {
   return (sum & 0xFFFF) == word16(h + HEADER_CHECKSUM);
 }
 
+bool is_protected(const FileSlot& s) { return s.has_header && (s.header[HEADER_TYPE] & TYPE_PROTECTED); }
+
+// Scrambles or unscrambles (the same XOR) `count` bytes that lie at `position` of a file;
+// the header itself is left alone.
+void protection_transform(uint8_t* data, int count, long position) {
+  for (int i = 0; i < count; ++i) {
+    const long at = position + i - HEADER_SIZE;
+    if (at < 0) continue;
+    const int j = static_cast<int>(at % RECORD_SIZE);
+    data[i] ^= PROTECTION_KEY_A[j % sizeof PROTECTION_KEY_A] ^ PROTECTION_KEY_B[j % sizeof PROTECTION_KEY_B];
+  }
+}
+
 void forget(FileSlot& s) {
   if (s.file) std::fclose(s.file);
   s = FileSlot{};
@@ -367,7 +388,7 @@ long file_size(const FileSlot& s) {
 }
 
 // Reads up to count bytes; the first record read at position 0 is kept as the header
-// candidate.
+// candidate. A protected file reaches the CPC unscrambled, as AMSDOS reads it from disc.
 int read_bytes(FileSlot& s, uint8_t* out, int count) {
   const long start = position(s);
   int n;
@@ -383,6 +404,7 @@ int read_bytes(FileSlot& s, uint8_t* out, int count) {
     std::memcpy(s.header, out, HEADER_SIZE);
     s.has_header = header_valid(s.header);
   }
+  if (is_protected(s)) protection_transform(out, n, start);
   return n;
 }
 
@@ -397,13 +419,18 @@ void cmd_read(int code) {
   m4::finish_reply(n);
 }
 
+// A protected file is stored scrambled, as AMSDOS writes it, so that it reads back the
+// same way as one copied from a disc.
 bool write_bytes(FileSlot& s, const uint8_t* data, int count) {
   if (s.in_dsk || !(s.mode & MODE_WRITE) || !s.file) return false;
-  if (position(s) == 0 && count >= HEADER_SIZE) {
+  const long start = position(s);
+  if (start == 0 && count >= HEADER_SIZE) {
     std::memcpy(s.header, data, HEADER_SIZE);
     s.has_header = header_valid(s.header);
   }
-  return std::fwrite(data, 1, static_cast<std::size_t>(count), s.file) == static_cast<std::size_t>(count);
+  std::vector<uint8_t> stored(data, data + count);
+  if (is_protected(s)) protection_transform(stored.data(), count, start);
+  return std::fwrite(stored.data(), 1, stored.size(), s.file) == stored.size();
 }
 
 void cmd_write(int code) {

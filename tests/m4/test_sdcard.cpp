@@ -91,6 +91,55 @@ TEST_F(SdCard, HeaderDecidesTheExtensionAndSearchFindsIt) {
   EXPECT_EQ(open(READ | ANY_SLOT, "PROG1.BAS").second, 3);
 }
 
+// A protected BASIC program as AMSDOS wrote it onto a disc (SAVE "PROT",P): its header,
+// then records scrambled; the same program saved without P gives the plain bytes.
+TEST_F(SdCard, ProtectedBasicIsUnscrambledAndStoredScrambled) {
+  const Bytes plain_1{0x14, 0x00, 0x0A, 0x00, 0xBF, 0x20, 0x22, 0x48, 0x45, 0x4C, 0x4C, 0x4F};
+  const Bytes stored_1{0xBF, 0x2C, 0xE7, 0xEA, 0xD3, 0x17, 0x1D, 0xA4, 0xDE, 0x93, 0x36, 0x43};
+  const Bytes plain_2{0x45, 0x43, 0x4F, 0x52, 0x44, 0x53, 0x22, 0x00, 0x47, 0x00, 0x28, 0x00};
+  const Bytes stored_2{0xEE, 0x6F, 0xA2, 0xB8, 0x28, 0x64, 0x1D, 0xEC, 0xDC, 0xDF, 0x52, 0x0C};
+  Bytes header(128, 0);
+  const char name[] = "PROT    BAS";
+  std::memcpy(&header[1], name, 11);
+  header[18] = 0x01;  // BASIC, protected
+  header[21] = 0x70, header[22] = 0x01, header[24] = 0x5F, header[25] = 0x01, header[64] = 0x5F, header[65] = 0x01;
+  int sum = 0;
+  for (int i = 0; i < 67; ++i) sum += header[i];
+  header[67] = static_cast<uint8_t>(sum), header[68] = static_cast<uint8_t>(sum >> 8);
+  auto file_of = [&](const Bytes& first, const Bytes& second) {
+    Bytes f = header;
+    f.resize(128 + 256, 0);
+    std::copy(first.begin(), first.end(), f.begin() + 128);
+    std::copy(second.begin(), second.end(), f.begin() + 256);
+    return f;
+  };
+  write_file(sd / "PROT.BAS", file_of(stored_1, stored_2));
+  auto [status, slot] = open(READ, "prot");
+  ASSERT_EQ(status, 0);
+  Bytes got;
+  for (int record = 0; record < 3; ++record) {
+    const Bytes part = read(slot, 128);  // a reply's size byte counts no more than a record
+    got.insert(got.end(), part.begin(), part.end());
+  }
+  ASSERT_EQ(got.size(), 384u);
+  EXPECT_EQ(Bytes(got.begin(), got.begin() + 128), header);
+  EXPECT_EQ(Bytes(got.begin() + 128, got.begin() + 140), plain_1);
+  EXPECT_EQ(Bytes(got.begin() + 256, got.begin() + 268), plain_2);
+
+  // The CPC writing the plain program leaves the file as AMSDOS would have it.
+  std::tie(status, slot) = open(WRITE, "COPY.BAS");
+  ASSERT_EQ(status, 0);
+  const Bytes plain = got;
+  for (std::size_t at = 0; at < plain.size(); at += 128) {
+    EXPECT_EQ(write(slot, std::string(plain.begin() + at, plain.begin() + at + 128)), 0);
+  }
+  send(0x4304, {slot});
+  const Bytes copy = read_file(sd / "COPY.BAS");
+  ASSERT_EQ(copy.size(), plain.size());
+  EXPECT_EQ(Bytes(copy.begin() + 128, copy.begin() + 140), stored_1);
+  EXPECT_EQ(Bytes(copy.begin() + 256, copy.begin() + 268), stored_2);
+}
+
 TEST_F(SdCard, ListingsShortAndLong) {
   send(0x4306, {0});  // an empty directory: only the code and a terminating zero
   EXPECT_EQ(Bytes(reply_area(), reply_area() + 4), (Bytes{2, 0x06, 0x43, 0}));
