@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # The M4 board with the open ROM built into the program: typed RSX commands list the SD
-# card, change into a folder and load a file into memory. A broken M4.ROM in the ROM path
-# (the user's own firmware) is refused with its message, and the board stays away.
+# card, change into a folder and load a file into memory; after |SD, BASIC's RUN takes
+# programs from the card: an ASCII one, and a protected one that AMSDOS saved (scrambled)
+# onto a disc image entered as a folder. A broken M4.ROM in the ROM path (the user's own
+# firmware) is refused with its message, and the board stays away.
 source "$(dirname "$0")/lib.bash"
 require_asset "$ROM_DIR/cpc6128.rom"
 require_asset "$ROM_DIR/amsdos.rom"
+require_asset "$TESTDATA/disks/dtc_cpc.dsk"
 RUN="$BIN_DIR/arvelo-run"
 WORK=$(mktemp -d /tmp/arvelo-m4.XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
@@ -25,15 +28,24 @@ M4_ENABLED = 1
 M4_SD_PATH = "$WORK/sd"
 CFG
 
+# A protected program of more than one record, saved by AMSDOS onto a disc image.
+mkdir -p "$WORK/sd/discs"
+cp "$TESTDATA/disks/dtc_cpc.dsk" "$WORK/sd/discs/prot.dsk"
+chmod u+w "$WORK/sd/discs/prot.dsk"
+"$RUN" --disc "$WORK/sd/discs/prot.dsk" --seconds 12 --rom-dir "$ROM_DIR" \
+  --type '10 PRINT "PROTECTED"\n20 PRINT 6*7\n30 REM 0123456789012345678901234567890123456789012345678901234567890123456789\n40 REM 0123456789012345678901234567890123456789012345678901234567890123456789\nSAVE"prot",P\n' \
+  >/dev/null 2>"$WORK/err.txt" || fail "saving the protected program failed: $(cat "$WORK/err.txt")"
+
 run() {
-  "$RUN" --config "$WORK/m4.cfg" --seconds 8 --screen-text \
-    --type '|LS\n|CD,"games"\n|LS\n|CD,"..":|LOAD,"data.bin",&4000\nPRINT PEEK(&4000);PEEK(&4004)\n' \
+  "$RUN" --config "$WORK/m4.cfg" --seconds 8 --screen-text --type "$1" \
     >"$WORK/screen.txt" 2>"$WORK/err.txt" || fail "arvelo-run failed: $(cat "$WORK/err.txt")"
 }
+session() { sed -n "/^$1\$/,\$p" "$WORK/screen.txt" | sed 's/ *$//' | sed '/^$/d'; }
 
-run
+run '|LS\n|CD,"games"\n|LS\n|CD,"..":|LOAD,"data.bin",&4000\nPRINT PEEK(&4000);PEEK(&4004)\n'
 expected='|LS
 DATA    .BIN   1K
+>DISCS
 >GAMES
 LONGPR~1.BAS   1K
 Ready
@@ -49,17 +61,36 @@ Ready
 PRINT PEEK(&4000);PEEK(&4004)
  45  47
 Ready'
-got=$(sed -n '/^|LS$/,$p' "$WORK/screen.txt" | sed 's/ *$//' | sed '/^$/d')
+got=$(session '|LS')
 [ "$got" = "$expected" ] || fail "open ROM session differs:
+$got"
+
+# A protected program is wiped when it ends, as from a disc: LIST shows nothing.
+run '|SD\nRUN"Long program name"\n|CD,"discs/prot.dsk"\nRUN"prot"\nLIST\n'
+expected='|SD
+Ready
+RUN"Long program name"
+ 1
+Ready
+|CD,"discs/prot.dsk"
+Ready
+RUN"prot"
+PROTECTED
+ 42
+Ready
+LIST
+Ready'
+got=$(session '|SD')
+[ "$got" = "$expected" ] || fail "running programs from the card differs:
 $got"
 
 # The user's own firmware in the ROM path is used; a broken one is refused.
 head -c 1000 /dev/zero >"$WORK/roms/M4.ROM"
-run
+run '|LS\n'
 grep -q '^M4 ROM not valid\.$' "$WORK/err.txt" || fail "no 'M4 ROM not valid.': $(cat "$WORK/err.txt")"
 grep -q '^Unknown command' "$WORK/screen.txt" || fail "|LS answered without a board: $(cat "$WORK/screen.txt")"
 rm "$WORK/roms/M4.ROM"
 mkdir "$WORK/roms/M4.ROM"
-run
+run '|LS\n'
 grep -q '^M4 ROM not found\.$' "$WORK/err.txt" || fail "no 'M4 ROM not found.': $(cat "$WORK/err.txt")"
 echo "m4_open_rom: ok"
