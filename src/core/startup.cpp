@@ -22,6 +22,7 @@
 #include "config/settings.h"
 #include "media/dsk.h"
 #include "media/media_file.h"
+#include "m4/tree_copy.h"
 
 namespace fs = std::filesystem;
 
@@ -170,22 +171,6 @@ namespace {
 bool starts_with(const std::string& s, const char* prefix) {
   return s.compare(0, std::strlen(prefix), prefix) == 0;
 }
-
-// Copies a file or a directory tree from the program directory into the settings
-// directory. Files the user already has there are kept.
-bool copy_tree(const fs::path& from, const fs::path& to) {
-  std::error_code ec;
-  if (!fs::exists(from, ec)) return false;
-  if (fs::is_directory(from, ec)) {
-    fs::create_directories(to, ec);
-    if (ec) return false;
-    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::skip_existing, ec);
-    return !ec;
-  }
-  fs::create_directories(to.parent_path(), ec);
-  fs::copy_file(from, to, fs::copy_options::skip_existing, ec);
-  return !ec;
-}
 }  // namespace
 
 int first_start_copy(int language) {
@@ -212,6 +197,7 @@ int first_start_copy(int language) {
         size_t end = line.find('"', start);
         if (end == std::string::npos) end = line.size();
         const std::string relative = line.substr(start, end - start);
+        // The directory copier tells what failed; files the user already has stay.
         if (!relative.empty() && !copy_tree(relative, settings_dir + relative)) {
           out.close();
           std::remove(user_cfg.c_str());

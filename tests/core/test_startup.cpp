@@ -202,18 +202,28 @@ TEST(StartUp, FirstStartCopiesTemplateDirectories) {
   fs::create_directories(prog / "disc");
   std::ofstream(prog / "rom" / "os.rom") << "ROM";
   std::ofstream(prog / "disc" / "games.dsk") << "DSK";
+  fs::create_directories(prog / "sd" / "games");
+  std::ofstream(prog / "sd" / "games" / "x.bas") << "BAS";
+  fs::create_directory_symlink(prog / "sd", prog / "sd" / "games" / "loop");
   std::ofstream(prog / "arvelo0.cfg") << "; template\n"
                                          "LANGUAGE = 0\n"
+                                         "M4_SD_PATH = \"./sd\"\n"
                                          "ROM_PATH = \"./rom/\"\n"
                                          "DRIVE_A = \"./disc/games.dsk\"\n"
                                          "HELP_FILE = \"./arvelo.hlp\"\n"
                                          "TAPE_PATH = \"/elsewhere/\"\n";
   InDir in(prog);
+  testing::internal::CaptureStderr();
   ASSERT_EQ(first_start_copy(2), 0);
+  // A link back up the tree is told and passed over; the rest is copied.
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "sd/games/loop: cycle in directory tree\n");
   const std::string settings = home.string() + "/.Arvelo/";
+  EXPECT_EQ(read_file(settings + "sd/games/x.bas"), "BAS");
+  EXPECT_FALSE(fs::exists(settings + "sd/games/loop"));
   EXPECT_EQ(read_file(settings + "arvelo.cfg"),
             "; template\n"
             "LANGUAGE = 2\n"
+            "M4_SD_PATH = \"" + settings + "sd\"\n"
             "ROM_PATH = \"" + settings + "rom/\"\n"
             "DRIVE_A = \"" + settings + "disc/games.dsk\"\n"
             "HELP_FILE = \"./arvelo.hlp\"\n"
@@ -240,6 +250,14 @@ TEST(StartUpDeathTest, FirstStartFailures) {
   std::ofstream(prog / "arvelo0.cfg") << "ROM_PATH = \"./missing/\"\n";
   EXPECT_EXIT(first_start_copy(0), testing::ExitedWithCode(1), "Error copying files");
   EXPECT_FALSE(fs::exists(home / ".Arvelo" / "arvelo.cfg"));
+  // A folder that cannot be made where a file stands.
+  fs::create_directories(prog / "rom" / "more");
+  std::ofstream(prog / "rom" / "more" / "a.rom") << "A";
+  fs::create_directories(home / ".Arvelo" / "rom");
+  std::ofstream(home / ".Arvelo" / "rom" / "more") << "a file";
+  std::ofstream(prog / "arvelo0.cfg") << "ROM_PATH = \"./rom/\"\n";
+  EXPECT_EXIT(first_start_copy(0), testing::ExitedWithCode(1),
+              "Mkdir failed for .*/.Arvelo/rom/more\n(.|\n)*Error copying files");
 }
 
 // The fatal-signal handler never hangs in its error box: however the box fails, the
