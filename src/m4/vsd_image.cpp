@@ -143,7 +143,9 @@ bool plain_short_name(const std::u16string& name, uint8_t out[11]) {
   return true;
 }
 
-bool short_name_used(const std::vector<std::array<uint8_t, 11>>& used, const uint8_t name[11]) {
+using ShortNames = std::vector<std::array<uint8_t, 11>>;
+
+bool short_name_used(const ShortNames& used, const uint8_t name[11]) {
   for (const auto& u : used) {
     if (std::memcmp(u.data(), name, 11) == 0) return true;
   }
@@ -151,7 +153,7 @@ bool short_name_used(const std::vector<std::array<uint8_t, 11>>& used, const uin
 }
 
 // "BASE~N.EXT" made from the long name, N raised until the name is free in its directory.
-void numbered_short_name(const std::u16string& name, const std::vector<std::array<uint8_t, 11>>& used,
+void numbered_short_name(const std::u16string& name, const ShortNames& used,
                          uint8_t out[11]) {
   auto dot = name.rfind(u'.');
   if (dot == 0) dot = std::u16string::npos;  // ".profile": all of it is the base
@@ -210,41 +212,55 @@ std::vector<HostItem> host_items(const std::string& dir, const std::string& skip
   return items;
 }
 
+// "BASE.EXT" as the 11 bytes of a short name read.
+std::string short_name_text(const uint8_t name[11]) {
+  std::string base(reinterpret_cast<const char*>(name), 8);
+  base.erase(base.find_last_not_of(' ') + 1);
+  std::string ext(reinterpret_cast<const char*>(name + 8), 3);
+  ext.erase(ext.find_last_not_of(' ') + 1);
+  return ext.empty() ? base : base + "." + ext;
+}
+
+// The node's short name, unique in its directory; a long name is written whenever the
+// short name does not spell the host name exactly.
+void give_short_name(Node& node, const std::string& host_name, ShortNames& used) {
+  if (!plain_short_name(node.long_name, node.short_name) || short_name_used(used, node.short_name)) {
+    numbered_short_name(node.long_name, used, node.short_name);
+  }
+  std::array<uint8_t, 11> taken;
+  std::memcpy(taken.data(), node.short_name, 11);
+  used.push_back(taken);
+  node.needs_long_name = short_name_text(node.short_name) != host_name;
+}
+
+bool make_node(const HostItem& item, const std::string& dir, int parent, Node& node) {
+  if (!utf16_name(item.name, node.long_name)) {
+    std::fprintf(stderr, "Virtual SD card: %s/%s left out (name not possible on a FAT card)\n", dir.c_str(),
+                 item.name.c_str());
+    return false;
+  }
+  node.host_path = dir + "/" + item.name;
+  node.directory = S_ISDIR(item.st.st_mode);
+  node.read_only = !(item.st.st_mode & S_IWUSR);
+  node.size = node.directory ? 0 : static_cast<uint32_t>(item.st.st_size);
+  vsd::fat_time(static_cast<long long>(item.st.st_mtime), node.date, node.time);
+  node.parent = parent;
+  return true;
+}
+
+// The files and folders below a directory node, depth first; folders deeper than
+// MAX_DEPTH levels are left out.
 void add_children(Layout& layout, int parent, const std::string& skip_path, int depth) {
-  std::vector<std::array<uint8_t, 11>> used;
+  ShortNames used;
   const std::string dir = layout.nodes[parent].host_path;
   for (const HostItem& item : host_items(dir, skip_path)) {
     Node node;
-    if (!utf16_name(item.name, node.long_name)) {
-      std::fprintf(stderr, "Virtual SD card: %s/%s left out (name not possible on a FAT card)\n", dir.c_str(),
-                   item.name.c_str());
-      continue;
-    }
-    node.host_path = dir + "/" + item.name;
-    node.directory = S_ISDIR(item.st.st_mode);
-    node.read_only = !(item.st.st_mode & S_IWUSR);
-    node.size = node.directory ? 0 : static_cast<uint32_t>(item.st.st_size);
-    vsd::fat_time(static_cast<long long>(item.st.st_mtime), node.date, node.time);
-    node.parent = parent;
-    if (!plain_short_name(node.long_name, node.short_name) || short_name_used(used, node.short_name)) {
-      numbered_short_name(node.long_name, used, node.short_name);
-    }
-    std::array<uint8_t, 11> taken;
-    std::memcpy(taken.data(), node.short_name, 11);
-    used.push_back(taken);
-    const std::string shown = item.name;
-    std::string short_text(reinterpret_cast<const char*>(node.short_name), 8);
-    short_text.erase(short_text.find_last_not_of(' ') + 1);
-    std::string ext(reinterpret_cast<const char*>(node.short_name + 8), 3);
-    ext.erase(ext.find_last_not_of(' ') + 1);
-    if (!ext.empty()) short_text += "." + ext;
-    node.needs_long_name = short_text != shown;
-    const bool descend = node.directory && depth < vsd::MAX_DEPTH;
-    if (node.directory && !descend) continue;
+    if (!make_node(item, dir, parent, node) || (node.directory && depth >= vsd::MAX_DEPTH)) continue;
+    give_short_name(node, item.name, used);
     layout.nodes.push_back(node);
     const int index = static_cast<int>(layout.nodes.size()) - 1;
     layout.nodes[parent].children.push_back(index);
-    if (descend) add_children(layout, index, skip_path, depth + 1);
+    if (node.directory) add_children(layout, index, skip_path, depth + 1);
   }
 }
 
@@ -461,11 +477,10 @@ bool write_layout(std::FILE* f, const Layout& l) {
   return std::fflush(f) == 0;
 }
 
-std::FILE* create_image_file(const std::string& root, const std::string& path, const Layout& l) {
+std::FILE* create_image_file(const std::string& path, const Layout& l) {
   std::FILE* f = std::fopen(path.c_str(), "wb+");
   if (f && write_layout(f, l)) return f;
   std::fprintf(stderr, "Virtual SD card: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-  (void)root;
   if (f) std::fclose(f);
   return nullptr;
 }
@@ -476,7 +491,7 @@ bool ready() {
   if (image.layout) return true;
   image.layout = lay_out(image.root, image.path);
   if (image.mode != 0) return true;
-  image.file = create_image_file(image.root, image.path, *image.layout);
+  image.file = create_image_file(image.path, *image.layout);
   if (!image.file) image.layout.reset();
   return image.file != nullptr;
 }
@@ -547,10 +562,4 @@ void vsd_sync() {
   image.file = nullptr;
   image.layout.reset();
   vsd_write_back(image.path, image.root);
-}
-
-bool vsd_write_image(const std::string& sd_root, const std::string& image_path) {
-  const auto layout = lay_out(sd_root, image_path);
-  std::FILE* f = create_image_file(sd_root, image_path, *layout);
-  return f && std::fclose(f) == 0;
 }

@@ -68,9 +68,6 @@ bool vsd_file_open();
 // the SD directory. Nothing happens without an open image file.
 void vsd_sync();
 
-// Writes the image of the directory tree at sd_root into image_path. False (with a
-// message on the error output) when the file cannot be written.
-bool vsd_write_image(const std::string& sd_root, const std::string& image_path);
 // Reads a FAT32 image and writes its files back below sd_root: a file whose date and
 // time differ from the host file's replaces it, a missing one is created; nothing is
 // deleted. Any image is accepted as input: a name that could leave sd_root, a symbolic
