@@ -87,6 +87,9 @@ void set_up() {
   write_file(rom / "M4.ROM", board_rom());
   set_setting_text(kw::ROM_PATH, (rom.string() + "/").c_str());
   set_setting_text(kw::M4_SD_PATH, sd_dir().string().c_str());
+  // The virtual SD image is served from memory: no "vsd.img" beside the configuration.
+  set_config_file_name((fs::path(work_dir()) / "arvelo.cfg").string().c_str());
+  setting(kw::M4_SDCARD_MODE) = 1;
   fresh_card();
 }
 

@@ -24,7 +24,6 @@ constexpr char VOLUME_LABEL[] = "CPCSD      ";  // 11 bytes, blank padded
 constexpr uint32_t MIN_CLUSTERS = 65536;  // below 65525 clusters a card is not FAT32
 constexpr uint32_t FREE_CLUSTERS = 32768; // room for the CPC to write (16 MB)
 constexpr uint32_t MAX_FILE_SIZE = 0xFFFFFFFFu;
-constexpr int ENTRIES_PER_SECTOR = SECTOR_SIZE / vsd::ENTRY_SIZE;
 constexpr int FAT_ENTRIES_PER_SECTOR = SECTOR_SIZE / 4;
 constexpr uint32_t FSINFO_LEAD = 0x41615252;    // "RRaA"
 constexpr uint32_t FSINFO_STRUCT = 0x61417272;  // "rrAa"
