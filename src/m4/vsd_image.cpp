@@ -115,11 +115,23 @@ bool utf16_name(const std::string& name, std::u16string& out) {
   return !out.empty() && out.size() <= 255;
 }
 
-// A character as it may stand in a short name ('_' for one that may not).
+// U+00C0-U+00FF in upper case as code page 850 bytes (0: none there).
+constexpr uint8_t CP850_UPPER[64] = {
+    0xB7, 0xB5, 0xB6, 0xC7, 0x8E, 0x8F, 0x92, 0x80, 0xD4, 0x90, 0xD2, 0xD3, 0xDE, 0xD6, 0xD7, 0xD8,
+    0xD1, 0xA5, 0xE3, 0xE0, 0xE2, 0xE5, 0x99, 0x9E, 0x9D, 0xEB, 0xE9, 0xEA, 0x9A, 0xED, 0xE8, 0,
+    0xB7, 0xB5, 0xB6, 0xC7, 0x8E, 0x8F, 0x92, 0x80, 0xD4, 0x90, 0xD2, 0xD3, 0xDE, 0xD6, 0xD7, 0xD8,
+    0xD1, 0xA5, 0xE3, 0xE0, 0xE2, 0xE5, 0x99, 0xF6, 0x9D, 0xEB, 0xE9, 0xEA, 0x9A, 0xED, 0xE8, 0};
+constexpr char16_t CP850_FIRST = 0xC0;
+
+// A character as it may stand in a short name: upper case, in code page 850; '_' for
+// one that may not ("+,;=[]", blanks, and what code page 850 lacks).
 char short_char(char16_t c) {
   if (c >= 'a' && c <= 'z') return static_cast<char>(c - 'a' + 'A');
   if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return static_cast<char>(c);
   if (c < 0x80 && std::strchr("!#$%&'()-@^_`{}~", static_cast<int>(c))) return static_cast<char>(c);
+  if (c >= CP850_FIRST && c < CP850_FIRST + 64 && CP850_UPPER[c - CP850_FIRST]) {
+    return static_cast<char>(CP850_UPPER[c - CP850_FIRST]);
+  }
   return '_';
 }
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <ctime>
@@ -19,10 +20,10 @@ namespace {
 
 constexpr int SECTOR = 512;
 
-// Runs a shell command; its exit status and what it printed.
+// Runs a shell command; its exit status and what it printed (long names in UTF-8).
 std::pair<int, std::string> shell(const std::string& command) {
   std::string out;
-  std::FILE* p = ::popen(("MTOOLS_SKIP_CHECK=1 " + command + " 2>&1").c_str(), "r");
+  std::FILE* p = ::popen(("LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 " + command + " 2>&1").c_str(), "r");
   if (!p) return {-1, ""};
   std::array<char, 4096> buffer;
   while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), p)) out.append(buffer.data(), n);
@@ -42,6 +43,7 @@ Bytes pattern(std::size_t n, int seed) {
 const std::vector<std::pair<std::string, std::size_t>> FILES = {
     {"Long file name.text", 3000}, {"README.TXT", 512},   {"games/Space Game.bas", 1200},
     {"games/deeper/x.bin", 5},     {"empty.dat", 0},       {"a.b.c d+e", 700},
+    {"Café menu.txt", 10},
 };
 
 class VirtualCard : public Board {
@@ -94,6 +96,9 @@ TEST_F(VirtualCard, FileImageIsFat32AndChangesGoBack) {
   ASSERT_TRUE(fs::exists(image));
   const Bytes written = read_file(image);
   EXPECT_EQ(boot, Bytes(written.begin(), written.begin() + SECTOR));
+  // Short names are upper case in code page 850: "Café menu.txt" is "CAFÉME~1.TXT".
+  const Bytes short_name{'C', 'A', 'F', 0x90, 'M', 'E', '~', '1', 'T', 'X', 'T'};
+  EXPECT_NE(std::search(written.begin(), written.end(), short_name.begin(), short_name.end()), written.end());
 
   const auto [fsck_status, fsck_text] = shell("fsck.fat -n " + quoted(image));
   EXPECT_EQ(fsck_status, 0) << fsck_text;
