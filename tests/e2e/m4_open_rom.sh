@@ -65,9 +65,13 @@ got=$(session '|LS')
 [ "$got" = "$expected" ] || fail "open ROM session differs:
 $got"
 
-# A protected program is wiped when it ends, as from a disc: LIST shows nothing.
-run '|SD\nRUN"Long program name"\n|CD,"discs/prot.dsk"\nRUN"prot"\nLIST\n'
+# A missing program is told once; a protected program is wiped when it ends, as from a
+# disc: LIST shows nothing.
+run '|SD\nRUN"nothing"\nRUN"Long program name"\n|CD,"discs/prot.dsk"\nRUN"prot"\nLIST\n'
 expected='|SD
+Ready
+RUN"nothing"
+nothing not found
 Ready
 RUN"Long program name"
  1

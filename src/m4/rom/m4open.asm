@@ -44,6 +44,8 @@ HEADER_ENTRY equ 26
 HEADER_SUM  equ 67              ; sum of bytes 0-66
 TYPE_ASCII  equ 16h             ; a file without a header: ASCII, version 1
 SOFT_EOF    equ 1Ah             ; end of an ASCII file
+ERROR_NOT_FOUND equ 12h         ; the disc system's code for a file not found
+ERROR_REPORTED equ 80h          ; the message has been shown already
 
 READ_CHUNK  equ 128             ; bytes asked for by one read
 
@@ -324,6 +326,8 @@ rewind: ld a, 7
 ; from its start. Out: carry, HL = header, DE = load address, BC = length, A = type.
 sd_open:
         push de
+        push bc
+        push hl
         ld a, b
         add a, 4                ; code (2), mode and the closing 0
         ld de, C_OPEN
@@ -342,10 +346,12 @@ sd_open_name_end:
         xor a
         call put
         call execute
-        pop hl                  ; the buffer
+        pop hl                  ; the name
+        pop bc
         ld a, (REPLY_STATUS)
         or a
-        jr nz, sd_failed
+        jr nz, sd_not_found
+        pop hl                  ; the buffer
         push hl
         ld de, HEADER_SIZE
         call read_part
@@ -388,12 +394,28 @@ sd_open_ascii:
         ld a, TYPE_ASCII
         jr sd_open_done
 
-; A failed command: carry and zero false, A = the board's status.
-sd_failed:
-        ld a, 1
+; The file could not be opened: "<name> not found" is told here, as the disc system
+; does. Carry false with zero true and an error code with bit 7 set (already reported)
+; make BASIC give up without a message of its own ("Broken in" without bit 7, "File
+; already open" with zero false).
+sd_not_found:
+        pop de                  ; the buffer, not used
+        ld a, b
         or a
-        ld a, (REPLY_STATUS)
+        jr z, sd_not_found_text
+sd_not_found_name:
+        ld a, (hl)
+        call TXT_OUTPUT
+        inc hl
+        djnz sd_not_found_name
+sd_not_found_text:
+        ld hl, not_found_text
+        call print
+        xor a                   ; carry false, zero true
+        ld a, ERROR_REPORTED | ERROR_NOT_FOUND
         ret
+not_found_text:
+        db " not found", 13, 10, 0
 
 ; HL = the sum of the 67 bytes at IX.
 header_sum:
