@@ -174,3 +174,39 @@ TEST_F(VirtualCard, OtherModesServeTheSameSectorsFromMemory) {
 }
 
 }  // namespace
+
+// The write-back takes any image (the fuzz seed: a small card with long names): its
+// files appear below the SD directory, but a host link in their place is never written
+// through.
+TEST(VirtualCardWriteBack, FilesAppearButHostLinksAreNotFollowed) {
+  const fs::path base = testsupport::temp_dir("vsd-writeback");
+  const fs::path image = fs::path(testsupport::source_dir()) / "fuzz/corpus/fuzz_m4_vsd/small_card.img";
+  fs::create_directories(base / "sd");
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(vsd_write_back(image.string(), (base / "sd").string()));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(read_file(base / "sd" / "Hello there.txt"), Bytes({'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '\n'}));
+  const Bytes x = read_file(base / "sd" / "A folder" / "X.BIN");
+  ASSERT_EQ(x.size(), 600u);
+  EXPECT_EQ(x[255], 255);
+
+  fs::remove_all(base / "sd");
+  fs::create_directories(base / "sd");
+  fs::create_directories(base / "outside");
+  write_text(base / "outside" / "secret", "kept");
+  fs::create_directory_symlink(base / "outside", base / "sd" / "A folder");
+  fs::create_symlink(base / "outside" / "secret", base / "sd" / "Hello there.txt");
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(vsd_write_back(image.string(), (base / "sd").string()));
+  const std::string told = testing::internal::GetCapturedStdout();
+  EXPECT_NE(told.find("Hello there.txt is not a plain file on the host"), std::string::npos) << told;
+  EXPECT_NE(told.find("A folder is not a directory on the host"), std::string::npos) << told;
+  EXPECT_EQ(read_file(base / "outside" / "secret"), Bytes({'k', 'e', 'p', 't'}));
+  EXPECT_FALSE(fs::exists(base / "outside" / "X.BIN"));
+
+  write_text(base / "not an image", "text");
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(vsd_write_back((base / "not an image").string(), (base / "sd").string()));
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("is not a FAT32 image"), std::string::npos);
+  fs::remove_all(base);
+}
