@@ -1,6 +1,7 @@
 // The virtual SD image: the SD directory as a FAT32 card, checked with the Debian FAT
 // tools (dosfstools, mtools), and the write-back of an image changed by them.
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <utime.h>
 
 #include <algorithm>
