@@ -89,7 +89,7 @@ void set_up() {
   set_setting_text(kw::M4_SD_PATH, sd_dir().string().c_str());
   // The virtual SD image is served from memory: no "vsd.img" beside the configuration.
   set_config_file_name((fs::path(work_dir()) / "arvelo.cfg").string().c_str());
-  setting(kw::M4_SDCARD_MODE) = 1;
+  set_setting(kw::M4_SDCARD_MODE, 1);
   fresh_card();
 }
 

@@ -13,7 +13,7 @@
 #include "hardware/memory.h"
 #include "m4/m4_fixture.h"
 #include "m4/vsd_image.h"
-#include "z80/z80_bus.h"
+#include "z80/z80.h"
 
 using namespace m4test;
 
@@ -78,10 +78,14 @@ class VirtualCard : public Board {
     if (status() != 0) return {};
     return Bytes(reply_area() + 4, reply_area() + 4 + count * SECTOR);
   }
-  // A CPC reset: the processor about to fetch from address 0 with the lower ROM on.
+  // A CPC reset: the processor runs from address 0 with the lower ROM on (one
+  // instruction, then back).
   static void cpc_reset() {
     set_rom_state(2);
-    z80_at_address_zero();
+    z80_reg16(z80w::PC) = 0;
+    stop_request_word |= stopbit::BREAK;
+    z80_run();
+    clear_stop_request();
   }
 };
 
