@@ -10,9 +10,14 @@
                                          after the real-time smoothing; rows Y0 to Y1-1
                                          left out, where the picture moves); prints the
                                          share of matching pixels
+  pictures.py same REFERENCE PICTURE [BLOCK TOLERANCE]
+                                         the same size, and every BLOCKxBLOCK block's
+                                         average within TOLERANCE (0-255, per colour
+                                         channel) of the reference's (default 1 0:
+                                         pixel for pixel); prints the largest difference
   pictures.py ink FILE [X Y W H]         bounding box of the bright yellow text pixels:
                                          prints "X1 Y1 X2 Y2"
-Exit status 0 when the check holds, 1 otherwise.
+Exit status 0 when the check holds, 1 otherwise (also when a picture cannot be read).
 """
 import struct
 import subprocess
@@ -120,6 +125,32 @@ def window(window_path, full_path, smoothing, skip=(0, 0)):
     return 0 if share >= 0.995 else 1
 
 
+def block_means(w, h, px, block):
+    means = {}
+    for y in range(h):
+        for x in range(w):
+            sums = means.setdefault((x // block, y // block), [0, 0, 0, 0])
+            for c in range(3):
+                sums[c] += px[(y * w + x) * 3 + c]
+            sums[3] += 1
+    return {k: [v[c] / v[3] for c in range(3)] for k, v in means.items()}
+
+
+def same(ref_path, path, block, tolerance):
+    rw, rh, ref = load(ref_path)
+    w, h, px = load(path)
+    if (rw, rh) != (w, h):
+        print("picture is %dx%d, reference %dx%d" % (w, h, rw, rh))
+        return 1
+    if block == 1:
+        worst = max((abs(a - b) for a, b in zip(ref, px)), default=0)
+    else:
+        want, got = block_means(w, h, ref, block), block_means(w, h, px, block)
+        worst = max(abs(want[k][c] - got[k][c]) for k in want for c in range(3))
+    print("%.1f" % worst)
+    return 0 if worst <= tolerance else 1
+
+
 def ink(path, box):
     w, h, px = load(path)
     x0, y0, bw, bh = box if box else (0, 0, w, h)
@@ -138,6 +169,14 @@ def ink(path, box):
 
 
 def main(argv):
+    try:
+        return run(argv)
+    except (subprocess.CalledProcessError, OSError, AssertionError, ValueError) as e:
+        print("cannot read the picture: %s" % e)
+        return 1
+
+
+def run(argv):
     if len(argv) >= 2 and argv[0] == "bmp8":
         return bmp8(argv[1])
     if len(argv) >= 3 and argv[0] == "locate":
@@ -149,6 +188,9 @@ def main(argv):
             at = rest.index("--skip")
             skip = (int(rest[at + 1]), int(rest[at + 2]))
         return window(argv[1], argv[2], "--smooth" in rest, skip)
+    if len(argv) in (3, 5) and argv[0] == "same":
+        block, tolerance = (int(argv[3]), float(argv[4])) if len(argv) == 5 else (1, 0)
+        return same(argv[1], argv[2], block, tolerance)
     if len(argv) in (2, 6) and argv[0] == "ink":
         return ink(argv[1], [int(v) for v in argv[2:]] if len(argv) == 6 else None)
     print(__doc__)
