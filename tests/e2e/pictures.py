@@ -10,10 +10,11 @@
                                          after the real-time smoothing; rows Y0 to Y1-1
                                          left out, where the picture moves); prints the
                                          share of matching pixels
-  pictures.py same REFERENCE PICTURE [BLOCK TOLERANCE]
-                                         the same size, and every BLOCKxBLOCK block's
-                                         average within TOLERANCE (0-255, per colour
-                                         channel) of the reference's (default 1 0:
+  pictures.py same REFERENCE PICTURE [BLOCK TOLERANCE [X Y W H]]
+                                         the same size (or both holding the box X Y W H,
+                                         which alone is compared), and every BLOCKxBLOCK
+                                         block's average within TOLERANCE (0-255, per
+                                         colour channel) of the reference's (default 1 0:
                                          pixel for pixel); prints the largest difference
   pictures.py ink FILE [X Y W H]         bounding box of the bright yellow text pixels:
                                          prints "X1 Y1 X2 Y2"
@@ -125,27 +126,34 @@ def window(window_path, full_path, smoothing, skip=(0, 0)):
     return 0 if share >= 0.995 else 1
 
 
-def block_means(w, h, px, block):
+def block_means(w, px, box, block):
+    x0, y0, bw, bh = box
     means = {}
-    for y in range(h):
-        for x in range(w):
-            sums = means.setdefault((x // block, y // block), [0, 0, 0, 0])
+    for y in range(y0, y0 + bh):
+        for x in range(x0, x0 + bw):
+            sums = means.setdefault(((x - x0) // block, (y - y0) // block), [0, 0, 0, 0])
             for c in range(3):
                 sums[c] += px[(y * w + x) * 3 + c]
             sums[3] += 1
     return {k: [v[c] / v[3] for c in range(3)] for k, v in means.items()}
 
 
-def same(ref_path, path, block, tolerance):
+def same(ref_path, path, block, tolerance, box=None):
     rw, rh, ref = load(ref_path)
     w, h, px = load(path)
-    if (rw, rh) != (w, h):
+    if box:
+        x, y, bw, bh = box
+        if x + bw > min(w, rw) or y + bh > min(h, rh):
+            print("the box does not fit: picture %dx%d, reference %dx%d" % (w, h, rw, rh))
+            return 1
+    elif (rw, rh) != (w, h):
         print("picture is %dx%d, reference %dx%d" % (w, h, rw, rh))
         return 1
-    if block == 1:
+    if block == 1 and not box:
         worst = max((abs(a - b) for a, b in zip(ref, px)), default=0)
     else:
-        want, got = block_means(w, h, ref, block), block_means(w, h, px, block)
+        box = box or (0, 0, w, h)
+        want, got = block_means(rw, ref, box, block), block_means(w, px, box, block)
         worst = max(abs(want[k][c] - got[k][c]) for k in want for c in range(3))
     print("%.1f" % worst)
     return 0 if worst <= tolerance else 1
@@ -188,9 +196,10 @@ def run(argv):
             at = rest.index("--skip")
             skip = (int(rest[at + 1]), int(rest[at + 2]))
         return window(argv[1], argv[2], "--smooth" in rest, skip)
-    if len(argv) in (3, 5) and argv[0] == "same":
-        block, tolerance = (int(argv[3]), float(argv[4])) if len(argv) == 5 else (1, 0)
-        return same(argv[1], argv[2], block, tolerance)
+    if len(argv) in (3, 5, 9) and argv[0] == "same":
+        block, tolerance = (int(argv[3]), float(argv[4])) if len(argv) >= 5 else (1, 0)
+        box = [int(v) for v in argv[5:]] if len(argv) == 9 else None
+        return same(argv[1], argv[2], block, tolerance, box)
     if len(argv) in (2, 6) and argv[0] == "ink":
         return ink(argv[1], [int(v) for v in argv[2:]] if len(argv) == 6 else None)
     print(__doc__)

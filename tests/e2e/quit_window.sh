@@ -29,10 +29,12 @@ xdotool key --window \$wid space; sleep 2
 xdotool keydown --window \$wid shift; sleep 0.3
 xdotool key --window \$wid F12; sleep 3
 xdotool keyup shift
-box=\$(xdotool search --onlyvisible --maxdepth 1 --name '' 2>/dev/null | grep -v "^\$wid\\\$" | tail -1)
+# The box is found by its title (a window of the message-box library, among the
+# root's children).
+box=\$(xwininfo -root -tree | grep -F '"Arvelo Output":' | awk '{print \$1; exit}')
 if [ -n "\$box" ] && kill -0 \$pid 2>/dev/null; then
   echo shown > "$WORK/box"
-  import -window root "$WORK/outputbox.png" 2>/dev/null || true
+  import -window \$box "$WORK/outputbox.png" 2>/dev/null || true
   xdotool windowfocus --sync \$box; xdotool key Return
 fi
 wait \$pid; echo \$? > "$WORK/status2"
@@ -44,6 +46,6 @@ grep -q 'Arvelo (v2.5)  -  The CPC Emulator' <(tail -8 "$WORK/out1.txt") || fail
 [ -f "$HOME/.Arvelo/arvelo.cfg" ] || fail "no user configuration after the first start"
 grep -q "CONFIG: Using $HOME/.Arvelo/arvelo.cfg" "$WORK/out2.txt" || fail "second start did not use the user configuration"
 [ "$(grep -c 'CONFIG: Using' "$WORK/out2.txt")" = 1 ] || fail "second start ran the first start again"
-[ -f "$WORK/box" ] || fail "Shift while quitting showed no output box"
+[ -f "$WORK/box" ] || fail "Shift while quitting showed no box titled \"Arvelo Output\""
 [ "$(cat "$WORK/status2" 2>/dev/null)" = 0 ] || fail "second run ended with $(cat "$WORK/status2" 2>/dev/null)"
 echo "PASS"

@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # The real program in a real X window: the first start makes the user's settings, the
-# machine runs, and a termination signal is reported by the fatal-signal handler.
+# machine runs (its start-up screen), and a termination signal is reported by the
+# fatal-signal handler in an error box.
 source "$(dirname "$0")/lib.bash"
 require_asset "$ROM_DIR/cpc6128.rom"
 make_install
+HERE=$(cd "$(dirname "$0")" && pwd)
+PICTURES="python3 $HERE/pictures.py"
+# The machine runs: the window shows the 6128's start-up screen, its text above the
+# blinking cursor as 32x32 block averages within 24 of 255 (the window smooths the picture).
+BOOT="$HERE/boot_6128.png $WORK/screen.png 32 24 0 0 768 200"
 
 cat > "$WORK/run.sh" <<SCRIPT
 set -u
@@ -24,13 +30,18 @@ sleep 2
 # window until a key is pressed.
 wid=\$(xdotool search --onlyvisible --name '^Arvelo\$' | head -1)
 for k in 1 1 space; do xdotool key --window \$wid \$k; sleep 1; done
-import -window root "$WORK/screen.png" 2>/dev/null || true
+for i in \$(seq 1 20); do
+  import -window \$wid "$WORK/screen.png" 2>/dev/null && $PICTURES same $BOOT >/dev/null && break
+  sleep 0.5
+done
 kill -TERM \$pid
 # The handler shows the captured output in an error box (a new top-level window) before
 # it ends the program; Return presses its button.
 sleep 3
-import -window root "$WORK/errorbox.png" 2>/dev/null || true
-box=\$(xdotool search --onlyvisible --maxdepth 1 --name '' 2>/dev/null | grep -v "^\$wid\$" | tail -1)
+# The box is found by its title (a window of the message-box library, among the
+# root's children).
+box=\$(xwininfo -root -tree | grep -F '"Arvelo Error":' | awk '{print \$1; exit}')
+[ -n "\$box" ] && echo shown > "$WORK/box"
 [ -n "\$box" ] && xdotool windowfocus --sync \$box && xdotool key Return
 wait \$pid
 echo \$? > "$WORK/status"
@@ -47,5 +58,6 @@ grep -q '^MEM: ' "$WORK/out.txt" || fail "set-up did not allocate memory: $(cat 
 [ -f "$HOME/.Arvelo/arvelo.cfg" ] || fail "first start made no user configuration"
 grep -q "ROM_PATH = \"$HOME/.Arvelo/rom/\"" "$HOME/.Arvelo/arvelo.cfg" || fail "ROM_PATH not moved"
 [ -f "$HOME/.Arvelo/rom/cpc6128.rom" ] || fail "ROM images not copied"
-[ -s "$WORK/screen.png" ] || fail "no screenshot"
+$PICTURES same $BOOT >/dev/null || fail "the machine did not show its start-up screen ($($PICTURES same $BOOT))"
+[ -f "$WORK/box" ] || fail "no error box titled \"Arvelo Error\""
 echo "PASS"

@@ -46,11 +46,11 @@ TEST_F(PpiBusTest, WritesThroughThePpiPlayAtTheirEmulatedTime) {
   };
   render_until(second - 100);
   EXPECT_EQ(psg_synth_view().regs[9], 12);
-  EXPECT_EQ(frame[0], psg_centre_amplitude[12] >> 1);
-  EXPECT_EQ(frame[1], psg_centre_amplitude[12] >> 1);
+  EXPECT_EQ(frame[0], 5812 >> 1);  // volume 12 on the centre channel
+  EXPECT_EQ(frame[1], 5812 >> 1);
   render_until(second + 200);
   EXPECT_EQ(psg_synth_view().regs[9], 4);
-  EXPECT_EQ(frame[0], psg_centre_amplitude[4] >> 1);
+  EXPECT_EQ(frame[0], 366 >> 1);  // volume 4 on the centre channel
 }
 
 TEST_F(PpiBusTest, CassetteMotorBitClicksTheRelay) {

@@ -138,19 +138,6 @@ TEST(VirtualKeyboard, LayoutFileRoundTripAndBadFiles) {
   EXPECT_FALSE(parse_vkbd_layout("0 0 99999999 265 0 0 0 0 99 0 0 0", back));  // width
 }
 
-TEST(Splash, LogoPicture) {
-  const LogoPicture logo = draw_logo();
-  ASSERT_EQ(logo.pixels.size(), static_cast<size_t>(LOGO_WIDTH * LOGO_HEIGHT));
-  int used[LOGO_COLOURS] = {};
-  for (uint8_t p : logo.pixels) {
-    ASSERT_LT(p, LOGO_COLOURS);
-    ++used[p];
-  }
-  int colours = 0;
-  for (int n : used) colours += n > 0;
-  EXPECT_GE(colours, 10);  // background, lettering and stripes
-}
-
 TEST(FirstStart, LanguageAndLayoutWindowsTakeTheirKeys) {
   {
     ScriptedInput input;
