@@ -173,9 +173,17 @@ read -r r g b <<<"$(pixel "$SHOTS/basic.png" 384 400)"
 [ "$(differ "$SHOTS/help_from_menu.png" "$SHOTS/help.png")" -lt $((total / 100)) ] ||
   fail "the menu's F1 button did not open the help window"
 # The windows look as the references that were checked by eye; every reference is there.
+# The selectors' path line holds the work directory's random name: rows 333-350 are left
+# out (black in both pictures). Otherwise a few stray pixels at most: one changed word
+# is several hundred.
 for s in language layout splash help menu save_selector size_window drives file_selector_typed; do
   [ -f "$ref/ui_$s.png" ] || fail "reference ui_$s.png missing"
-  [ "$(differ "$SHOTS/$s.png" "$ref/ui_$s.png")" -lt $((total / 50)) ] || fail "$s differs from its reference"
+  for p in "$SHOTS/$s.png" "$ref/ui_$s.png"; do
+    convert "$p" -fill black -draw "rectangle 0,333 767,350" "$WORK/masked_$(basename "$(dirname "$p")")_$s.png" ||
+      fail "cannot read $p"
+  done
+  n=$(differ "$WORK/masked_shots_$s.png" "$WORK/masked_reference_$s.png")
+  [ "$n" -lt 50 ] || fail "$s differs from its reference in $n pixels"
 done
 # The disc started: the game's title picture.
 $PICTURES same "$GAME_REF" "$SHOTS/game.png" $GAME_BOX >/dev/null ||
