@@ -155,35 +155,4 @@ TEST(Vkbd, NationalPicturesDifferOnlyOnTheirKeys) {
   EXPECT_EQ(keyboard_picture(9), english);
 }
 
-int opaque(const std::vector<uint32_t>& px) {
-  int n = 0;
-  for (uint32_t p : px) n += (p >> 24) != 0;
-  return n;
-}
-
-TEST(Pictures, IconsAndTouchControlsHaveTheirSizesAndShapes) {
-  for (int i = 0; i < SMALL_ICONS; ++i) {
-    const std::vector<uint8_t> g = small_icon(i);
-    ASSERT_EQ(g.size(), size_t(SMALL_ICON_SIZE) * SMALL_ICON_SIZE);
-    int lit = 0;
-    for (uint8_t v : g) lit += v > 0;
-    EXPECT_GT(lit, 200);
-    EXPECT_EQ(g[0], 0);  // black corner: the icon is added onto the picture
-  }
-  EXPECT_NE(small_icon(0), small_icon(1));
-  for (int i = 0; i < LARGE_ICONS; ++i) {
-    const std::vector<uint32_t> p = large_icon(i);
-    ASSERT_EQ(p.size(), size_t(LARGE_ICON_SIZE) * LARGE_ICON_SIZE);
-    EXPECT_GT(opaque(p), 1000);
-    EXPECT_EQ(p[0] >> 24, 0u);
-  }
-  for (int i = 0; i < TOUCH_PICTURES; ++i) {
-    const std::vector<uint32_t> p = touch_picture(i);
-    ASSERT_EQ(p.size(), size_t(TOUCH_SIZES[i][0]) * TOUCH_SIZES[i][1]);
-    EXPECT_GT(opaque(p), int(p.size()) / 4);
-    EXPECT_EQ(p[0] >> 24, 0u);
-  }
-  EXPECT_TRUE(touch_picture(3).empty());
-}
-
 }  // namespace
