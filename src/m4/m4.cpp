@@ -15,6 +15,7 @@
 #include "config/rom_list.h"
 #include "hardware/memory.h"
 #include "hardware/ports.h"
+#include "m4/network.h"
 #include "m4/sdcard.h"
 #include "m4/vsd_image.h"
 #include "media/snapshot.h"
@@ -241,7 +242,10 @@ void current_time(int code) {
   m4::reply_text(code, text);
 }
 
-void network(int code) { m4::network_command(code); }
+// The HTTP commands answer "network off" until the HTTP client exists.
+void network(int code) {
+  if (!m4::network_socket_command(code)) m4::reply_status(code, m4::ERR_NETWORK_OFF);
+}
 
 struct Command {
   int code;
@@ -330,6 +334,7 @@ int m4_start() {
   }
   install_hooks();
   load_nmi_rom();
+  if (!m4::network_start()) std::exit(2);
   vsd_discard();
   const std::string image_path = m4::vsd_image_path();
   if (m4::sd_root().empty() || image_path.empty()) {
@@ -359,7 +364,7 @@ void m4_reset(ResetKind kind) {
   }
   std::memset(board.command_buffer, 0, sizeof board.command_buffer);
   board.command_length = 0;
-  std::memset(board.network_config, 0, sizeof board.network_config);
+  m4::network_reset(kind);
   board.override_pending = false;
   board.lower_rom = m4::LOWER_NORMAL;
   if (kind == ResetKind::POWER_ON) board.wifi_enabled = true;
@@ -475,11 +480,9 @@ std::string sd_root() {
   return path ? path : "";
 }
 
-// No network yet: the signal strength reads as none, everything else as "network off".
-void network_command(int code) {
-  constexpr int WIFI_SIGNAL = 0x4337;
-  constexpr uint8_t NO_SIGNAL = 0x1F;
-  reply_status(code, code == WIFI_SIGNAL ? NO_SIGNAL : ERR_NETWORK_OFF);
-}
+uint8_t* reply_area() { return board.rom_image + board.reply; }
+uint8_t* socket_status_area() { return board.rom_image + board.socket_status; }
+bool wifi_enabled() { return board.wifi_enabled; }
+void set_wifi_enabled(bool on) { board.wifi_enabled = on; }
 
 }  // namespace m4

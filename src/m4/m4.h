@@ -6,8 +6,8 @@
 //
 // The board sits above the machine's chips and media: it installs its port handlers,
 // its ROM provider and the lower ROM override into them at start-up. The SD card is a
-// host directory (M4_SD_PATH); the file commands are in m4/sdcard.h. Network commands
-// answer "network off" through one seam (m4_network_command) until a network exists.
+// host directory (M4_SD_PATH); the file commands are in m4/sdcard.h, the network
+// commands in m4/network.h.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -73,7 +73,6 @@ struct M4Board {
   uint8_t rom_config_table[m4::ROM_CONFIG_SIZE] = {};
   std::vector<uint8_t> rom_slots;           // 32 x 16 KB from ROMSLOTS.BIN, empty when none
   bool wifi_enabled = false;
-  uint8_t network_config[m4::NETWORK_CONFIG_SIZE] = {};
   char message[m4::MESSAGE_SIZE] = {};      // board-wide text read back by 0x4329
   int lower_rom = m4::LOWER_NORMAL;         // lower ROM override in effect
   bool override_pending = false;            // 0x4319 armed an NMI that brings the NMI ROM
@@ -137,6 +136,10 @@ void set_message(const std::string& text);
 std::string vsd_image_path();
 // The SD root (M4_SD_PATH), "" when unset.
 std::string sd_root();
-// The network seam: every network code answers "network off" here.
-void network_command(int code);
+// The reply buffer itself (for replies of unusual shape).
+uint8_t* reply_area();
+// The socket status area (SOCKET_STATUS_SIZE bytes) inside the board's ROM image.
+uint8_t* socket_status_area();
+bool wifi_enabled();
+void set_wifi_enabled(bool on);
 }  // namespace m4

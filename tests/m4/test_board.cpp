@@ -31,10 +31,6 @@ TEST_F(M4Board, PacketProtocolAndBoardReplies) {
   port_out(0xFC00, 0);
   EXPECT_EQ(m4_board().command_buffer[2047], 0);
 
-  // Network codes answer "network off"; the signal strength reads as none.
-  EXPECT_EQ(send(0x4331), (Bytes{3, 0x31, 0x43, 0xF3}));
-  EXPECT_EQ(send(0x4337), (Bytes{3, 0x37, 0x43, 0x1F}));
-
   // The message text comes back in parts: size = count + 2.
   send_text(0x4308, {}, {"/"});
   send(0x4313);

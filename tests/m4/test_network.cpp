@@ -1,0 +1,210 @@
+// The board's sockets and resolver, driven by packets as CPC software sends them, against
+// peers on the loopback interface only.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "m4/m4_fixture.h"
+#include "m4/network.h"
+
+using namespace m4test;
+
+namespace {
+
+constexpr uint8_t LOOPBACK[] = {127, 0, 0, 1};
+
+// A listening socket on 127.0.0.1 and an ephemeral port.
+int listen_loopback(uint16_t* port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  listen(fd, 4);
+  socklen_t length = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+  *port = ntohs(a.sin_port);
+  return fd;
+}
+
+int connect_loopback(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
+  return connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? fd : -1;
+}
+
+class Network : public Board {
+ protected:
+  void SetUp() override {
+    Board::SetUp();
+    start();
+  }
+  // A status byte as the CPC polls it while the network threads write it.
+  static uint8_t status_byte(int record, int field) {
+    auto* area = const_cast<uint8_t*>(m4_board().rom_image) + (SOCKETS_ADDRESS - m4::ROM_BASE);
+    return std::atomic_ref<uint8_t>(area[record * m4::SOCKET_STATUS_ENTRY + field]).load();
+  }
+  static int waiting(int record) {
+    return status_byte(record, m4::STATUS_WAITING) | (status_byte(record, m4::STATUS_WAITING + 1) << 8);
+  }
+  static Bytes status_ip(int record) {
+    Bytes ip;
+    for (int i = 0; i < 4; ++i) ip.push_back(status_byte(record, m4::STATUS_IP + i));
+    return ip;
+  }
+  static bool wait_for(const std::function<bool()>& done) {
+    for (int i = 0; i < 500; ++i) {
+      if (done()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+  static uint8_t new_socket() { return send(0x4331)[3]; }
+  static uint8_t send_bytes(uint8_t s, const std::string& data) {
+    Bytes p{s, static_cast<uint8_t>(data.size()), 0};
+    p.insert(p.end(), data.begin(), data.end());
+    return send(0x4334, p)[3];
+  }
+  // The bytes a receive of `count` returns, after checking the reply's shape.
+  static std::string receive(uint8_t s, int count) {
+    send(0x4335, {s, static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8)});
+    const uint8_t* r = reply_area();
+    const int n = r[4] | (r[5] << 8);
+    EXPECT_EQ(r[0], n + 4);
+    EXPECT_EQ(r[3], 0);
+    if (n > count) return "(more than asked)";
+    return std::string(reply_area() + 6, reply_area() + 6 + n);
+  }
+};
+
+TEST_F(Network, OffOnAndConfiguration) {
+  // Network off: no sockets, no resolver, no signal, no configuration.
+  EXPECT_EQ(send(0x433C, {0}), (Bytes{3, 0x3C, 0x43, 0}));
+  EXPECT_EQ(send(0x4331), (Bytes{3, 0x31, 0x43, 0xF3}));
+  EXPECT_EQ(send_text(0x4336, {}, {"localhost"}), (Bytes{3, 0x36, 0x43, 0xF3}));
+  EXPECT_EQ(send(0x4337), (Bytes{3, 0x37, 0x43, 0x1F}));
+  EXPECT_EQ(m4::network_config()[0], 0);
+
+  send(0x433C, {1});
+  EXPECT_EQ(send(0x4337), (Bytes{3, 0x37, 0x43, 0xFF}));
+  const Bytes c = send(0x433B);
+  ASSERT_EQ(c.size(), 1u + 0xC6);
+  EXPECT_EQ(c[1], 0x3B);
+  const uint8_t* block = c.data() + 3;
+  EXPECT_STREQ(reinterpret_cast<const char*>(block + 0x00), "CPC");
+  EXPECT_STREQ(reinterpret_cast<const char*>(block + 0x10), "ArveloWiFi");
+  EXPECT_STREQ(reinterpret_cast<const char*>(block + 0x30), "milk stone");
+  EXPECT_STREQ(reinterpret_cast<const char*>(block + 0x8C), "localhost");
+  EXPECT_EQ(Bytes(block + 0x74, block + 0x78), (Bytes{255, 255, 255, 0}));
+  // Gateway and name server: the board's address with its last byte 1.
+  const Bytes gateway{block[0x70], block[0x71], block[0x72], 1};
+  EXPECT_EQ(Bytes(block + 0x78, block + 0x7C), gateway);
+  EXPECT_EQ(Bytes(block + 0x7C, block + 0x80), gateway);
+  EXPECT_NE(block[0x70], 127);
+  EXPECT_EQ(std::string(block + 0xBE, block + 0xC4), "abcdef");
+
+  char text[64];
+  std::snprintf(text, sizeof text, "Got IP %d.%d.%d.%d\r\n", block[0x70], block[0x71], block[0x72], block[0x73]);
+  send(0x4323);
+  EXPECT_EQ(reply_text(), text);
+  EXPECT_EQ(std::string(m4_board().message), text);
+}
+
+TEST_F(Network, SocketRecordsAreHandedOutOncePerSocket) {
+  for (uint8_t expected = 1; expected <= 4; ++expected) EXPECT_EQ(new_socket(), expected);
+  EXPECT_EQ(new_socket(), 0xFF);  // a fifth
+  EXPECT_EQ(send(0x4333, {2})[3], 0);
+  EXPECT_EQ(new_socket(), 2);
+  // Socket numbers the CPC was not given are refused by every socket command.
+  send(0x4333, {3});
+  for (int code : {0x4332, 0x4333, 0x4334, 0x4335, 0x4338, 0x4339}) {
+    EXPECT_EQ(send(code, {3, 127, 0, 0, 1, 80, 0})[3], m4::ERR_BAD_SOCKET) << std::hex << code;
+    EXPECT_EQ(send(code, {0xC8, 0, 0, 0, 0, 0, 0})[3], m4::ERR_BAD_SOCKET) << std::hex << code;
+  }
+  // A board reset frees every record.
+  m4_reset(1);
+  EXPECT_EQ(new_socket(), 1);
+}
+
+TEST_F(Network, ConnectSendReceiveAndPeerClose) {
+  uint16_t port;
+  const int server = listen_loopback(&port);
+  std::thread echo([server] {
+    const int peer = accept(server, nullptr, nullptr);
+    char buffer[64];
+    const ssize_t n = recv(peer, buffer, sizeof buffer, 0);
+    ::send(peer, buffer, n, 0);
+    ::send(peer, "!", 1, 0);
+    close(peer);
+  });
+  const uint8_t s = new_socket();
+  EXPECT_EQ(send(0x4332, {s, 127, 0, 0, 1, static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8)})[3], 0);
+  ASSERT_TRUE(wait_for([&] { return status_byte(s, m4::STATUS_STATE) == m4::STATE_CONNECTED; }));
+  EXPECT_EQ(status_ip(s), Bytes(LOOPBACK, LOOPBACK + 4));
+  EXPECT_EQ(send_bytes(s, "hello"), 0);
+
+  // All of it arrives, then the peer closes: error 3, and only what waits is returned.
+  ASSERT_TRUE(wait_for([&] { return status_byte(s, m4::STATUS_ERROR) == m4::ERROR_PEER_CLOSED; }));
+  EXPECT_EQ(waiting(s), 6);
+  EXPECT_EQ(receive(s, 2), "he");
+  EXPECT_EQ(waiting(s), 4);
+  EXPECT_EQ(receive(s, 100), "llo!");
+  EXPECT_EQ(waiting(s), 0);
+  EXPECT_EQ(receive(s, 100), "");
+  echo.join();
+  close(server);
+  EXPECT_EQ(send(0x4333, {s})[3], 0);
+
+  // A port nobody listens on: the connection is refused.
+  const uint8_t t = new_socket();
+  send(0x4332, {t, 127, 0, 0, 1, static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8)});
+  EXPECT_TRUE(wait_for([&] { return status_byte(t, m4::STATUS_ERROR) == 0xF6; }));
+}
+
+TEST_F(Network, ListenAcceptAndReceiveFromALocalClient) {
+  uint16_t port;
+  close(listen_loopback(&port));  // a port that was free a moment ago
+  const uint8_t s = new_socket();
+  const uint8_t lo = static_cast<uint8_t>(port), hi = static_cast<uint8_t>(port >> 8);
+  ASSERT_EQ(send(0x4338, {s, 0, 0, 0, 0, lo, hi})[3], 0);
+  EXPECT_EQ(send(0x433A, {s})[3], 0xFF);  // not accepting yet
+  ASSERT_EQ(send(0x4339, {s})[3], 0);
+  EXPECT_EQ(send(0x433A, {s})[3], 0);
+  EXPECT_EQ(status_byte(s, m4::STATUS_ERROR), m4::ERROR_CLOSE_REQUESTED);
+  EXPECT_EQ(status_byte(s, m4::STATUS_STATE), m4::STATE_ACCEPTED);
+  // A second listener on the same port is refused as "address in use".
+  const uint8_t t = new_socket();
+  EXPECT_EQ(send(0x4338, {t, 0, 0, 0, 0, lo, hi})[3], 0xF8);
+
+  const int client = connect_loopback(port);
+  ASSERT_GE(client, 0);
+  ASSERT_TRUE(wait_for([&] { return status_byte(s, m4::STATUS_ERROR) == 0; }));
+  EXPECT_EQ(status_byte(s, m4::STATUS_STATE), m4::STATE_ACCEPTED);
+  EXPECT_EQ(status_ip(s), Bytes(LOOPBACK, LOOPBACK + 4));
+  ::send(client, "ping", 4, 0);
+  ASSERT_TRUE(wait_for([&] { return waiting(s) == 4; }));
+  EXPECT_EQ(receive(s, 10), "ping");
+  EXPECT_EQ(send_bytes(s, "pong"), 0);
+  char answer[8] = {};
+  EXPECT_EQ(recv(client, answer, sizeof answer, 0), 4);
+  EXPECT_STREQ(answer, "pong");
+  close(client);
+}
+
+TEST_F(Network, ResolvesLocalhost) {
+  EXPECT_EQ(send_text(0x4336, {}, {"localhost"}), (Bytes{3, 0x36, 0x43, 1}));
+  ASSERT_TRUE(wait_for([] { return status_byte(0, m4::STATUS_STATE) == m4::STATE_RESOLVED; }));
+  EXPECT_EQ(status_ip(0), Bytes(LOOPBACK, LOOPBACK + 4));
+  EXPECT_EQ(status_byte(0, m4::STATUS_ERROR), 0);
+}
+
+}  // namespace
