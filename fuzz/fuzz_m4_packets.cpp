@@ -2,7 +2,8 @@
 // card directory with files, a subdirectory and a DSK image. Each input is a series of
 // packets, each a 16-bit length and that many bytes written to &FE00, then &FC00. Every
 // command must end with a reply or none, never write outside the reply areas or the
-// ROM image, and never create or change anything outside the SD directory.
+// ROM image, and never create or change anything outside the SD directory. The network
+// is off throughout.
 
 #include <cstdint>
 #include <cstdlib>
@@ -112,10 +113,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   set_setting(kw::M4_ENABLED, 1);
   if (m4_start() != 0) std::abort();
   m4_reset(ResetKind::POWER_ON);
+  // The network stays off: fuzzed packets must not connect to, listen on or look up
+  // anything. Packets that would switch it on (0x433C, and the reset 0x4322) are dropped.
+  m4::set_wifi_enabled(false);
   size_t at = 0;
   while (at + 2 <= size) {
     const size_t length = std::min<size_t>(data[at] | data[at + 1] << 8, size - at - 2);
     at += 2;
+    const int code = length >= 3 ? data[at + 1] | data[at + 2] << 8 : 0;
+    if (code == 0x433C || code == 0x4322) {
+      at += length;
+      continue;
+    }
     for (size_t i = 0; i < length; ++i) port_out(0xFE00, data[at + i]);
     at += length;
     port_out(0xFC00, 0);

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev pasmo
-  libsdl2-dev libx11-dev libzip-dev libimgui-dev libpng-dev zlib1g-dev
+  libsdl2-dev libx11-dev libzip-dev libimgui-dev libpng-dev zlib1g-dev libcpp-httplib-dev
   xvfb x11-xkb-utils xdotool x11-utils openbox imagemagick sox dosfstools mtools curl python3 python3-tk zip unzip
 )
 

@@ -29,6 +29,7 @@
 #include "media/dsk.h"
 #include "media/media_file.h"
 #include "media/snapshot.h"
+#include "m4/webserver.h"
 #include "media/tape_deck.h"
 #include "sound/audio.h"
 #include "video/picture_file.h"
@@ -79,6 +80,12 @@ const char* const USAGE =
     "  --monitor FILE         enter the debugger monitor at start and whenever the\n"
     "                         machine stops, with command lines from FILE; the\n"
     "                         machine runs on when they are used up\n"
+    "  --web-server           run the M4 board's web server while the machine runs, on\n"
+    "                         the directories of the configuration (drive A's, the\n"
+    "                         SD card's, the tape's and the ROM path); prints the\n"
+    "                         address and port it listens on\n"
+    "  --web-port N           the first port the web server tries (default 80; then\n"
+    "                         8000, then any free port)\n"
     "  --verbose              show the machine's own messages on standard error (its\n"
     "                         notices for the user always go there)\n"
     "  --help                 this text\n";
@@ -110,6 +117,9 @@ struct Options {
   int snapshot_size_kb = 0;  // 0: all the machine's RAM
   // ---- Debugger monitor (--monitor) ----
   std::string monitor;
+  // ---- Web server (--web-server, --web-port) ----
+  bool web_server = false;
+  int web_port = 80;
 };
 
 int fail(const std::string& message) {
@@ -264,6 +274,15 @@ int parse(int argc, char** argv, Options& o) {
         else if (size == "ram") o.snapshot_size_kb = 0;
         else return fail("--snapshot-size must be 64, 128 or ram, not '" + size + "'");
       }
+    } else if (a == "--web-server") {
+      o.web_server = true;
+    } else if (a == "--web-port") {
+      const char* v = need(i);
+      if (!v) return 1;
+      double port;
+      if (!parse_number(v, port) || port < 1 || port > 65535 || port != std::floor(port))
+        return fail(std::string("--web-port needs a port number 1-65535, not '") + v + "'");
+      o.web_port = static_cast<int>(port);
     } else if (a == "--monitor") {
       // ---- Debugger monitor (--monitor) ----
       if (!(v = need(i))) return 1;
@@ -466,6 +485,25 @@ void install_monitor_file(FILE* results) {
   monitor_set_console(&console);
 }
 
+// ---- Web server (--web-server) --------------------------------------------------------------------
+// The areas are the configuration's directories, as the setup window hands them over;
+// the index page is the one beside the program.
+bool start_web_server(const Options& o, const std::string& program_dir, FILE* results) {
+  auto text = [](kw::Id id) { return std::string(setting_text(id) ? setting_text(id) : ""); };
+  WebServerOptions web;
+  web.areas.disc = drive_browse_dir(0) ? drive_browse_dir(0) : "";
+  web.areas.sdcard = text(kw::M4_SD_PATH);
+  web.areas.tape = text(kw::TAPE_PATH);
+  web.areas.rom = text(kw::ROM_PATH);
+  web.index_file = program_dir + "/index.html";
+  web.first_port = o.web_port;
+  if (!web_server_start(web)) return false;
+  std::fprintf(results, "web server: listening on all interfaces, port %d (http://127.0.0.1:%d/)\n",
+               web_server_port(), web_server_port());
+  std::fflush(results);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -590,6 +628,11 @@ int main(int argc, char** argv) {
     host.audio_mark_frame = audio_capture_frame;
   }
 
+  if (o.web_server && !start_web_server(o, dir, results)) {
+    teardown_machine();
+    return fail("the web server could not start");
+  }
+
   const uint64_t start_us = microsecond_counter;
   const auto wall_start = std::chrono::steady_clock::now();
   // ---- Debugger monitor (--monitor): entered before the first instruction ----
@@ -635,6 +678,7 @@ int main(int argc, char** argv) {
     std::fprintf(results, "emulated_s=%.3f wall_s=%.3f speed=%.1fx\n", emulated, wall,
                  wall > 0 ? emulated / wall : 0.0);
   std::fflush(results);
+  web_server_stop();
   teardown_machine();
   std::cout.flush();
   std::fflush(stdout);

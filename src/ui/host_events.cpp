@@ -5,10 +5,12 @@
 
 #include "config/messages.h"
 #include "config/settings.h"
+#include "core/host.h"
 #include "core/machine.h"
 #include "hardware/autotype.h"
 #include "hardware/expansions.h"
 #include "hardware/keyboard.h"
+#include "m4/webserver.h"
 #include "sound/audio.h"
 #include "ui/events.h"
 #include "ui/filesel.h"
@@ -209,10 +211,17 @@ void read_joysticks() {
   }
 }
 
+// Files fetched or sent through the M4 board's web server are announced on screen.
+void announce_web_activity() {
+  std::string text;
+  if (web_server_take_activity(&text)) notify_user(text.c_str());
+}
+
 }  // namespace
 
 void poll_events() {
   keyboard_request_refresh();
+  announce_web_activity();
   pointer_housekeeping();
   sync_text_input();
   SDL_Event e;

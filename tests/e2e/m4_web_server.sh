@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The M4 board's web server, run by arvelo-run, talked to with curl on 127.0.0.1: the
+# index page with the host name and the listings, byte-identical downloads, multipart
+# uploads into an area, a battery of requests that try to leave the areas (none may
+# read or write outside them), hostile request sizes, and 200 requests from 20 clients.
+source "$(dirname "$0")/lib.bash"
+require_asset "$ROM_DIR/cpc6128.rom"
+command -v curl >/dev/null || skip "curl not installed"
+RUN="$BIN_DIR/arvelo-run"
+WORK=$(mktemp -d /tmp/arvelo-web.XXXXXX)
+SERVER_PID=
+cleanup() {
+  [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+mkdir -p "$WORK"/{roms,sd/games,disc,tape,outside}
+ln -s "$ROM_DIR/cpc6128.rom" "$WORK/roms/"
+head -c 200000 /dev/urandom >"$WORK/sd/games/big.bin"
+printf 'TOPSECRET' >"$WORK/outside/secret"
+printf 'untouched' >"$WORK/outside/victim"
+ln -s "$WORK/outside" "$WORK/sd/out"
+ln -s "$WORK/outside/victim" "$WORK/tape/victim.cdt"
+cat >"$WORK/web.cfg" <<CFG
+CPC_TYPE = 2
+RAM_SIZE = 128
+ROM_PATH = "$WORK/roms/"
+ROM_BLOCK = 255, "cpc6128.rom", 0
+ROM_BLOCK = 0, "cpc6128.rom", 1
+TAPE_PATH = "$WORK/tape/"
+M4_SD_PATH = "$WORK/sd"
+DRIVE_A = "$WORK/disc/none.dsk"
+CFG
+FIRST_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+
+"$RUN" --config "$WORK/web.cfg" --realtime --seconds 300 --web-server --web-port "$FIRST_PORT" \
+  >"$WORK/out.txt" 2>"$WORK/err.txt" &
+SERVER_PID=$!
+for _ in $(seq 100); do
+  grep -q '^web server: listening' "$WORK/out.txt" && break
+  sleep 0.1
+done
+PORT=$(sed -n 's/^web server: listening on all interfaces, port \([0-9]*\) .*/\1/p' "$WORK/out.txt")
+[ -n "$PORT" ] || fail "no listening line: $(cat "$WORK/out.txt" "$WORK/err.txt")"
+URL="http://127.0.0.1:$PORT"
+
+# ---- Index page and listings ----
+page=$(curl -s "$URL/")
+grep -qF "Arvelo M4 board on $(hostname)" <<<"$page" || fail "index without the host name: $page"
+grep -qF "<A HREF='/SDCARD/games/'>games/</A>" <<<"$page" || fail "index without the SD listing: $page"
+grep -qF "%HOSTNAME%" <<<"$page" && fail "index keeps %HOSTNAME%"
+grep -qF "<A HREF='/SDCARD/games/big.bin'>big.bin</A>" <(curl -s "$URL/SDCARD/games") ||
+  fail "no listing of /SDCARD/games"
+
+# ---- Download: headers of the reply, bytes identical ----
+curl -s -D "$WORK/headers" -o "$WORK/got.bin" "$URL/SDCARD/games/big.bin"
+cmp -s "$WORK/got.bin" "$WORK/sd/games/big.bin" || fail "download differs"
+grep -q '^HTTP/1\.[01] 200' "$WORK/headers" || fail "no 200: $(cat "$WORK/headers")"
+grep -qi '^Content-Length: 200000' "$WORK/headers" || fail "no Content-Length: $(cat "$WORK/headers")"
+grep -qi '^Content-Type: application/octet-stream' "$WORK/headers" || fail "wrong type: $(cat "$WORK/headers")"
+grep -qi '^Server: Arvelo' "$WORK/headers" || fail "no Server header"
+
+# ---- Upload into an area ----
+head -c 5000 /dev/urandom >"$WORK/up.cdt"
+code=$(curl -s -o /dev/null -w '%{http_code}' -F DESTINATION=/TAPE -F "FILE=@$WORK/up.cdt;filename=../../new.cdt" "$URL/")
+[ "$code" = 301 ] || fail "upload answered $code"
+cmp -s "$WORK/up.cdt" "$WORK/tape/new.cdt" || fail "upload not in the tape directory"
+
+# ---- Nothing outside the areas is read or written ----
+status() { curl -s --path-as-is -o "$WORK/reply" -w '%{http_code}' "$@"; }
+for path in '/SDCARD/../outside/secret' '/SDCARD/..%2foutside/secret' '/SDCARD/%2e%2e/outside/secret' \
+  '/SDCARD/%2E%2E%2Foutside%2Fsecret' '/SDCARD/....//outside/secret' '/SDCARD/..%5coutside%5csecret' \
+  '/SDCARD/out/secret' '/SDCARD/out/' "/$WORK/outside/secret" "//$WORK/outside/secret" \
+  "/SDCARD/%2F${WORK#/}/outside/secret" '/SDCARD/%00/../secret' '/../../../../etc/passwd'; do
+  code=$(status "$URL$path")
+  case "$code" in 400 | 403 | 404) ;; *) fail "$path answered $code" ;; esac
+  grep -q TOPSECRET "$WORK/reply" && fail "$path read outside the areas"
+done
+for destination in /TAPE/../outside /SDCARD/out / /NOWHERE "$WORK/outside"; do
+  code=$(curl -s -o /dev/null -w '%{http_code}' -F "DESTINATION=$destination" -F "FILE=@$WORK/up.cdt;filename=victim" "$URL/")
+  case "$code" in 400 | 403 | 404) ;; *) fail "upload to $destination answered $code" ;; esac
+done
+code=$(curl -s -o /dev/null -w '%{http_code}' -F DESTINATION=/TAPE -F "FILE=@$WORK/up.cdt;filename=victim.cdt" "$URL/")
+[ "$code" = 403 ] || fail "upload through a link out answered $code"
+[ "$(cat "$WORK/outside/victim")" = untouched ] || fail "a file outside the areas was overwritten"
+[ "$(ls "$WORK/outside")" = "$(printf 'secret\nvictim')" ] || fail "a file appeared outside: $(ls "$WORK/outside")"
+
+# ---- Hostile sizes: a 100 KB request line, a 10 MB header; the server answers on ----
+python3 - "$PORT" <<'PY' || fail "hostile request sizes"
+import socket, sys
+port = int(sys.argv[1])
+def exchange(data):
+    s = socket.create_connection(("127.0.0.1", port), timeout=20)
+    try:
+        s.sendall(data)
+    except OSError:
+        pass  # the server may close before taking it all
+    try:
+        reply = s.recv(100)
+    except OSError:
+        reply = b""
+    s.close()
+    return reply
+reply = exchange(b"GET /" + b"a" * 100000 + b" HTTP/1.1\r\nHost: x\r\n\r\n")
+assert reply == b"" or reply.split()[1] in (b"400", b"414"), reply
+reply = exchange(b"GET / HTTP/1.1\r\nX-Big: " + b"b" * (10 << 20) + b"\r\n\r\n")
+assert reply == b"" or reply.split()[1] in (b"400", b"431"), reply
+PY
+[ "$(curl -s -o /dev/null -w '%{http_code}' "$URL/")" = 200 ] || fail "server gone after hostile requests"
+
+# ---- 200 requests from 20 clients, nothing lost ----
+expected=$(md5sum <"$WORK/sd/games/big.bin")
+seq 200 | xargs -P 20 -I{} sh -c "curl -s '$URL/SDCARD/games/big.bin' | md5sum" >"$WORK/sums"
+[ "$(grep -c -F -- "$expected" "$WORK/sums")" = 200 ] || fail "of 200 downloads $(grep -c -F -- "$expected" "$WORK/sums") complete"
+kill -0 "$SERVER_PID" || fail "arvelo-run ended"
+echo "web server checks passed on port $PORT"
