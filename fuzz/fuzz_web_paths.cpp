@@ -1,6 +1,6 @@
-// Fuzz target: the web server's own request handling. The input's first line is a
-// request path (as the server has it after percent-decoding), the rest an index page
-// template. The path is mapped into the areas, which must never give a host path outside
+// Fuzz target: the web server's own request handling and the HTTP client's URL parsing.
+// The input's first line is a request path (as the server has it after percent-decoding)
+// and a download URL of the CPC, the rest an index page template. The path is mapped into the areas, which must never give a host path outside
 // its area's directory; the template is rendered with the areas' listings.
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "fuzz_support.h"
+#include "m4/httpget.h"
 #include "m4/web_paths.h"
 
 namespace {
@@ -48,6 +49,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::abort();
   }
   web::upload_name(path);
+  // The same line as a download request of the CPC: nothing that could split the
+  // request line or a header may be accepted.
+  m4::HttpRequest request;
+  std::string error;
+  if (m4::parse_http_request(path, &request, &error)) {
+    for (char c : request.host + request.path) {
+      if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) std::abort();
+    }
+    if (request.port < 1 || request.port > 65535 || request.offset < 0) std::abort();
+  }
   const std::string page = web::render_index(cut == std::string::npos ? "" : input.substr(cut + 1), "host",
                                              [](const std::string& dir) { return web::listing(areas, dir); });
   if (page.find("secret") != std::string::npos && input.find("secret") == std::string::npos) std::abort();

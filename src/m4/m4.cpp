@@ -15,6 +15,7 @@
 #include "config/rom_list.h"
 #include "hardware/memory.h"
 #include "hardware/ports.h"
+#include "m4/httpget.h"
 #include "m4/network.h"
 #include "m4/sdcard.h"
 #include "m4/vsd_image.h"
@@ -242,9 +243,8 @@ void current_time(int code) {
   m4::reply_text(code, text);
 }
 
-// The HTTP commands answer "network off" until the HTTP client exists.
 void network(int code) {
-  if (!m4::network_socket_command(code)) m4::reply_status(code, m4::ERR_NETWORK_OFF);
+  if (!m4::network_socket_command(code) && !m4::http_command(code)) m4::reply_status(code, m4::ERR_NETWORK_OFF);
 }
 
 struct Command {

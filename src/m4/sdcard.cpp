@@ -865,3 +865,5 @@ std::vector<std::string> short_names(const std::vector<std::string>& names, cons
 }
 
 }  // namespace m4
+
+std::string m4::sd_host_path(const std::string& cpc_name) { return host_path(cpc_name); }

@@ -18,6 +18,10 @@ void sdcard_reset();
 const std::string& sdcard_current_dir();
 
 namespace m4 {
+// The host path of a CPC name on the card, resolved as the file commands resolve it
+// (relative to the current directory, never outside the SD directory).
+std::string sd_host_path(const std::string& cpc_name);
+
 // An 8.3 short name for each host name of a directory, in the given order (the names
 // "." and ".." stay as they are). dirs[i] tells whether names[i] is a directory.
 std::vector<std::string> short_names(const std::vector<std::string>& names,
