@@ -238,6 +238,13 @@ bool web_server_start(const WebServerOptions& options) {
   return true;
 }
 
+bool web_server_start_areas(const char* drive_a, const char* sd_card, const char* tapes, const char* roms) {
+  auto text = [](const char* t) { return std::string(t ? t : ""); };
+  WebServerOptions options;
+  options.areas = {text(drive_a), text(sd_card), text(tapes), text(roms)};
+  return web_server_start(options);
+}
+
 void web_server_stop() {
   if (!web_state.server) return;
   web_state.server->stop();

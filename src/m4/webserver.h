@@ -21,6 +21,12 @@ struct WebServerOptions {
 // Starts the server; false (after a message) when it runs already or no port could be
 // bound.
 bool web_server_start(const WebServerOptions& options);
+// The same with the four area directories as the setup window's web-server line hands
+// them over (drive A's browse directory, the SD card, the tapes, the ROM path; nullptr or
+// "" leaves an area out), the index page "index.html" of the working directory and the
+// usual ports. Fits SetupWebServer::start; web_server_running and web_server_stop fit
+// its other two members.
+bool web_server_start_areas(const char* drive_a, const char* sd_card, const char* tapes, const char* roms);
 // Stops it and waits for its threads to end; nothing when it does not run.
 void web_server_stop();
 bool web_server_running();
