@@ -182,6 +182,7 @@ void configure(httplib::Server& server) {
 // Port 80 needs privileges on most hosts; 8000 and then any port are the fall-backs.
 int bind_listener(httplib::Server& server, int first_port) {
   for (int port : {first_port, SECOND_PORT}) {
+    if (port <= 0) continue;
     if (server.bind_to_port(ANY_ADDRESS, port)) return port;
     std::printf("SDLNet_TCP_Open (port %d): %s\n", port, std::strerror(errno));
   }
