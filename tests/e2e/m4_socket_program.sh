@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# A CPC program (m4_net/echo.asm, assembled here with pasmo) uses the M4 board's sockets
+# on the emulated machine: it takes a socket, connects to an echo server on 127.0.0.1,
+# sends "HELLO", prints what comes back (the server answers in lower case) and closes.
+source "$(dirname "$0")/lib.bash"
+require_asset "$ROM_DIR/cpc6128.rom"
+require_asset "$ROM_DIR/amsdos.rom"
+command -v pasmo >/dev/null || skip "pasmo not installed"
+HERE=$(cd "$(dirname "$0")" && pwd)
+RUN="$BIN_DIR/arvelo-run"
+WORK=$(mktemp -d /tmp/arvelo-m4net.XXXXXX)
+ECHO_PID=
+cleanup() {
+  [ -n "$ECHO_PID" ] && kill "$ECHO_PID" 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+mkdir -p "$WORK/roms" "$WORK/sd"
+ln -s "$ROM_DIR/cpc6128.rom" "$ROM_DIR/amsdos.rom" "$WORK/roms/"
+python3 -u - >"$WORK/port" <<'PY' &
+import socket
+server = socket.socket()
+server.bind(("127.0.0.1", 0))
+server.listen(1)
+print(server.getsockname()[1])
+while True:
+    client, _ = server.accept()
+    data = client.recv(100)
+    client.sendall(data.lower())
+    client.close()
+PY
+ECHO_PID=$!
+for _ in $(seq 50); do [ -s "$WORK/port" ] && break; sleep 0.1; done
+echo "ECHO_PORT equ $(cat "$WORK/port")" >"$WORK/port.inc"
+cp "$HERE/m4_net/echo.asm" "$WORK/"
+(cd "$WORK" && pasmo --bin echo.asm sd/ECHO.BIN >"$WORK/pasmo.txt" 2>&1) || fail "pasmo: $(cat "$WORK/pasmo.txt")"
+cat >"$WORK/m4.cfg" <<CFG
+CPC_TYPE = 2
+RAM_SIZE = 128
+ROM_PATH = "$WORK/roms/"
+ROM_BLOCK = 255, "cpc6128.rom", 0
+ROM_BLOCK = 0, "cpc6128.rom", 1
+ROM_BLOCK = 7, "amsdos.rom", 0
+M4_ENABLED = 1
+M4_SD_PATH = "$WORK/sd"
+CFG
+"$RUN" --config "$WORK/m4.cfg" --realtime --seconds 10 --screen-text \
+  --type '|LOAD,"echo.bin",&4000\nCALL &4000\n' >"$WORK/screen.txt" 2>"$WORK/err.txt" ||
+  fail "arvelo-run failed: $(cat "$WORK/err.txt")"
+got=$(sed -n '/^CALL &4000/,$p' "$WORK/screen.txt" | sed 's/ *$//' | sed '/^$/d')
+expected='CALL &4000
+CONNECTED
+hello
+DONE
+Ready'
+[ "$got" = "$expected" ] || fail "the program's session differs:
+$got"
