@@ -8,10 +8,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -37,6 +39,14 @@ namespace {
 std::atomic<int> init_count{0};
 thread_local char error_text[512] = "";
 constexpr int LISTEN_BACKLOG = 5;
+// A peer that stops reading fills the host's send buffer; a send then waits at most this
+// long (and fails with EAGAIN), so that the caller is never held up for good.
+constexpr int SEND_TIMEOUT_S = 2;
+
+void limit_send_time(int fd) {
+  timeval limit{SEND_TIMEOUT_S, 0};
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+}
 
 // Layer errors keep errno as the failing call left it: the board turns it into a status.
 void fail(const char* what) {
@@ -66,6 +76,7 @@ TCPsocket open_client(const IPaddress* address) {
     errno = saved;
     return nullptr;
   }
+  limit_send_time(fd);
   auto* s = new TCPsocketRecord;
   s->fd = fd;
   s->remote = *address;
@@ -258,6 +269,7 @@ TCPsocket SDLNet_TCP_Accept(TCPsocket server) {
     fail("accept() failed");
     return nullptr;
   }
+  limit_send_time(fd);
   auto* s = new TCPsocketRecord;
   s->fd = fd;
   if (SDLNet_SocktoIP(reinterpret_cast<sockaddr*>(&peer), &s->remote) != 0) {
@@ -278,8 +290,14 @@ int SDLNet_TCP_Send(TCPsocket socket, const void* data, int length) {
     return -1;
   }
   const auto* bytes = static_cast<const char*>(data);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(SEND_TIMEOUT_S);
   int sent = 0;
   while (sent < length) {
+    if (sent > 0 && std::chrono::steady_clock::now() >= deadline) {
+      errno = ETIMEDOUT;  // each call may wait the whole time; all of them together may not
+      SDLNet_SetError("%s", std::strerror(errno));
+      break;
+    }
     const ssize_t n = ::send(socket->fd, bytes + sent, length - sent, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {

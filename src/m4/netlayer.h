@@ -41,7 +41,8 @@ TCPsocket SDLNet_TCP_Open(const IPaddress* address);
 TCPsocket SDLNet_TCP_Accept(TCPsocket server);
 // The peer of a connected socket; nullptr for a listening one.
 const IPaddress* SDLNet_TCP_GetPeerAddress(TCPsocket socket);
-// Sends all `length` bytes; returns the bytes sent (less than length on failure).
+// Sends all `length` bytes; returns the bytes sent (less than length on failure, also
+// when the peer has taken nothing for two seconds).
 int SDLNet_TCP_Send(TCPsocket socket, const void* data, int length);
 // Up to max_length bytes that have arrived; 0 when the peer closed, -1 otherwise.
 int SDLNet_TCP_Recv(TCPsocket socket, void* data, int max_length);

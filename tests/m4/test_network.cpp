@@ -170,6 +170,26 @@ TEST_F(Network, ConnectSendReceiveAndPeerClose) {
   EXPECT_TRUE(wait_for([&] { return status_byte(t, m4::STATUS_ERROR) == 0xF6; }));
 }
 
+// A peer that never reads: once the host's buffers are full a send fails with a status
+// instead of holding the machine up.
+TEST_F(Network, SendToAPeerThatNeverReadsFails) {
+  uint16_t port;
+  const int server = listen_loopback(&port);
+  const uint8_t s = new_socket();
+  send(0x4332, {s, 127, 0, 0, 1, static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8)});
+  ASSERT_TRUE(wait_for([&] { return status_byte(s, m4::STATUS_STATE) == m4::STATE_CONNECTED; }));
+  const int peer = accept(server, nullptr, nullptr);
+  Bytes packet{s, 0xF0, 0x07};
+  packet.resize(packet.size() + 0x7F0, 'x');
+  uint8_t result = 0;
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 100000 && result == 0; ++i) result = send(0x4334, packet)[3];
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("SDLNet_TCP_Send: "), std::string::npos);
+  EXPECT_TRUE(result == 0xFF || result == 0xFD) << int(result);
+  close(peer);
+  close(server);
+}
+
 TEST_F(Network, ListenAcceptAndReceiveFromALocalClient) {
   uint16_t port;
   close(listen_loopback(&port));  // a port that was free a moment ago
