@@ -191,8 +191,11 @@ void download_to_card(int code) {
   Transfer t;
   std::string error;
   if (texts.empty() || !m4::parse_http_request(texts[0], &t.request, &error)) return reply_failure(code, error);
-  std::string local = texts.size() > 1 && !texts[1].empty() ? texts[1] : t.request.path;
-  local = local.substr(local.find_last_of('/') == std::string::npos ? 0 : local.find_last_of('/') + 1);
+  std::string local = texts.size() > 1 ? texts[1] : "";
+  if (local.empty()) {
+    const std::size_t slash = t.request.path.find_last_of('/');
+    local = slash == std::string::npos ? t.request.path : t.request.path.substr(slash + 1);
+  }
   if (local.empty()) return reply_failure(code, "no local file name");
   t.local_path = m4::sd_host_path(local);
   transfer_waiting(t, "Downloading...");

@@ -108,9 +108,15 @@ TEST_F(Http, DownloadsOntoTheCardAndIntoTheMessageText) {
   // With an offset: the rest of the file, whether or not the server honours Range.
   send_text(0x4320, {}, {server.url("games/game.bin, offset=0x100"), "TAIL.BIN"});
   EXPECT_EQ(read_file(sd / "TAIL.BIN"), Bytes(file.begin() + 0x100, file.end()));
-  // Without a local name the URL's last component is used.
+  // Without a local name the URL's last component is used; a local name is a card name,
+  // relative to the current directory, that never leaves the card.
+  fs::remove(sd / "GAME.BIN");
   send_text(0x4320, {}, {server.url("games/game.bin")});
   EXPECT_TRUE(fs::exists(sd / "GAME.BIN"));
+  fs::create_directories(sd / "sub");
+  send_text(0x4320, {}, {server.url("games/game.bin"), "../../sub/IN.BIN"});
+  EXPECT_EQ(reply_string(), "Downloaded ../../sub/IN.BIN");
+  EXPECT_EQ(read_file(sd / "sub" / "IN.BIN"), file);
 
   // A missing file is an error, and an existing file of that name is left alone.
   write_text(sd / "KEEP.BIN", "keep");
