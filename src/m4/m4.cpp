@@ -358,13 +358,15 @@ void m4_stop() {
 void m4_reset(ResetKind kind) {
   sdcard_reset();
   m4_reload_rom_config();
+  // The sockets go first: once they are closed no network thread writes a status byte,
+  // and the status area can be cleared.
+  m4::network_reset(kind);
   if (board.rom_slot >= 0) {
     std::memset(reply_area(), 0, m4::REPLY_SIZE);
     std::memset(board.rom_image + board.socket_status, 0, m4::SOCKET_STATUS_SIZE);
   }
   std::memset(board.command_buffer, 0, sizeof board.command_buffer);
   board.command_length = 0;
-  m4::network_reset(kind);
   board.override_pending = false;
   board.lower_rom = m4::LOWER_NORMAL;
   if (kind == ResetKind::POWER_ON) board.wifi_enabled = true;
