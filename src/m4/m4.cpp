@@ -334,7 +334,8 @@ int m4_start() {
   }
   install_hooks();
   load_nmi_rom();
-  if (!m4::network_start()) std::exit(2);
+  // Without its socket set or network thread the board cannot run at all.
+  if (const int failed = m4::network_start()) std::exit(failed);
   vsd_discard();
   const std::string image_path = m4::vsd_image_path();
   if (m4::sd_root().empty() || image_path.empty()) {

@@ -448,21 +448,22 @@ constexpr Command SOCKET_COMMANDS[] = {
 
 namespace m4 {
 
-bool network_start() {
+int network_start() {
+  constexpr int NO_SOCKET_SET = 2, NO_THREAD = 3;
   if (!net) {
     auto* made = new Network;
     made->socket_set = SDLNet_AllocSocketSet(CPC_SOCKETS);
     if (!made->socket_set) {
       std::cerr << "SDLNet_AllocSocketSet: " << SDLNet_GetError() << std::endl;
-      return false;
+      return NO_SOCKET_SET;
     }
     for (NetSocket& r : made->sockets) r.buffer.assign(RECEIVE_BUFFER_SIZE, 0);
     net = made;
-    if (!start_worker("network", network_thread)) return false;
+    if (!start_worker("network", network_thread)) return NO_THREAD;
   }
   std::lock_guard<std::mutex> hold(net->socket_mutex);
   net->status = socket_status_area();
-  return true;
+  return 0;
 }
 
 void network_reset(int kind) {

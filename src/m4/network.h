@@ -34,9 +34,10 @@ constexpr uint8_t ERROR_CLOSE_REQUESTED = 4;
 constexpr uint8_t ERR_BAD_SOCKET = 0xFA;
 
 // Creates the socket set, the mutex and the network thread the first time; later calls
-// only point the thread at the board's current socket status area. False (after a
-// message naming what failed) when any of them cannot be made.
-bool network_start();
+// only point the thread at the board's current socket status area. 0 when ready; after a
+// message naming what failed, 2 when the socket set cannot be made, 3 when the thread
+// cannot (the program's exit status then).
+int network_start();
 // The board's reset: closes every socket, clears the records and the configuration;
 // kind != 0 fills the configuration with its defaults.
 void network_reset(int kind);
