@@ -377,16 +377,16 @@ void SDLNet_WakeSockets(SDLNet_SocketSet set) {
 
 // The descriptors are copied under the set's lock and waited on without it; readiness
 // is marked only on sockets still in the set afterwards (one removed meanwhile may be
-// closed already).
+// closed and freed already, so it is never touched).
 int SDLNet_CheckSockets(SDLNet_SocketSet set, uint32_t timeout_ms) {
   std::vector<pollfd> waits;
   std::vector<TCPsocket> sockets;
+  waits.push_back({set->wake[0], POLLIN, 0});
   {
     std::lock_guard<std::mutex> hold(set->lock);
     sockets = set->sockets;
+    for (TCPsocket s : sockets) waits.push_back({s->fd, POLLIN, 0});
   }
-  waits.push_back({set->wake[0], POLLIN, 0});
-  for (TCPsocket s : sockets) waits.push_back({s->fd, POLLIN, 0});
   int n;
   do {
     n = ::poll(waits.data(), waits.size(), static_cast<int>(timeout_ms));

@@ -79,7 +79,7 @@ class Network : public Board {
     send(0x4335, {s, static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8)});
     const uint8_t* r = reply_area();
     const int n = r[4] | (r[5] << 8);
-    EXPECT_EQ(r[0], n + 4);
+    EXPECT_EQ(r[0], static_cast<uint8_t>(n + 4));  // one byte: the count is in bytes 4-5
     EXPECT_EQ(r[3], 0);
     if (n > count) return "(more than asked)";
     return std::string(reply_area() + 6, reply_area() + 6 + n);
@@ -168,6 +168,35 @@ TEST_F(Network, ConnectSendReceiveAndPeerClose) {
   const uint8_t t = new_socket();
   send(0x4332, {t, 127, 0, 0, 1, static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8)});
   EXPECT_TRUE(wait_for([&] { return status_byte(t, m4::STATUS_ERROR) == 0xF6; }));
+}
+
+// More than a receive buffer holds: the buffer fills to its size and no further, and
+// every byte comes out once, in order, as the CPC makes room.
+TEST_F(Network, AFullReceiveBufferLosesNothing) {
+  uint16_t port;
+  const int server = listen_loopback(&port);
+  const uint8_t s = new_socket();
+  send(0x4332, {s, 127, 0, 0, 1, static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8)});
+  ASSERT_TRUE(wait_for([&] { return status_byte(s, m4::STATUS_STATE) == m4::STATE_CONNECTED; }));
+  const int peer = accept(server, nullptr, nullptr);
+  constexpr int TOTAL = m4::RECEIVE_BUFFER_SIZE + 100000;
+  std::string sent(TOTAL, 0);
+  for (int i = 0; i < TOTAL; ++i) sent[i] = static_cast<char>(i * 13 + i / 251);
+  std::thread writer([&] { ::send(peer, sent.data(), sent.size(), MSG_NOSIGNAL); });
+  // Full: the count shown stops at its 16-bit limit and nothing is taken beyond the buffer.
+  ASSERT_TRUE(wait_for([&] { return waiting(s) == 0xFFFF; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::string got;
+  while (static_cast<int>(got.size()) < TOTAL) {
+    const std::string part = receive(s, 2000);
+    if (part.empty() && !wait_for([&] { return waiting(s) > 0; })) break;
+    got += part;
+  }
+  writer.join();
+  EXPECT_EQ(got.size(), sent.size());
+  EXPECT_TRUE(got == sent);
+  close(peer);
+  close(server);
 }
 
 // A peer that never reads: once the host's buffers are full a send fails with a status
