@@ -153,9 +153,18 @@ TEST_F(Http, FirmwareUpdateWritesBothRomsOnlyWhenNewer) {
   ASSERT_GT(server.port(), 0);
   m4::set_update_host("127.0.0.1:" + std::to_string(server.port()));
 
+  // The window the host shows while the command waits: the titles in turn.
+  static std::vector<std::string> titles;
+  titles.clear();
+  m4::set_wait_window([](const char* title, const std::atomic<bool>& done) {
+    titles.push_back(title);
+    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  });
   testing::internal::CaptureStdout();
   send(0x4327);
   const std::string printed = testing::internal::GetCapturedStdout();
+  m4::set_wait_window(nullptr);
+  EXPECT_EQ(titles, (std::vector<std::string>{"Checking version...", "Downloading..."}));
   EXPECT_EQ(reply_string(), "Downloaded M4 firmware 1.2.3 (0.1.5).\r\n");
   EXPECT_EQ(read_file(rom_dir / "M4.ROM"), board_rom);
   EXPECT_EQ(read_file(rom_dir / "HACK.ROM"), hack);
