@@ -96,6 +96,8 @@ struct Transfer {
   std::string error;
 };
 
+// Takes a piece of the body; false ends the transfer (time up, write failed, or the
+// wanted bytes are all there).
 bool take(Sink& sink, const char* data, std::size_t length, const std::chrono::steady_clock::time_point& start) {
   if (std::chrono::steady_clock::now() - start > MAX_TRANSFER_TIME) return false;
   const std::size_t skipped = std::min(sink.skip, length);
@@ -106,13 +108,35 @@ bool take(Sink& sink, const char* data, std::size_t length, const std::chrono::s
   if (sink.file && std::fwrite(data, 1, length, sink.file) != length) return false;
   if (sink.text) sink.text->append(data, length);
   sink.written += length;
-  return sink.written < sink.limit || !sink.text;  // a full text buffer ends the transfer
+  return sink.written < sink.limit;
 }
 
 httplib::Headers range_headers(const Transfer& t) {
   if (t.request.offset == 0 && t.count < 0) return {};
   const std::string last = t.count < 0 ? "" : std::to_string(t.request.offset + t.count - 1);
   return {{"Range", "bytes=" + std::to_string(t.request.offset) + "-" + last}};
+}
+
+bool successful(int status) { return status == STATUS_OK || status == STATUS_PARTIAL; }
+
+// Called with the reply's headers: only a successful reply opens the sink. A server that
+// ignores Range sends the whole file, whose first bytes are then skipped.
+bool open_sink(Transfer& t, Sink& sink, int status) {
+  if (!successful(status)) return false;
+  if (status == STATUS_OK) sink.skip = static_cast<std::size_t>(t.request.offset);
+  if (t.local_path.empty()) return true;
+  sink.file = std::fopen(t.local_path.c_str(), "wb");
+  if (!sink.file) t.error = std::string("fopen: ") + std::strerror(errno);
+  return sink.file != nullptr;
+}
+
+std::string transfer_error(const Transfer& t, const Sink& sink, int status, const httplib::Result& result) {
+  if (!t.error.empty()) return t.error;
+  if (status != 0 && !successful(status)) return "HTTP status " + std::to_string(status);
+  if (sink.written == sink.limit) return sink.text ? "" : "file too large";
+  if (result) return "";
+  const std::string reason = httplib::to_string(result.error());
+  return status ? "transfer broken off (" + reason + ")" : "SDLNet_TCP_Open: " + reason;
 }
 
 void run_transfer(Transfer& t) {
@@ -124,33 +148,15 @@ void run_transfer(Transfer& t) {
   sink.limit = t.count >= 0 ? static_cast<std::size_t>(t.count) : MAX_DOWNLOAD;
   if (t.local_path.empty()) sink.text = &t.text;
   int status = 0;
-  bool opened = false;
   const auto start = std::chrono::steady_clock::now();
-  auto result = client.Get(
+  const auto result = client.Get(
       "/" + t.request.path, range_headers(t),
-      [&](const httplib::Response& response) {
-        status = response.status;
-        if (status != STATUS_OK && status != STATUS_PARTIAL) return false;
-        // A server that ignores Range sends the whole file: the offset is skipped here.
-        if (status == STATUS_OK) sink.skip = static_cast<std::size_t>(t.request.offset);
-        if (t.local_path.empty()) return true;
-        sink.file = std::fopen(t.local_path.c_str(), "wb");
-        opened = sink.file != nullptr;
-        if (!sink.file) t.error = std::string("fopen: ") + std::strerror(errno);
-        return sink.file != nullptr;
-      },
+      [&](const httplib::Response& response) { return open_sink(t, sink, status = response.status); },
       [&](const char* data, std::size_t length) { return take(sink, data, length, start); });
-  if (sink.file && std::fclose(sink.file) != 0 && t.error.empty()) t.error = std::strerror(errno);
+  const bool opened = sink.file != nullptr;
+  if (opened && std::fclose(sink.file) != 0 && t.error.empty()) t.error = std::strerror(errno);
   t.size = sink.written;
-  const bool full_text = sink.text && sink.written == sink.limit;
-  if (t.error.empty() && status != 0 && status != STATUS_OK && status != STATUS_PARTIAL) {
-    t.error = "HTTP status " + std::to_string(status);
-  } else if (t.error.empty() && !result && !full_text) {
-    t.error = status ? "transfer broken off (" + httplib::to_string(result.error()) + ")"
-                     : "SDLNet_TCP_Open: " + httplib::to_string(result.error());
-  } else if (t.error.empty() && sink.file && sink.written == sink.limit && t.count < 0) {
-    t.error = "file too large";
-  }
+  t.error = transfer_error(t, sink, status, result);
   if (!t.error.empty() && opened) std::remove(t.local_path.c_str());  // no half files
 }
 
