@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <ctime>
 #include <functional>
 #include <thread>
 
@@ -117,6 +119,15 @@ TEST_F(Network, OffOnAndConfiguration) {
   send(0x4323);
   EXPECT_EQ(reply_text(), text);
   EXPECT_EQ(std::string(m4_board().message), text);
+
+  // The host's local time, "%H:%M:%S %Y-%m-%d".
+  const std::time_t before = std::time(nullptr);
+  send(0x4324);
+  std::tm shown{};
+  ASSERT_NE(strptime(reply_text().c_str(), "%H:%M:%S %Y-%m-%d", &shown), nullptr) << reply_text();
+  shown.tm_isdst = -1;
+  EXPECT_LE(std::abs(std::difftime(std::mktime(&shown), before)), 2.0);
+  EXPECT_EQ(reply_text().size(), 19u);
 }
 
 TEST_F(Network, SocketRecordsAreHandedOutOncePerSocket) {
