@@ -441,6 +441,9 @@ bool later_keys_left() {
 
 void on_poll() {
   release_tape_answer();
+  // Files fetched or sent through the web server are announced as the window does.
+  std::string web_activity;
+  if (web_server_take_activity(&web_activity)) print_notice(web_activity.c_str(), 0);
   // Looks at the screen at most every fifth frame (the poll also runs per instruction
   // while the CRTC makes no frames).
   if (run.text && !run.typed && run.frames >= run.next_look) {

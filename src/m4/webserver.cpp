@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -31,14 +32,15 @@ constexpr std::size_t MAX_BODY = 64u << 20;  // an upload larger than this is re
 constexpr std::size_t MAX_INDEX = 1u << 20;  // bytes of the index template read
 constexpr char SERVER_NAME[] = "Arvelo";
 constexpr char ANY_ADDRESS[] = "0.0.0.0";
+constexpr std::size_t MAX_ANNOUNCEMENTS = 16;  // a busy client's oldest are dropped
 
 struct WebServer {
   std::unique_ptr<httplib::Server> server;
   std::thread thread;
   WebServerOptions options;
   int port = 0;
-  std::mutex activity_lock;  // guards activity
-  std::string activity;
+  std::mutex activity_lock;           // guards activity
+  std::deque<std::string> activity;   // announcements not yet taken, oldest first
   std::atomic<bool> has_activity{false};  // looked at without the lock, every frame
 };
 
@@ -46,7 +48,8 @@ WebServer web_state;
 
 void note_activity(const std::string& text) {
   std::lock_guard<std::mutex> hold(web_state.activity_lock);
-  web_state.activity = text;
+  if (web_state.activity.size() == MAX_ANNOUNCEMENTS) web_state.activity.pop_front();
+  web_state.activity.push_back(text);
   web_state.has_activity = true;
 }
 
@@ -263,8 +266,8 @@ bool web_server_take_activity(std::string* text) {
   if (!web_state.has_activity.load(std::memory_order_relaxed)) return false;
   std::lock_guard<std::mutex> hold(web_state.activity_lock);
   if (web_state.activity.empty()) return false;
-  *text = std::move(web_state.activity);
-  web_state.activity.clear();
-  web_state.has_activity = false;
+  *text = std::move(web_state.activity.front());
+  web_state.activity.pop_front();
+  web_state.has_activity = !web_state.activity.empty();
   return true;
 }

@@ -32,6 +32,6 @@ void web_server_stop();
 bool web_server_running();
 // The port it listens on, 0 when it does not run.
 int web_server_port();
-// The latest remote activity ("Web download: NAME", "Web upload: NAME") not yet taken,
+// The oldest remote activity ("Web download: NAME", "Web upload: NAME") not yet taken,
 // for the window's on-screen message; false when there is none.
 bool web_server_take_activity(std::string* text);

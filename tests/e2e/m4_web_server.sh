@@ -67,6 +67,11 @@ code=$(curl -s -o /dev/null -w '%{http_code}' -F DESTINATION=/TAPE -F "FILE=@$WO
 [ "$code" = 301 ] || fail "upload answered $code"
 cmp -s "$WORK/up.cdt" "$WORK/tape/new.cdt" || fail "upload not in the tape directory"
 
+# Both were announced (on the console here, on the window in the program).
+for _ in $(seq 20); do grep -q '^Web upload: new.cdt$' "$WORK/err.txt" && break; sleep 0.1; done
+grep -q '^Web download: big.bin$' "$WORK/err.txt" || fail "download not announced: $(cat "$WORK/err.txt")"
+grep -q '^Web upload: new.cdt$' "$WORK/err.txt" || fail "upload not announced: $(cat "$WORK/err.txt")"
+
 # ---- Nothing outside the areas is read or written ----
 status() { curl -s --path-as-is -o "$WORK/reply" -w '%{http_code}' "$@"; }
 for path in '/SDCARD/../outside/secret' '/SDCARD/..%2foutside/secret' '/SDCARD/%2e%2e/outside/secret' \
