@@ -417,7 +417,7 @@ void configuration(int code) {
 
 void network_switch(int code) {
   const bool on = params()[0] != 0;
-  m4_reset(on ? 1 : 0);
+  m4_reset(on ? ResetKind::POWER_ON : ResetKind::APPLY_SETTINGS);
   m4::set_wifi_enabled(on);
   m4::reply_status(code, m4::OK);
 }
@@ -466,7 +466,7 @@ int network_start() {
   return 0;
 }
 
-void network_reset(int kind) {
+void network_reset(ResetKind kind) {
   if (!net) return;
   std::lock_guard<std::mutex> hold(net->socket_mutex);
   for (int record = 0; record < SOCKET_RECORDS; ++record) free_record(record);
@@ -474,7 +474,7 @@ void network_reset(int kind) {
   ++net->resolve_generation;
   SDLNet_WakeSockets(net->socket_set);
   std::memset(net->config, 0, sizeof net->config);
-  if (kind != 0) fill_defaults();
+  if (kind == ResetKind::POWER_ON) fill_defaults();
 }
 
 bool network_socket_command(int code) {

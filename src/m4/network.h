@@ -11,6 +11,8 @@
 #pragma once
 #include <cstdint>
 
+#include "config/settings.h"
+
 namespace m4 {
 constexpr int SOCKET_RECORDS = 5;
 constexpr int CPC_SOCKETS = 4;               // records 1-4
@@ -39,8 +41,8 @@ constexpr uint8_t ERR_BAD_SOCKET = 0xFA;
 // cannot (the program's exit status then).
 int network_start();
 // The board's reset: closes every socket, clears the records and the configuration;
-// kind != 0 fills the configuration with its defaults.
-void network_reset(int kind);
+// a power-on reset fills the configuration with its defaults.
+void network_reset(ResetKind kind);
 // Runs network command `code` of the packet being executed; false when it is not one.
 bool network_socket_command(int code);
 // The configuration block (NETWORK_BLOCK_SIZE bytes).

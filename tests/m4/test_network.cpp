@@ -142,7 +142,7 @@ TEST_F(Network, SocketRecordsAreHandedOutOncePerSocket) {
     EXPECT_EQ(send(code, {0xC8, 0, 0, 0, 0, 0, 0})[3], m4::ERR_BAD_SOCKET) << std::hex << code;
   }
   // A board reset frees every record.
-  m4_reset(1);
+  m4_reset(ResetKind::POWER_ON);
   EXPECT_EQ(new_socket(), 1);
 }
 
