@@ -24,13 +24,10 @@ void build_machine() {
   built = true;
   reset_settings();
   set_setting(kw::CPC_TYPE, model::CPC6128);
-  ram_size_kb = 128;
-  first_rom_bank = 10;
   add_rom(255, "os.rom", 0);
   add_rom(0, "basic.rom", 0);
   add_rom(7, "disc.rom", 0);
-  bank_count = first_rom_bank + rom_count();
-  memory_allocate(0, bank_count);
+  memory_lay_out(128);
   memory_init(128, bank_of_slot(0), bank_of_slot(255));
   machine_attach_units();
   video_reset(ResetKind::POWER_ON);

@@ -49,9 +49,7 @@ void set_up() {
   set_setting(kw::AMSDOS_SPEEDUP, 1);
   free_rom_list();
   for (int i = 0; i < IMAGES; ++i) add_rom(SLOTS[i], FILES[i], 0);
-  first_rom_bank = 10;
-  bank_count = first_rom_bank + rom_count();
-  if (memory_allocate(0, bank_count) != 0) std::abort();
+  if (!memory_lay_out(128)) std::abort();
 }
 
 void write_image(int i, const std::vector<uint8_t>& bytes) {

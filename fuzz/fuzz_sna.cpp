@@ -31,8 +31,8 @@ void load_shared_roms() {
   if (!dir || !*dir) return;
   std::ifstream rom(std::string(dir) + "/cpc6128.rom", std::ios::binary);
   if (!rom) return;
-  rom.read(reinterpret_cast<char*>(bank_table[bank_of_slot(255)]), BANK_SIZE);
-  rom.read(reinterpret_cast<char*>(bank_table[bank_of_slot(0)]), BANK_SIZE);
+  rom.read(reinterpret_cast<char*>(bank_block(bank_of_slot(255))), BANK_SIZE);
+  rom.read(reinterpret_cast<char*>(bank_block(bank_of_slot(0))), BANK_SIZE);
 }
 
 void set_up_machine() {

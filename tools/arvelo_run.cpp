@@ -664,7 +664,7 @@ int main(int argc, char** argv) {
   }
   // ---- Snapshots: --save-snapshot ----
   if (!o.save_snapshot.empty()) {
-    const int size_kb = o.snapshot_size_kb > 0 ? o.snapshot_size_kb : ram_size_kb;
+    const int size_kb = o.snapshot_size_kb > 0 ? o.snapshot_size_kb : ram_size_kb();
     if (snapshot_save(o.save_snapshot.c_str(), size_kb) != 0) {
       std::cerr << "arvelo-run: cannot save the snapshot " << o.save_snapshot << "\n";
       exit_status = 1;

@@ -5,7 +5,7 @@
 #include <string>
 
 struct RomEntry {
-  int bank;          // registration order; memory bank = first_rom_bank + bank
+  int bank;          // registration order; memory bank = first_rom_bank() + bank
   int slot;          // 0..255; 255 = lower (OS) ROM, 0 = BASIC
   std::string file;  // relative to ROM_PATH unless it begins with '/'
   int offset;        // in 16 KB units

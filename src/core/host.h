@@ -39,6 +39,8 @@ struct HostHooks {
   void (*show_notice)(const char* text, int seconds);
 };
 
+// A table of functions, not state: the host installs its functions at start (tests and
+// the headless runner put in their own); the machine calls through it at frame end.
 extern HostHooks host;
 
 // Restores the headless defaults (used by arvelo-run and the tests).

@@ -93,18 +93,8 @@ int setup_machine(StartOptions& options) {
 
   int ram = setting(kw::RAM_SIZE) / 64 * 64;
   if (ram <= 0) ram = 128;
-  ram_size_kb = ram;
-  const int extra = ram > 128 ? (ram - 128) / 16 : 0;
   fall_back_to_open_rom();
-  memory_free();
-  std::memset(bank_table, 0, sizeof bank_table);
-  first_rom_bank = 10 + extra;
-  bank_count = first_rom_bank + rom_count();
-  if (bank_count > MAX_BANKS || memory_allocate(0, bank_count) != 0) {
-    if (bank_count > MAX_BANKS) print_message(msg::NO_MEMORY_FOR_BANKS);
-    bank_count = 0;
-    return 3;
-  }
+  if (!memory_lay_out(ram)) return 3;
 
   const int rom_errors = load_roms();
   if (rom_errors) return rom_errors + 2;
@@ -137,7 +127,6 @@ void teardown_machine() {
   audio_closed = true;
   free_rom_list();
   memory_free();
-  bank_count = 0;
 }
 
 void machine_reset(ResetKind kind) {

@@ -113,7 +113,7 @@ int load_roms() {
     for (const RomEntry* e = rom_list(); e; e = e->next) {
       if (e->slot != slot) continue;
       const std::string path = rom_file_path(rom_path, e->file);
-      uint8_t* bank = bank_table[first_rom_bank + e->bank];
+      uint8_t* bank = bank_block(first_rom_bank() + e->bank);
       zip_ifs image(path.c_str());
       if (!image) {
         std::cerr << message_text(msg::ROM_CANNOT_OPEN) << " " << path << ", errno=" << errno
@@ -133,7 +133,7 @@ int load_roms() {
   }
   // Every reload of the open ROM (set-up, a changed ROM slot) gets its parameters again.
   if (open_rom_in_use())
-    open_rom_fill_parameters(bank_table[bank_of_slot(255)], setting(kw::LANGUAGE), rom_path);
+    open_rom_fill_parameters(bank_block(bank_of_slot(255)), setting(kw::LANGUAGE), rom_path);
   detect_model();
   if (hardware_model() == model::UNKNOWN) {
     std::cerr << "CPC type not configured or ROM for CPC type not available. Unable to continue."
@@ -147,9 +147,9 @@ void detect_model() {
   const int lower = bank_of_slot(255);
   const int basic = bank_of_slot(0);
   const int disc = bank_of_slot(7);
-  if (lower == basic || !bank_table[lower] || !bank_table[basic]) return;
-  uint8_t* lower_rom = bank_table[lower];
-  const uint8_t* basic_rom = bank_table[basic];
+  if (lower == basic || !bank_block(lower) || !bank_block(basic)) return;
+  uint8_t* lower_rom = bank_block(lower);
+  const uint8_t* basic_rom = bank_block(basic);
 
   if (basic_rom[0] != 0x80) {
     print_message(msg::NO_BASIC_ROM);
@@ -181,12 +181,12 @@ void detect_model() {
   }
 
   // The disc ROM: only the one recognised is patched.
-  if (disc == lower || disc == basic || !bank_table[disc]) {
+  if (disc == lower || disc == basic || !bank_block(disc)) {
     // No ROM in slot 7 (bank_of_slot fell back to BASIC): nothing to patch.
     disc_rom = 2;
     return;
   }
-  uint8_t* dos = bank_table[disc];
+  uint8_t* dos = bank_block(disc);
   if (!is_disc_rom(dos)) {
     print_message(msg::NO_DISC_ROM_PATCH);
     disc_rom = 2;

@@ -93,7 +93,7 @@ int paged_config() {
 
 void paged_expansion_write(uint8_t value) {
   PagedExpansion& x = paged_expansion;
-  int ram = ram_size_kb < 576 ? ram_size_kb : 576;
+  int ram = ram_size_kb() < 576 ? ram_size_kb() : 576;
   // A group mask below 0 (64 KB) would let the register name banks that do not exist.
   int mask = ram / 64 - 2;
   if (mask < 0) mask = 0;

@@ -31,18 +31,38 @@ m4_rom_provider_fn set_m4_rom_provider(m4_rom_provider_fn hook) {
 }
 
 
-uint8_t* bank_table[MAX_BANKS] = {};
-int first_rom_bank = 10;
-int bank_count = 0;
-int ram_size_kb = 128;
-
 namespace {
+uint8_t* bank_table[MAX_BANKS] = {};
+struct BankLayout {
+  int first_rom_bank = 10;
+  int bank_count = 0;
+  int ram_size_kb = 128;
+};
+BankLayout layout;
 int detected_model = model::UNKNOWN;
 }  // namespace
 
+uint8_t* bank_block(int n) { return (n >= 0 && n < MAX_BANKS) ? bank_table[n] : nullptr; }
+int first_rom_bank() { return layout.first_rom_bank; }
+int bank_count() { return layout.bank_count; }
+int ram_size_kb() { return layout.ram_size_kb; }
+
+bool memory_lay_out(int ram_kb) {
+  memory_free();
+  layout.ram_size_kb = ram_kb;
+  // Banks beyond the base 128 KB come before the ROMs, one per 16 KB.
+  layout.first_rom_bank = 10 + (ram_kb > 128 ? (ram_kb - 128) / 16 : 0);
+  const int count = layout.first_rom_bank + rom_count();
+  if (count > MAX_BANKS) {
+    print_message(msg::NO_MEMORY_FOR_BANKS);
+    return false;
+  }
+  return memory_allocate(0, count) == 0;
+}
+
 const uint8_t* listed_lower_rom() {
   for (const RomEntry* e = rom_list(); e; e = e->next)
-    if (e->slot == 255) return bank_table[first_rom_bank + e->bank];
+    if (e->slot == 255) return bank_table[layout.first_rom_bank + e->bank];
   return nullptr;
 }
 
@@ -52,10 +72,10 @@ void set_hardware_model(int detected) { detected_model = detected; }
 int bank_of_slot(int slot) {
   const RomEntry* basic = nullptr;
   for (const RomEntry* e = rom_list(); e; e = e->next) {
-    if (e->slot == slot) return first_rom_bank + e->bank;
+    if (e->slot == slot) return layout.first_rom_bank + e->bank;
     if (e->slot == 0) basic = e;
   }
-  return basic ? first_rom_bank + basic->bank : first_rom_bank;
+  return basic ? layout.first_rom_bank + basic->bank : layout.first_rom_bank;
 }
 
 namespace {
@@ -239,6 +259,7 @@ int memory_allocate(int first, int end) {
       bank_table[i] = block + static_cast<size_t>(i - first) * BANK_SIZE;
     }
     std::cout << "MEM: " << std::setw(6) << bytes << " Bytes ok." << std::endl;
+    layout.bank_count = end;
   }
   install_operations();
   return 0;
@@ -254,6 +275,7 @@ void memory_free() {
   }
   delete[] mem.allocation;
   mem.allocation = nullptr;
+  layout.bank_count = 0;
   mem.allocation_bytes = 0;
   for (int i = 0; i < 4; ++i) read_bank[i] = write_bank[i] = empty_block;
   mem.lower_rom = mem.upper_rom = empty_block;
@@ -273,7 +295,7 @@ void memory_init(int ram_kb, int basic_bank, int lower_bank) {
   // ROMs. A bank number beyond the RAM fitted (only a paged expansion can name one)
   // falls back to the base RAM, as the real bus would with no memory answering.
   int ram_banks = ram_kb / 16;
-  if (ram_banks > first_rom_bank) ram_banks = first_rom_bank;
+  if (ram_banks > layout.first_rom_bank) ram_banks = layout.first_rom_bank;
   if (ram_banks > RAM_BANK_LIMIT) ram_banks = RAM_BANK_LIMIT;
   for (int n = 0; n < RAM_BANK_LIMIT; ++n) {
     uint8_t* b = n < ram_banks ? bank_table[n] : nullptr;

@@ -22,13 +22,17 @@ void set_hardware_model(int detected);
 
 // ---- Bank table ----------------------------------------------------------------------
 // All RAM and ROM as 16 KB banks in one allocation. RAM banks from index 0, ROM banks
-// from first_rom_bank on. Set-up sizes them; the bank switching reads them.
+// from first_rom_bank() on. Set-up sizes them; the bank switching reads them.
 constexpr int BANK_SIZE = 16384;
 constexpr int MAX_BANKS = 512;
-extern uint8_t* bank_table[MAX_BANKS];
-extern int first_rom_bank;
-extern int bank_count;
-extern int ram_size_kb;  // RAM_SIZE after rounding at set-up
+// The 16 KB block of bank n; nullptr for a bank not allocated.
+uint8_t* bank_block(int n);
+int first_rom_bank();
+int bank_count();   // banks allocated; 0 before set-up and after memory_free
+int ram_size_kb();  // RAM_SIZE after rounding at set-up
+// Lays the banks out for ram_kb of RAM (its banks before the ROMs) and every ROM of the
+// ROM list, and allocates them; false after the message when the memory is not there.
+bool memory_lay_out(int ram_kb);
 // The bank of a ROM slot's image; BASIC's bank for a slot without an image.
 int bank_of_slot(int slot);
 // The lower ROM's image as the ROM list names it (slot 255); nullptr when none is listed.
@@ -47,7 +51,7 @@ void select_upper_rom(int number);   // upper ROM number 0..255
 uint8_t* rom_slot_block(int slot);   // the block ROM slot n resolves to
 
 // ---- Allocation and initialisation ---------------------------------------------------------
-// Allocates (end - first) blocks of 16 KB in one piece for bank_table[first..end), fills
+// Allocates (end - first) blocks of 16 KB in one piece for banks first..end-1, fills
 // them with the power-on pattern FF FF FF FF 00 00 00 00 and reports "MEM: <bytes> Bytes
 // ok.". Installs the banking operations (an empty range only installs them). Returns 0,
 // or 1 after message 174 when the memory is not available.

@@ -112,7 +112,7 @@ void decode_out(uint16_t p, uint8_t v) {
     }
   }
   if (!(p & 0x8000) && low_top_bits) {
-    if (setting(kw::RAM_TYPE) == 0 && ram_size_kb > 576) large_expansion_write(p, v);
+    if (setting(kw::RAM_TYPE) == 0 && ram_size_kb() > 576) large_expansion_write(p, v);
     else ga_write(v);
   }
   if (!(p & 0x2000)) upper_rom_port_write(v);
@@ -279,7 +279,7 @@ void ports_reset(ResetKind kind) {
     paged_expansion_reset();
     // The banking starts again from the memory map's power-on state (when memory
     // exists); the Gate Array then enables the lower ROM, mode 1, RAM configuration 0.
-    if (bank_count > 0) memory_init(ram_size_kb, bank_of_slot(0), bank_of_slot(255));
+    if (bank_count() > 0) memory_init(ram_size_kb(), bank_of_slot(0), bank_of_slot(255));
     ports.upper_rom_latch = 0;
     ga_reset();
   }

@@ -113,7 +113,7 @@ int snapshot_load(const char* path) {
     print_size_message(msg::SNAPSHOT_BAD_SIZE, size_kb);
     return 1;
   }
-  const bool too_large = size_kb > ram_size_kb;
+  const bool too_large = size_kb > ram_size_kb();
   const int load_kb = too_large ? 64 : size_kb;
 
   // The memory image must be in the file in full before anything is taken over: a file
@@ -192,7 +192,7 @@ int snapshot_save(const char* path, int size_kb) {
     print_path_message(msg::SNAPSHOT_CANNOT_OPEN, path);
     return 1;
   }
-  if (size_kb > ram_size_kb) {
+  if (size_kb > ram_size_kb()) {
     show(msg::SNAPSHOT_SAVE_SIZE_TOO_LARGE);
     size_kb = 64;
   }

@@ -206,7 +206,7 @@ void save_recording() {
 
 void apply_bypass() {
   const bool on = tape_bypass_wanted();
-  z80.rom_trap_enabled = on ? 1 : 0;
+  z80_set_rom_trap(on);
   if (!kept.rom) return;
   std::memcpy(kept.rom, kept.original, OS_ROM_SIZE);
   if (on) tape_patch_rom(kept.rom, kept.model);

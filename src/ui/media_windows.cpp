@@ -162,7 +162,7 @@ int snapshot_size_kb(int choice) {
   switch (choice) {
     case 0: return 64;
     case 1: return 128;
-    default: return ram_size_kb;  // as set up: RAM_SIZE may be unset or not rounded
+    default: return ram_size_kb();  // as set up: RAM_SIZE may be unset or not rounded
   }
 }
 

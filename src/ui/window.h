@@ -51,6 +51,8 @@ struct UiDisplayHooks {
   // Layout recomputed after a window event.
   void (*layout)();
 };
+// A table of functions, not state: the SDL host fills it once at start; exported so the
+// windows call through it without a lookup.
 extern UiDisplayHooks ui_display;
 
 // Screen rectangle of a cell rectangle, and the cell under a screen point (columns left

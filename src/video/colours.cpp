@@ -7,6 +7,7 @@ uint16_t host_colour[HW_COLOURS];
 uint16_t pen_tables[4][256][8];
 
 // The colour monitor's 27 colours by hardware number (levels 0, 50 % and 100 %).
+namespace {
 uint8_t active_palette[HW_COLOURS][3] = {
     {128, 128, 128}, {128, 128, 128}, {0, 255, 128},   {255, 255, 128},
     {0, 0, 128},     {255, 0, 128},   {0, 128, 128},   {255, 128, 128},
@@ -18,7 +19,6 @@ uint8_t active_palette[HW_COLOURS][3] = {
     {128, 0, 0},     {128, 0, 255},   {128, 128, 0},   {128, 128, 255},
 };
 
-namespace {
 bool pen_tables_built = false;
 
 int bit(int value, int n) { return (value >> n) & 1; }
@@ -68,5 +68,7 @@ void build_colour_tables() {
   build_host_colours();
   video_refresh_palette();
 }
+
+const uint8_t* palette_rgb(int n) { return active_palette[n & (HW_COLOURS - 1)]; }
 
 uint16_t host_colour_of(int n) { return (n >= 0 && n < HW_COLOURS) ? host_colour[n] : 0; }

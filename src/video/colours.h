@@ -11,15 +11,16 @@ constexpr int HW_COLOURS = 32;
 // Hardware colour number of black; its host value is the blanking black.
 constexpr int HW_BLACK = 20;
 
-// RGB565 of hardware colour 0..31.
+// RGB565 of hardware colour 0..31. Exported as a variable, like the pen tables below,
+// because the raster step reads both for every pixel; only this unit writes them.
 extern uint16_t host_colour[HW_COLOURS];
 
 // pen_tables[mode][byte][i]: pen of pixel i (0..7) produced by video byte `byte`.
 extern uint16_t pen_tables[4][256][8];
 
-// The active palette: 32 × (red, green, blue), each 0..255. Starts as the standard
-// CPC colour monitor palette until the data file supplies one.
-extern uint8_t active_palette[HW_COLOURS][3];
+// The active palette's (red, green, blue) of hardware colour n (0..31), each 0..255. The
+// standard CPC colour monitor palette until the data file supplies one.
+const uint8_t* palette_rgb(int n);
 
 inline uint16_t rgb565(int r, int g, int b) {
   return static_cast<uint16_t>(((r & 0xFF) >> 3) << 11 | ((g & 0xFF) >> 2) << 5 | ((b & 0xFF) >> 3));

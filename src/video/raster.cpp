@@ -23,7 +23,10 @@
 #include "z80/z80_bus.h"
 
 uint64_t microsecond_counter = 0;
+namespace {
 uint64_t frame_start_us = 0;
+}  // namespace
+uint64_t frame_start_time() { return frame_start_us; }
 uint16_t frame_buffer[FRAME_PIXELS];
 
 namespace {

@@ -29,10 +29,12 @@ void video_run(int microseconds);
 // timing settings only.
 void video_reset(ResetKind kind);
 
-// Emulated microseconds since reset (one per step). Time-stamps sound writes.
+// Emulated microseconds since reset (one per step). Time-stamps sound writes. Exported
+// as a variable because the processor loop, the sound chip and the keyboard scan read it
+// on every access of theirs; only the raster step advances it.
 extern uint64_t microsecond_counter;
 // Counter value at the last frame end.
-extern uint64_t frame_start_us;
+uint64_t frame_start_time();
 
 // Frame-timing copies taken at every reset (REALTIME, INTERRUPT_RESUME, VSYNC_POSITION).
 void video_apply_timing_settings();
@@ -118,6 +120,8 @@ constexpr int FRAME_WIDTH = 768;
 constexpr int FRAME_HEIGHT = 544;
 constexpr int FRAME_PIXELS = FRAME_WIDTH * FRAME_HEIGHT;
 // RGB565; monitor line y is row 2y (odd rows stay as the display output left them).
+// Exported as a variable because the raster step writes every pixel into it; the
+// host and the screenshot code only read it.
 extern uint16_t frame_buffer[FRAME_PIXELS];
 void clear_frame_buffer();
 

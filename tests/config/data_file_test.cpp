@@ -88,14 +88,14 @@ TEST_F(DataFile, PalettesAreAppliedByColourFlag) {
   EXPECT_EQ(reader->tables.palettes[1][1], 255);
   EXPECT_EQ(reader->tables.palettes[0][95], 195);
   // The colour monitor's palette is the active one.
-  EXPECT_EQ(active_palette[0][0], 0);
-  EXPECT_EQ(active_palette[0][1], 255);
-  EXPECT_EQ(active_palette[31][2], 95);
+  EXPECT_EQ(palette_rgb(0)[0], 0);
+  EXPECT_EQ(palette_rgb(0)[1], 255);
+  EXPECT_EQ(palette_rgb(31)[2], 95);
 
   set_setting(kw::COLOUR_SCREEN, 0);
   EXPECT_EQ(read("RGB_PAL_GREEN = " + list(green) + "\n"), 0);
-  EXPECT_EQ(active_palette[0][0], 100);
-  EXPECT_EQ(active_palette[31][2], 195);
+  EXPECT_EQ(palette_rgb(0)[0], 100);
+  EXPECT_EQ(palette_rgb(31)[2], 195);
 }
 
 TEST_F(DataFile, ShortOrLongPalettesAreDropped) {
@@ -116,7 +116,7 @@ TEST_F(DataFile, ShortOrLongPalettesAreDropped) {
   // the palette before it is complete and applied.
   EXPECT_NE(output.find("Warning: no keyword at column 352, line 3"), std::string::npos);
   EXPECT_NE(output.find("Warning: no keyword at column 351, line 4"), std::string::npos);
-  EXPECT_EQ(active_palette[0][0], 50);
+  EXPECT_EQ(palette_rgb(0)[0], 50);
 }
 
 TEST_F(DataFile, StatementErrorsAndMissingFile) {

@@ -64,9 +64,9 @@ TEST_F(Machine, DetectsEachModelFromItsRoms) {
     EXPECT_EQ(hardware_model(), type);
     EXPECT_EQ(disc_rom_version(), 0);  // AMSDOS 0.5
     EXPECT_EQ(rom_count(), 3);
-    EXPECT_EQ(first_rom_bank, 10);
+    EXPECT_EQ(first_rom_bank(), 10);
     // The disc ROM always gets its byte at 0x1BBB patched.
-    EXPECT_EQ(bank_table[bank_of_slot(7)][0x1BBB], 0x3A);
+    EXPECT_EQ(bank_block(bank_of_slot(7))[0x1BBB], 0x3A);
     teardown_machine();
   }
 }
@@ -76,15 +76,15 @@ TEST_F(Machine, RamSizeRoundingAndBankLayout) {
   model_config(2, "RAM_SIZE = 100\n");
   StartOptions options;
   ASSERT_EQ(setup_machine(options), 0);
-  EXPECT_EQ(ram_size_kb, 64);
-  EXPECT_EQ(first_rom_bank, 10);
+  EXPECT_EQ(ram_size_kb(), 64);
+  EXPECT_EQ(first_rom_bank(), 10);
   teardown_machine();
 
   model_config(2, "RAM_SIZE = 576\n");
   ASSERT_EQ(setup_machine(options), 0);
-  EXPECT_EQ(first_rom_bank, 10 + (576 - 128) / 16);
-  EXPECT_EQ(bank_count, first_rom_bank + 3);
-  EXPECT_EQ(bank_of_slot(255), first_rom_bank + 0);
+  EXPECT_EQ(first_rom_bank(), 10 + (576 - 128) / 16);
+  EXPECT_EQ(bank_count(), first_rom_bank() + 3);
+  EXPECT_EQ(bank_of_slot(255), first_rom_bank() + 0);
   EXPECT_EQ(bank_of_slot(42), bank_of_slot(0));  // an empty slot shows BASIC
 }
 
@@ -93,7 +93,7 @@ TEST_F(Machine, DiscRomPatches) {
   model_config(2, "AMSDOS_DISABLED = 1\nAMSDOS_SPEEDUP = 1\n");
   StartOptions options;
   ASSERT_EQ(setup_machine(options), 0);
-  const uint8_t* dos = bank_table[bank_of_slot(7)];
+  const uint8_t* dos = bank_block(bank_of_slot(7));
   EXPECT_EQ(dos[0xCF2], 0x18);
   EXPECT_EQ(dos[0xCF3], 0x05);
   for (int at : {0x5D4, 0x5D8, 0x5D9, 0x5DA, 0x602, 0x7E2, 0x784}) EXPECT_EQ(dos[at], 1) << at;
@@ -107,7 +107,7 @@ TEST_F(Machine, TapeBypassPatchesTheFirmwareCassetteRoutines) {
     model_config(type, "TAPE_BYPASS = 1\n");
     StartOptions options;
     ASSERT_EQ(setup_machine(options), 0) << "type " << type;
-    const uint8_t* os = bank_table[bank_of_slot(255)];
+    const uint8_t* os = bank_block(bank_of_slot(255));
     // The routine behind &BC77 (open for reading) starts with the trap ED FC 77, RET.
     const int at = jumpblock_copy[type] + (0xBC77 - 0xBB00) / 3 * 2;
     const int routine = os[at] | os[at + 1] << 8;
@@ -144,8 +144,8 @@ TEST_F(Machine, RomPatchesLeaveUnrecognisedRomsAlone) {
   ASSERT_EQ(setup_machine(options), 0);
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(hardware_model(), model::CPC6128);  // the BASIC ROM still tells the model
-  EXPECT_EQ(std::memcmp(bank_table[bank_of_slot(255)], diagnostics.data(), BANK_SIZE), 0);
-  EXPECT_EQ(std::memcmp(bank_table[bank_of_slot(7)], background.data(), BANK_SIZE), 0);
+  EXPECT_EQ(std::memcmp(bank_block(bank_of_slot(255)), diagnostics.data(), BANK_SIZE), 0);
+  EXPECT_EQ(std::memcmp(bank_block(bank_of_slot(7)), background.data(), BANK_SIZE), 0);
   EXPECT_EQ(disc_rom_version(), 2);
   EXPECT_NE(out.find(message_text(msg::LOWER_ROM_NOT_FIRMWARE)), std::string::npos) << out;
   EXPECT_EQ(out.find(message_text(185)), std::string::npos) << out;
@@ -193,8 +193,8 @@ TEST_F(Machine, MissingSystemRomFallsBackToTheOpenRom) {
   std::ifstream in(open_file, std::ios::binary);
   std::string image((std::istreambuf_iterator<char>(in)), {});
   ASSERT_EQ(image.size(), 2u * BANK_SIZE);
-  const uint8_t* lower = bank_table[bank_of_slot(255)];
-  const uint8_t* basic = bank_table[bank_of_slot(0)];
+  const uint8_t* lower = bank_block(bank_of_slot(255));
+  const uint8_t* basic = bank_block(bank_of_slot(0));
   EXPECT_EQ(lower[open_rom::LANGUAGE_AT], 2);
   EXPECT_STREQ(reinterpret_cast<const char*>(lower + open_rom::ROM_PATH_AT), rom_path.c_str());
   for (int at = 0; at < BANK_SIZE; ++at) {
@@ -290,8 +290,8 @@ TEST_F(Machine, BreakMaskDecidesWhetherAProcessorErrorStops) {
     StartOptions options;
     ASSERT_EQ(setup_machine(options), 0);
     // DI; HALT at 0x4000 (RAM bank 1): a halt that no interrupt can end.
-    bank_table[1][0] = 0xF3;
-    bank_table[1][1] = 0x76;
+    bank_block(1)[0] = 0xF3;
+    bank_block(1)[1] = 0x76;
     z80_reg16(9) = 0x4000;
     frames_until_quit = 5;
     host.poll_events = quit_after_frames;

@@ -29,13 +29,10 @@ inline uint8_t rom_marker(int slot) {
 inline void build_machine(int ram_kb, std::initializer_list<int> rom_slots = {255, 0, 7}) {
   memory_free();
   free_rom_list();
-  ram_size_kb = ram_kb;
-  first_rom_bank = 10 + (ram_kb > 128 ? (ram_kb - 128) / 16 : 0);
   for (int slot : rom_slots) add_rom(slot, "test.rom", 0);
-  bank_count = first_rom_bank + rom_count();
-  ASSERT_EQ(memory_allocate(0, bank_count), 0);
+  ASSERT_TRUE(memory_lay_out(ram_kb));
   for (const RomEntry* e = rom_list(); e; e = e->next) {
-    std::memset(bank_table[first_rom_bank + e->bank], rom_marker(e->slot), BANK_SIZE);
+    std::memset(bank_block(first_rom_bank() + e->bank), rom_marker(e->slot), BANK_SIZE);
   }
   memory_init(ram_kb, bank_of_slot(0), bank_of_slot(255));
 }
@@ -46,8 +43,8 @@ inline void poke(uint16_t address, uint8_t v) { write_bank[address >> 14][addres
 
 // Which RAM bank a block is (-1 when it is none of them).
 inline int bank_of_block(const uint8_t* block) {
-  for (int n = 0; n < first_rom_bank; ++n) {
-    if (bank_table[n] == block) return n;
+  for (int n = 0; n < first_rom_bank(); ++n) {
+    if (bank_block(n) == block) return n;
   }
   return -1;
 }

@@ -17,8 +17,8 @@ TEST_F(Memory, FreshRamShowsThePowerOnPattern) {
   for (uint16_t a : {0x0000, 0x0003, 0x4005, 0x8007, 0xC008, 0xFFFB, 0xFFFC, 0xFFFF}) {
     EXPECT_EQ(peek(a), (a & 4) ? 0x00 : 0xFF) << std::hex << a;
   }
-  EXPECT_EQ(bank_table[7][0x3FF3], 0xFF);
-  EXPECT_EQ(bank_table[7][0x3FF4], 0x00);
+  EXPECT_EQ(bank_block(7)[0x3FF3], 0xFF);
+  EXPECT_EQ(bank_block(7)[0x3FF4], 0x00);
 }
 
 TEST_F(Memory, RamConfigurationsOf64KAnd128K) {
@@ -37,7 +37,7 @@ TEST_F(Memory, RamConfigurationsOf64KAnd128K) {
   set_ram_config(3);
   EXPECT_EQ(peek(0xC000), rom_marker(0));
   poke(0xC000, 0x5A);
-  EXPECT_EQ(bank_table[7][0], 0x5A);
+  EXPECT_EQ(bank_block(7)[0], 0x5A);
 
   build_machine(64);
   set_ram_config(2);
@@ -67,8 +67,8 @@ TEST_F(Memory, EveryRamSizeReachesAllItsRamAndNothingBeyond) {
 }
 
 TEST_F(Memory, RomStateSelectsWhatQuarters0And3Read) {
-  bank_table[0][0] = 0x10;
-  bank_table[3][0] = 0x13;
+  bank_block(0)[0] = 0x10;
+  bank_block(3)[0] = 0x13;
   const uint8_t low[] = {0xEE, 0x10, 0xEE, 0x10};
   const uint8_t high[] = {rom_marker(0), rom_marker(0), 0x13, 0x13};
   for (int s = 0; s < 4; ++s) {
@@ -86,7 +86,7 @@ TEST_F(Memory, The464And664ShowTheUpperRomInQuarter1ForConfigurationsEndingIn3) 
   set_ram_config(3);
   EXPECT_EQ(peek(0x4000), rom_marker(0));
   poke(0x4000, 0x77);
-  EXPECT_EQ(bank_table[1][0], 0x77);
+  EXPECT_EQ(bank_block(1)[0], 0x77);
   set_ram_config(7);
   EXPECT_EQ(peek(0x4000), 0x77);
   set_ram_config(11);
@@ -163,7 +163,7 @@ TEST_F(Memory, BankingBeforeAllocationEndsTheProgram) {
 
 TEST_F(Memory, SnapshotImageHoldsTheGroupsInConfigurationOrder) {
   build_machine(576);
-  for (int n = 0; n < 36; ++n) bank_table[n][0] = static_cast<uint8_t>(n);
+  for (int n = 0; n < 36; ++n) bank_block(n)[0] = static_cast<uint8_t>(n);
   set_rom_state(0);
   set_ram_config(5);
   const std::vector<int> before = write_banks();
@@ -176,11 +176,11 @@ TEST_F(Memory, SnapshotImageHoldsTheGroupsInConfigurationOrder) {
   EXPECT_EQ(write_banks(), before);
   EXPECT_EQ(peek(0x0000), 0xEE);
 
-  for (int n = 0; n < 36; ++n) std::memset(bank_table[n], 0, BANK_SIZE);
+  for (int n = 0; n < 36; ++n) std::memset(bank_block(n), 0, BANK_SIZE);
   std::stringstream in(bytes);
   ASSERT_EQ(memory_load(in, 576), 0);
-  for (int n = 0; n < 36; ++n) ASSERT_EQ(bank_table[n][0], n);
-  EXPECT_EQ(bank_table[35][BANK_SIZE - 1], 0x00);
+  for (int n = 0; n < 36; ++n) ASSERT_EQ(bank_block(n)[0], n);
+  EXPECT_EQ(bank_block(35)[BANK_SIZE - 1], 0x00);
 
   std::stringstream short_image(bytes.substr(0, 64 * 1024 + 100));
   EXPECT_EQ(memory_load(short_image, 576), 1);

@@ -88,7 +88,7 @@ class Snapshot : public hwtest::Hardware {
     set_setting(kw::CRTC_TYPE, 2);
     fdc_write_motor(1);
     video_run(12345);
-    for (int b = 0; b < 8; ++b) std::memset(bank_table[b], 0x10 + b, BANK_SIZE);
+    for (int b = 0; b < 8; ++b) std::memset(bank_block(b), 0x10 + b, BANK_SIZE);
   }
 };
 
@@ -148,8 +148,7 @@ TEST_F(Snapshot, LoadBringsBackTheSavedMachine) {
 
 TEST_F(Snapshot, LargerMemoryLayoutsUseConfigurationsEightKPlusTwo) {
   hwtest::build_machine(256);
-  ram_size_kb = 256;
-  for (int b = 0; b < 16; ++b) std::memset(bank_table[b], 0x20 + b, BANK_SIZE);
+  for (int b = 0; b < 16; ++b) std::memset(bank_block(b), 0x20 + b, BANK_SIZE);
   for (int kb : {64, 128, 256}) {
     const Bytes f = state(kb);
     ASSERT_EQ(f.size(), 256u + kb * 1024u);
@@ -181,7 +180,7 @@ TEST_F(Snapshot, VersionOneAndTwoLeaveTypeDiscCrtcTypeAndCountersAlone) {
     EXPECT_EQ(setting(kw::CRTC_TYPE), 1);
     EXPECT_EQ(fdc_motor_state(), 0);
     EXPECT_EQ(z80_reg16(z80w::PC), machine_before[0x23] | machine_before[0x24] << 8);
-    EXPECT_EQ(bank_table[5][100], 0x15);
+    EXPECT_EQ(bank_block(5)[100], 0x15);
     EXPECT_EQ(hardware_model(), model::CPC464);
     // Version 2 names the type it was made on (another type than this machine: 228).
     const std::string type_line = "128K-Snapshot v2 " + std::string(message_text(232));
@@ -200,13 +199,12 @@ TEST_F(Snapshot, LargerSnapshotThanConfiguredLoadsItsFirst64K) {
   const Bytes f = state(128);
   write_bytes(path("big.sna"), f);
   hwtest::build_machine(64);
-  ram_size_kb = 64;
   testing::internal::CaptureStdout();
   ASSERT_EQ(snapshot_load(path("big.sna").c_str()), 0);
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_NE(out.find(std::string(message_text(msg::SNAPSHOT_LARGER_THAN_RAM)) + " 128KB"), std::string::npos);
   EXPECT_EQ(shown, std::vector<std::string>{message_text(msg::SNAPSHOT_FIRST_64K_LOADED)});
-  for (int b = 0; b < 4; ++b) EXPECT_EQ(bank_table[b][9], 0x10 + b);
+  for (int b = 0; b < 4; ++b) EXPECT_EQ(bank_block(b)[9], 0x10 + b);
 
   // Only 64 KB would be taken, but a file that ends before its declared 128 KB is cut
   // short all the same: refused as too short, the machine untouched.

@@ -58,7 +58,7 @@ class Z80ProgramTest : public VideoTest {
     VideoTest::SetUp();
     ASSERT_EQ(memory_allocate(0, 4), 0);
     memory_init(64, 4, 4);  // no ROM images: both ROM banks read as empty blocks
-    uint8_t* ram0 = bank_table[0];
+    uint8_t* ram0 = bank_block(0);
     std::memset(ram0, 0, BANK_SIZE);
     std::memcpy(ram0, prologue, sizeof prologue);
     std::memcpy(ram0 + 0x38, handler, sizeof handler);
@@ -74,7 +74,7 @@ class Z80ProgramTest : public VideoTest {
   }
 
   void code(uint16_t at, std::initializer_list<uint8_t> bytes) {
-    std::copy(bytes.begin(), bytes.end(), bank_table[0] + at);
+    std::copy(bytes.begin(), bytes.end(), bank_block(0) + at);
   }
 
   void run_until(uint64_t us) {
@@ -87,7 +87,7 @@ class Z80ProgramTest : public VideoTest {
     }
   }
 
-  int interrupts() const { return bank_table[0][0x100] | bank_table[0][0x101] << 8; }
+  int interrupts() const { return bank_block(0)[0x100] | bank_block(0)[0x101] << 8; }
 };
 
 TEST_F(Z80ProgramTest, FirmwareTimingInterruptsThreeHundredTimesASecond) {
@@ -150,7 +150,7 @@ TEST_F(Z80ProgramTest, ProcessorCountingAheadDrawsWhatEveryInstructionDraws) {
   };
   auto run = [this](bool fast) {
     video_set_fast_path(fast);
-    for (int q = 1; q < 4; ++q) std::memset(bank_table[q], 0, BANK_SIZE);
+    for (int q = 1; q < 4; ++q) std::memset(bank_block(q), 0, BANK_SIZE);
     code(0x2A, {0xC3, 0x00, 0x02});     // JP 0200
     code(0x200, {0x01, 0x00, 0x7F,      // 0200 LD BC,7F00
                  0x21, 0x00, 0xC0,      // 0203 LD HL,C000   the screen
@@ -178,7 +178,7 @@ TEST_F(Z80ProgramTest, ProcessorCountingAheadDrawsWhatEveryInstructionDraws) {
     run_until(8 * 19968);
     Result r;
     r.frame.assign(frame_buffer, frame_buffer + FRAME_PIXELS);
-    for (int q = 0; q < 4; ++q) r.memory.insert(r.memory.end(), bank_table[q], bank_table[q] + BANK_SIZE);
+    for (int q = 0; q < 4; ++q) r.memory.insert(r.memory.end(), bank_block(q), bank_block(q) + BANK_SIZE);
     z80_save_registers(r.registers);
     r.us = microsecond_counter;
     r.interrupts = interrupts();
