@@ -4,12 +4,15 @@
 #include <iostream>
 
 #include "config/settings.h"
+#include "core/host.h"
 #include "m4/m4.h"
 #include "sound/psg.h"
 #include "ui/help_window.h"
 #include "ui/menu_art.h"
+#include "ui/setup_windows.h"
 #include "ui/ui.h"
 #include "ui/window.h"
+#include "video/host_display.h"
 #include "video/raster.h"
 #include "z80/z80.h"
 
@@ -72,6 +75,16 @@ void after_window() {
   ui_display.render(false);
 }
 
+// After the setup window: the settings may have changed the palette, the picture's layout,
+// the keyboard language, the sound output and the mouse type.
+void after_setup() {
+  host.prepare_textures();
+  // The device is opened again for a new sample rate; it stays silent when sound is off.
+  host.audio_close();
+  host.audio_open();
+  capture_mouse(setting(kw::MOUSE_TYPE) != 0);
+}
+
 }  // namespace
 
 void open_function_menu() {
@@ -116,6 +129,11 @@ bool ui_function_key(int fkey, bool shift) {
       break;
     case 6:
       if (snapshot_save_chosen() != 0) z80_dump_registers(std::cout);
+      break;
+    case 7:
+      if (shift) return false;
+      open_setup();
+      after_setup();
       break;
     default:
       return false;
