@@ -1,6 +1,7 @@
 // The program's own windows: the configuration rewrite of the keyboard layout choice,
 // the function menu's columns, the snapshot sizes, the keyboard's layout file and
-// placement, and the first-start and cassette deck windows driven by queued events.
+// placement, the setup list's lines and value keys, and the first-start and cassette deck
+// windows driven by queued events.
 #include <SDL.h>
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@
 #include "test_support.h"
 #include "ui/logo.h"
 #include "ui/menu_art.h"
+#include "ui/setup_windows.h"
 #include "ui/touch.h"
 #include "ui/ui.h"
 
@@ -189,4 +191,62 @@ TEST(TapeWindow, SwitchesFastLoadingAndWindsToTheChosenBlock) {
   EXPECT_EQ(tape_deck_status().position_ticks, 700u);
   tape_deck_set_fast_loading(true);
   tape_deck_eject();
+}
+
+TEST(Setup, ListOrderBoundsStepsAndTemplateName) {
+  reset_settings();
+  set_setting(kw::RAM_SIZE, 128);
+  set_setting(kw::PPI_50HZ, 1);
+  setup_w w(5, 6, 75, 19);
+  const auto& items = w.items();
+  ASSERT_EQ(items.size(), 40u);
+  // Titles, settings labelled by keyword id + 1, then the actions.
+  EXPECT_EQ(items[0].message, 65);
+  EXPECT_EQ(items[1].message, kw::REALTIME + 1);
+  EXPECT_EQ(items[2].message, 66);
+  EXPECT_EQ(items[32].message, kw::SHOW_CONFIG + 1);
+  const int actions[] = {74, 76, 77, 78, 79, 80, 82};
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(items[33 + i].message, actions[i]) << i;
+  int ram = -1, ppi = -1;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (items[i].keyword == kw::RAM_SIZE) ram = static_cast<int>(i);
+    if (items[i].keyword == kw::PPI_50HZ) ppi = static_cast<int>(i);
+  }
+  ASSERT_GE(ram, 0);
+  ASSERT_GE(ppi, 0);
+  // RAM_SIZE steps by 64; Ctrl+Right adds 10 and rounds down to a multiple of 64.
+  w.key_right(ram);
+  EXPECT_EQ(w.line_value(ram), 192);
+  w.key_left(ram);
+  w.key_left(ram);
+  EXPECT_EQ(w.line_value(ram), 64);
+  w.key_right(ram);
+  w.key_ctrl_right(ram);
+  EXPECT_EQ(w.line_value(ram), 128);
+  w.set_line_value(ram, 1 << 20);
+  EXPECT_EQ(w.line_value(ram) % 64, 0);
+  EXPECT_LE(w.line_value(ram), 4096 * 16);
+  // Bounds hold; titles and actions have no value to change.
+  w.key_right(ppi);
+  EXPECT_EQ(w.line_value(ppi), 1);
+  w.key_right(0);
+  EXPECT_EQ(w.line_value(0), -1);
+  // The list's values reach the settings only when stored.
+  w.set_line_value(ram, 192);
+  EXPECT_EQ(setting(kw::RAM_SIZE), 128);
+  w.store_values();
+  EXPECT_EQ(setting(kw::RAM_SIZE), 192);
+  // A value line ends in the value's three columns; a title has none.
+  char buffer[SELECT_LINE_MAX + 1];
+  const std::string line = w.line_text(buffer, ppi, w.line_width());
+  EXPECT_EQ(line.substr(line.size() - 3), "  1");
+  const std::string title = w.line_text(buffer, 0, w.line_width());
+  EXPECT_EQ(title.substr(title.size() - 5), "     ") << title;
+  EXPECT_EQ(w.line_text(buffer, 40, w.line_width()), nullptr);
+
+  EXPECT_TRUE(is_template_config("/home/u/.arvelo/ARVELO0.cfg"));
+  EXPECT_TRUE(is_template_config("arvelo0.cfg"));
+  EXPECT_FALSE(is_template_config("/arvelo0.cfg/mine.cfg"));
+  EXPECT_FALSE(is_template_config("my_arvelo0.cfg"));
+  reset_settings();
 }
