@@ -126,6 +126,7 @@ void hot_key(const SDL_Keysym& key) {
     case SDL_SCANCODE_F3:
     case SDL_SCANCODE_F5:
     case SDL_SCANCODE_F6:
+    case SDL_SCANCODE_F7:
       // The keys that open the program's windows.
       ui_function_key(sc - SDL_SCANCODE_F1 + 1, shift);
       break;
