@@ -111,17 +111,20 @@ done
 
 # Esc left the configuration's values as they were; leaving by the last line stored
 # the new ones in place, keeping the comments.
-value() { grep -E "^$1 = " "$2" | head -1 | sed -E 's/^[A-Z_0-9]+ = ([0-9]+).*/\1/'; }
-[ "$(value RAM_SIZE "$WORK/cfg_escaped")" = "$(value RAM_SIZE "$WORK/cfg_first")" ] ||
-  fail "Esc kept RAM_SIZE $(value RAM_SIZE "$WORK/cfg_escaped")"
-[ "$(value RAM_SIZE "$WORK/cfg_left")" = 256 ] || fail "RAM_SIZE not written: $(grep RAM_SIZE "$WORK/cfg_left")"
-[ "$(value COLOUR_SCREEN "$WORK/cfg_left")" = 0 ] || fail "COLOUR_SCREEN not written"
+# (The 6128's section is updated; the 464's and 664's RAM_SIZE lines stay.)
+lines() { grep -E "^$1 ?= " "$2" | tr -d " "; }
+has() { grep -Eq "^$1 ?= $2( |$)" "$3"; }
+[ "$(lines RAM_SIZE "$WORK/cfg_escaped")" = "$(lines RAM_SIZE "$WORK/cfg_first")" ] ||
+  fail "Esc kept a changed RAM_SIZE: $(lines RAM_SIZE "$WORK/cfg_escaped")"
+has RAM_SIZE 256 "$WORK/cfg_left" || fail "RAM_SIZE not written: $(lines RAM_SIZE "$WORK/cfg_left")"
+[ "$(lines RAM_SIZE "$WORK/cfg_left" | grep -c "=64")" -eq 2 ] || fail "other CPC types' RAM_SIZE changed"
+has COLOUR_SCREEN 0 "$WORK/cfg_left" || fail "COLOUR_SCREEN not written"
 [ "$(grep -c '^;' "$WORK/cfg_left")" -eq "$(grep -c '^;' "$WORK/cfg_first")" ] || fail "comments lost"
 [ "$(grep -c '^;' "$WORK/cfg_first")" -gt 0 ] || fail "the first configuration has no comments to keep"
 # Save as: a complete file with the new values.
 mine=$HOME/.Arvelo/mine.cfg
 [ -f "$mine" ] || fail "no saved configuration: $(ls "$HOME/.Arvelo")"
-[ "$(value RAM_SIZE "$mine")" = 256 ] || fail "saved RAM_SIZE $(value RAM_SIZE "$mine")"
+has RAM_SIZE 256 "$mine" || fail "saved RAM_SIZE $(lines RAM_SIZE "$mine")"
 tail -1 "$mine" | grep -q '^; end' || fail "saved configuration incomplete"
 # The restart set the machine up again (its model detection printed twice).
 [ "$(grep -c 'detected' "$WORK/out.txt")" -ge 3 ] || fail "no restart: $(cat "$WORK/out.txt")"
