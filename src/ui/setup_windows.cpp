@@ -343,6 +343,8 @@ bool ask_poke_value(long& value) {
   return end != text.c_str();
 }
 
+// The line's text before its poke, then what the poke did: the same "address value
+// (byte before)" the console gets, so that a user without a console sees it too.
 void show_poke_line(framewindow& w, int row, const std::string& text) {
   w.set_cursor(1, row);
   w.print(text.substr(0, pokes::POKE_COLUMN));
@@ -350,6 +352,8 @@ void show_poke_line(framewindow& w, int row, const std::string& text) {
   if (apply_poke(text.c_str() + std::min(text.size(), static_cast<size_t>(pokes::POKE_COLUMN)), printed,
                  ask_poke_value)) {
     std::cout << printed << std::flush;
+    w.set_cursor(1 + pokes::POKE_COLUMN, row);
+    w.print(printed);
   }
 }
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks the product's data files (message file, data file, help file, configuration
 # template) with scripts/check-data.py: the sources in data/ and the copies in the
-# program directory. Then makes sure the checker itself notices broken files, so that
-# a passing check means something.
+# program directory, which also holds the poke database. Then makes sure the checker
+# itself notices broken files, so that a passing check means something.
 set -euo pipefail
 
 src=${ARVELO_SOURCE_DIR:-$(cd "$(dirname "$0")/../.." && pwd)}
@@ -12,7 +12,7 @@ fail=0
 python3 "$check" "$src/data" || fail=1
 
 if [ -n "${ARVELO_BIN_DIR:-}" ] && [ -f "$ARVELO_BIN_DIR/arvelo.msg" ]; then
-  for f in arvelo.msg arvelo.dat arvelo.hlp arvelo0.cfg; do
+  for f in arvelo.msg arvelo.dat arvelo.hlp arvelo0.cfg pokes.txt; do
     if ! cmp -s "$src/data/$f" "$ARVELO_BIN_DIR/$f"; then
       echo "program directory: $f differs from data/$f"
       fail=1
