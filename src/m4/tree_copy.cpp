@@ -47,7 +47,10 @@ bool copy_tree(const std::string& from, const std::string& to) {
   if (!walk) return false;
   bool ok = true;
   while (FTSENT* e = ::fts_read(walk)) {
-    const std::string here = to + std::string(e->fts_path).substr(from.size());
+    // The walk may name the top directory without the trailing '/' it was given (after
+    // an empty directory), so a path no longer than the top one is the top itself.
+    const std::string path = e->fts_path;
+    const std::string here = to + (path.size() > from.size() ? path.substr(from.size()) : "");
     switch (e->fts_info) {
       case FTS_D:
         if (!make_directory(here)) {

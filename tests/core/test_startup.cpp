@@ -200,6 +200,7 @@ TEST(StartUp, FirstStartCopiesTemplateDirectories) {
   EnvVar h("HOME", home.c_str());
   fs::create_directories(prog / "rom");
   fs::create_directories(prog / "disc");
+  fs::create_directories(prog / "snap");  // empty: the walk names it "snap" on leaving
   std::ofstream(prog / "rom" / "os.rom") << "ROM";
   std::ofstream(prog / "disc" / "games.dsk") << "DSK";
   fs::create_directories(prog / "sd" / "games");
@@ -210,6 +211,7 @@ TEST(StartUp, FirstStartCopiesTemplateDirectories) {
                                          "M4_SD_PATH = \"./sd\"\n"
                                          "ROM_PATH = \"./rom/\"\n"
                                          "DRIVE_A = \"./disc/games.dsk\"\n"
+                                         "SNAPSHOT = \"./snap/\"\n"
                                          "HELP_FILE = \"./arvelo.hlp\"\n"
                                          "TAPE_PATH = \"/elsewhere/\"\n";
   InDir in(prog);
@@ -226,10 +228,12 @@ TEST(StartUp, FirstStartCopiesTemplateDirectories) {
             "M4_SD_PATH = \"" + settings + "sd\"\n"
             "ROM_PATH = \"" + settings + "rom/\"\n"
             "DRIVE_A = \"" + settings + "disc/games.dsk\"\n"
+            "SNAPSHOT = \"" + settings + "snap/\"\n"
             "HELP_FILE = \"./arvelo.hlp\"\n"
             "TAPE_PATH = \"/elsewhere/\"\n");
   EXPECT_EQ(read_file(settings + "rom/os.rom"), "ROM");
   EXPECT_EQ(read_file(settings + "disc/games.dsk"), "DSK");
+  EXPECT_TRUE(fs::is_directory(settings + "snap"));
   EXPECT_EQ(fs::status(settings).permissions() & fs::perms::all, fs::perms::owner_all);
 
   // A second first start keeps the files the user already has.
