@@ -81,7 +81,8 @@ void wait_in_window(int left, int top, int right, int bottom, const std::string&
   framewindow w(left, top, right, bottom);
   w.set_scheme(FRAME_SCHEME);
   w.draw();
-  w.set_cursor(0, 0);
+  // Row and column 0 are the frame.
+  w.set_cursor(1, 1);
   w.print(text);
   w.update_texture();
   flush_input();
@@ -332,10 +333,10 @@ bool ask_poke_value(long& value) {
   framewindow w(20, 10, 60, 13);
   w.set_scheme(FRAME_SCHEME);
   w.draw();
-  w.set_cursor(0, 0);
+  w.set_cursor(1, 1);
   w.print("? ");
   std::string text;
-  const int cancelled = ui_input_line(w, 2, 0, 10, text);
+  const int cancelled = ui_input_line(w, 3, 1, 10, text);
   w.close();
   if (cancelled) return false;
   char* end = nullptr;
