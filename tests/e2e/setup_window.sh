@@ -6,7 +6,8 @@
 # before; "save as" writes a complete file; the restart action rebuilds the machine with
 # the new RAM size. The poke database the template names: in a running Boulder Dash its
 # "time 999" entry, chosen from the setup window, shows its three pokes applied and the
-# cave's time goes on from 999.
+# cave's time goes on from 999; reopened, the list starts on that entry, and the next one
+# asks for the lives in a window.
 #
 # Screenshots are kept in $ARVELO_E2E_KEEP's work directory when it is set;
 # tests/e2e/reference/ holds the ones that were looked at.
@@ -67,6 +68,13 @@ shot poke_applied
 key space
 sleep 2
 shot poke_game
+# Reopened, the list starts on that entry; the one below asks for the number of lives.
+key F7
+key End Up Return
+key Down Return
+key 5 Return
+shot poke_asked
+key space
 finish
 
 start || exit 1
@@ -118,7 +126,8 @@ timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" bash "$WORK/session.sh" || tr
 
 statuses=$(tr '\n' ' ' <"$WORK/status" 2>/dev/null || echo none)
 [ "$statuses" = "0 0 0 " ] || fail "exit statuses '$statuses'; stderr: $(cat "$WORK/err.txt")"
-for s in basic setup ram_ctrl_right ram_right setup_changed green restarted poke_applied poke_game; do
+for s in basic setup ram_ctrl_right ram_right setup_changed green restarted poke_applied poke_game \
+  poke_asked; do
   [ -s "$SHOTS/$s.png" ] || fail "no screenshot $s"
 done
 # Pixels that differ; a comparison that cannot be made (a missing picture, other sizes)
@@ -143,11 +152,13 @@ done
 crop() { convert "$1" -crop "$2" +repage "$3"; }
 crop "$SHOTS/poke_applied.png" 566x40+104+88 "$SHOTS/poke_window.png"
 crop "$SHOTS/poke_game.png" 348x26+96+72 "$SHOTS/poke_status.png"
-for s in poke_window poke_status; do
+crop "$SHOTS/poke_asked.png" 566x24+104+88 "$SHOTS/poke_lives.png"
+for s in poke_window poke_status poke_lives; do
   [ -f "$ref/setup_$s.png" ] || fail "no reference setup_$s.png"
   [ "$(differ "$SHOTS/$s.png" "$ref/setup_$s.png")" -eq 0 ] || fail "$s differs from its reference"
 done
 grep -q '00B4 09 (01)00B5 09 (04)00B6 09 ([0-9A-F][0-9A-F])' "$WORK/out.txt" || fail "pokes not printed: $(cat "$WORK/out.txt")"
+grep -q '0082 05 (03)' "$WORK/out.txt" || fail "the lives typed in not poked: $(cat "$WORK/out.txt")"
 
 # Esc left the configuration's values as they were; leaving by the last line stored
 # the new ones in place, keeping the comments.
