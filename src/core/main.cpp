@@ -15,7 +15,9 @@
 #include "core/startup.h"
 #include "core/teebuf.h"
 #include "m4/netlayer.h"
+#include "m4/webserver.h"
 #include "sound/audio.h"
+#include "ui/setup_windows.h"
 #include "ui/ui.h"
 #include "video/host_display.h"
 #include "video/host_display_loss.h"
@@ -78,12 +80,16 @@ int main(int argc, char** argv) {
   open_message_file();
 
   if (display_init() != 0) return 1;
+  // The setup window's web-server line starts and stops the M4 board's web server.
+  set_setup_web_server({web_server_running, web_server_start_areas, web_server_stop});
 
   set_setting(kw::CPC_TYPE, (options.cpc_type >= 0 && options.cpc_type <= 6) ? options.cpc_type : 6);
   set_config_file_name(choose_config_file(options).c_str());
   set_data_file("arvelo.dat");
 
   const int status = machine_loop(options);
+  // Its threads end before the program does.
+  web_server_stop();
   if (status != 0) {
     if (status >= 2 && host.shift_held()) show_box(false, "Arvelo Output");
     SDL_Quit();

@@ -259,7 +259,9 @@ void save_configuration_as(SetupSession& s) {
   if (write_config_file() != 0) set_config_file_name(in_use.c_str());
 }
 
-void toggle_web_server() {
+}  // namespace
+
+void setup_toggle_web_server() {
   if (!web_server.running) return;
   if (web_server.running()) {
     web_server.stop();
@@ -269,11 +271,13 @@ void toggle_web_server() {
                    setting_text(kw::ROM_PATH));
 }
 
+namespace {
+
 // The chosen line's action; true when the window is left.
 bool setup_action(SetupSession& s, int message) {
   switch (message) {
     case msg::START_WEB_SERVER:
-    case msg::STOP_WEB_SERVER: toggle_web_server(); break;
+    case msg::STOP_WEB_SERVER: setup_toggle_web_server(); break;
     case msg::LOAD_CONFIGURATION: load_configuration(s); break;
     case msg::ROM_SLOTS: rom_slots(s); break;
     case msg::SAVE_CONFIGURATION_AS: save_configuration_as(s); break;

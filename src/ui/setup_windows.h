@@ -7,8 +7,8 @@
 #include "config/settings.h"
 #include "ui/select.h"
 
-// What the setup window needs of a web server: the network unit installs these; without
-// them the web-server line shows "start" and choosing it does nothing.
+// What the setup window needs of a web server: the program installs the M4 board's at
+// start; without them the web-server line shows "start" and choosing it does nothing.
 struct SetupWebServer {
   bool (*running)() = nullptr;
   // Browse directory of drive A, the SD card, tapes and ROMs.
@@ -51,6 +51,9 @@ class setup_w : public selectwin {
 
 // Message number of the web-server line (74 stopped, 75 running).
 int setup_web_server_message();
+// The web-server line's action: starts the server with drive A's browse directory,
+// M4_SD_PATH, TAPE_PATH and ROM_PATH when it is stopped, stops it when it runs.
+void setup_toggle_web_server();
 // Stores the list's values, re-applies the settings to the machine and reads the data
 // file again when KBD_LANGUAGE or COLOUR_SCREEN differs from the opened values.
 void apply_settings(const setup_w& w, int opened_kbd_language, int opened_colour_screen);

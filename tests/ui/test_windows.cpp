@@ -1,7 +1,7 @@
 // The program's own windows: the configuration rewrite of the keyboard layout choice,
 // the function menu's columns, the snapshot sizes, the keyboard's layout file and
-// placement, the setup list's lines and value keys, and the first-start and cassette deck
-// windows driven by queued events.
+// placement, the setup list's lines, value keys and web-server line, and the first-start
+// and cassette deck windows driven by queued events.
 #include <SDL.h>
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "config/messages.h"
 #include "config/settings.h"
 #include "hardware/hardware_fixture.h"
 #include "media/tape_deck.h"
@@ -248,5 +249,38 @@ TEST(Setup, ListOrderBoundsStepsAndTemplateName) {
   EXPECT_TRUE(is_template_config("arvelo0.cfg"));
   EXPECT_FALSE(is_template_config("/arvelo0.cfg/mine.cfg"));
   EXPECT_FALSE(is_template_config("my_arvelo0.cfg"));
+  reset_settings();
+}
+
+namespace {
+struct FakeWebServer {
+  bool running = false;
+  std::string areas;
+  int stops = 0;
+} fake_web;
+}  // namespace
+
+TEST(Setup, WebServerLineStartsWithTheFourAreasAndStops) {
+  reset_settings();
+  set_setting_text(kw::DRIVE_A, "/discs/");
+  set_setting_text(kw::M4_SD_PATH, "/sd");
+  set_setting_text(kw::TAPE_PATH, "/tapes/");
+  set_setting_text(kw::ROM_PATH, "/roms/");
+  fake_web = {};
+  set_setup_web_server({[] { return fake_web.running; },
+                        [](const char* a, const char* sd, const char* t, const char* r) {
+                          fake_web.areas = std::string(a ? a : "-") + "|" + sd + "|" + t + "|" + r;
+                          return fake_web.running = true;
+                        },
+                        [] { fake_web.running = false; ++fake_web.stops; }});
+  constexpr int WEB_LINE = 33;  // the first action line
+  EXPECT_EQ(setup_w(5, 6, 75, 19).items()[WEB_LINE].message, msg::START_WEB_SERVER);
+  setup_toggle_web_server();
+  EXPECT_EQ(fake_web.areas, "/discs/|/sd|/tapes/|/roms/");
+  EXPECT_EQ(setup_w(5, 6, 75, 19).items()[WEB_LINE].message, msg::STOP_WEB_SERVER);
+  setup_toggle_web_server();
+  EXPECT_EQ(fake_web.stops, 1);
+  EXPECT_EQ(setup_web_server_message(), msg::START_WEB_SERVER);
+  set_setup_web_server({});
   reset_settings();
 }
