@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace testsupport {
@@ -42,6 +46,19 @@ inline std::filesystem::path temp_dir(const std::string& tag) {
   std::filesystem::remove_all(base);
   std::filesystem::create_directories(base);
   return base;
+}
+
+// A whole file as text or bytes (empty when it cannot be read), and bytes written to one.
+inline std::string file_text(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+inline std::vector<uint8_t> file_bytes(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+inline void write_bytes(const std::filesystem::path& p, const std::vector<uint8_t>& b) {
+  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
 }  // namespace testsupport

@@ -11,7 +11,7 @@
 #include "config_test_util.h"
 #include "core/machine.h"
 
-using cfgtest::read_file;
+using cfgtest::file_text;
 using cfgtest::write_file;
 
 namespace {
@@ -294,7 +294,7 @@ TEST_F(ConfigFile, WriteThenReadGivesTheSameSettings) {
   testing::internal::CaptureStdout();
   ASSERT_EQ(write_config_file(), 0);
   testing::internal::GetCapturedStdout();
-  std::string file = read_file(config_file_name());
+  std::string file = file_text(config_file_name());
   EXPECT_EQ(file.rfind("; MSG: Cannot read message 221  ", 0), 0u) << file;
   EXPECT_NE(file.find(expected), std::string::npos);
   EXPECT_EQ(file.substr(file.size() - 6), "; end\n");
@@ -363,7 +363,7 @@ TEST_F(ConfigFile, UpdateInPlaceKeepsLayout) {
   set_setting_text(kw::ROM_PATH, "/new/roms/");
   ASSERT_EQ(update_config_file(), 0);
 
-  std::string updated = read_file(config_file_name());
+  std::string updated = file_text(config_file_name());
   const std::string expected_start =
       "; my configuration\n"
       "\n"

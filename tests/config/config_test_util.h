@@ -20,10 +20,7 @@ inline std::string write_file(const std::string& name, const std::string& text) 
   return path.string();
 }
 
-inline std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testsupport::file_text;
 
 // A scanner reading one text.
 class TextScan : public scan {

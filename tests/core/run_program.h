@@ -17,12 +17,7 @@ struct ProgramResult {
   std::string err;
 };
 
-inline std::string read_file(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using testsupport::file_text;
 
 inline std::string shell_quote(const std::string& s) {
   std::string q = "'";
@@ -44,7 +39,7 @@ inline ProgramResult run_arvelo(const std::vector<std::string>& args, const std:
   ProgramResult r;
   const int raw = std::system(cmd.c_str());
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = read_file(work + "/out.txt");
-  r.err = read_file(work + "/err.txt");
+  r.out = file_text(work + "/out.txt");
+  r.err = file_text(work + "/err.txt");
   return r;
 }

@@ -220,9 +220,9 @@ TEST(StartUp, FirstStartCopiesTemplateDirectories) {
   // A link back up the tree is told and passed over; the rest is copied.
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "sd/games/loop: cycle in directory tree\n");
   const std::string settings = home.string() + "/.Arvelo/";
-  EXPECT_EQ(read_file(settings + "sd/games/x.bas"), "BAS");
+  EXPECT_EQ(file_text(settings + "sd/games/x.bas"), "BAS");
   EXPECT_FALSE(fs::exists(settings + "sd/games/loop"));
-  EXPECT_EQ(read_file(settings + "arvelo.cfg"),
+  EXPECT_EQ(file_text(settings + "arvelo.cfg"),
             "; template\n"
             "LANGUAGE = 2\n"
             "M4_SD_PATH = \"" + settings + "sd\"\n"
@@ -231,15 +231,15 @@ TEST(StartUp, FirstStartCopiesTemplateDirectories) {
             "SNAPSHOT = \"" + settings + "snap/\"\n"
             "HELP_FILE = \"./arvelo.hlp\"\n"
             "TAPE_PATH = \"/elsewhere/\"\n");
-  EXPECT_EQ(read_file(settings + "rom/os.rom"), "ROM");
-  EXPECT_EQ(read_file(settings + "disc/games.dsk"), "DSK");
+  EXPECT_EQ(file_text(settings + "rom/os.rom"), "ROM");
+  EXPECT_EQ(file_text(settings + "disc/games.dsk"), "DSK");
   EXPECT_TRUE(fs::is_directory(settings + "snap"));
   EXPECT_EQ(fs::status(settings).permissions() & fs::perms::all, fs::perms::owner_all);
 
   // A second first start keeps the files the user already has.
   std::ofstream(settings + "disc/games.dsk") << "CHANGED";
   ASSERT_EQ(first_start_copy(1), 0);
-  EXPECT_EQ(read_file(settings + "disc/games.dsk"), "CHANGED");
+  EXPECT_EQ(file_text(settings + "disc/games.dsk"), "CHANGED");
 }
 
 TEST(StartUpDeathTest, FirstStartFailures) {

@@ -155,13 +155,8 @@ inline TrackSpec data_format_track(int, int) {
   return ts;
 }
 
-inline void write_file(const std::filesystem::path& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
-inline Bytes read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+using testsupport::file_bytes;
+using testsupport::write_bytes;
 inline std::string disks_dir() { return testsupport::testdata_dir() + "/disks"; }
 
 // Fixture: private temporary directory (also TMP_PATH), fresh settings and controller.
@@ -185,7 +180,7 @@ class DiscTest : public ::testing::Test {
     return (dir / name).string();
   }
   std::string put_image(const std::string& name, const Bytes& bytes) {
-    write_file(dir / name, bytes);
+    write_bytes(dir / name, bytes);
     return (dir / name).string();
   }
   // Inserts path into the drive and switches the motor on.

@@ -92,7 +92,7 @@ TEST_F(DskTest, ReadOnlyFileIsInsertedWriteProtected) {
   EXPECT_EQ(results(), (Bytes{0x70}));
   EXPECT_EQ(write(0, 0, 0, 0xC1, 0xC1, Bytes(512, 1)).result.at(1), 0x02);
   drive_eject(0);
-  EXPECT_EQ(read_file(path), image);
+  EXPECT_EQ(file_bytes(path), image);
 }
 
 TEST_F(DskTest, HostileImagesNeverCrashOrChangeSize) {

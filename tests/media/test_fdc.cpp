@@ -20,7 +20,7 @@ TEST_F(FdcTest, RealImagesReadLikeTheDiscRom) {
   REQUIRE_ASSET(disks_dir() + "/boulderdash_cpc.dsk");
   REQUIRE_ASSET(disks_dir() + "/dtc_cpc.dsk");
   std::string path = copy_disk("boulderdash_cpc.dsk");
-  const Bytes file = read_file(path);
+  const Bytes file = file_bytes(path);
   insert(0, path);
   command({0x03, 0xA1, 0x03});  // SPECIFY as the disc ROM sets it up
   EXPECT_EQ(fdc_read_status(), 0x80);
@@ -35,7 +35,7 @@ TEST_F(FdcTest, RealImagesReadLikeTheDiscRom) {
 
   // Extended image in drive B: sectors stored in the order of an interleaved ID list.
   path = copy_disk("dtc_cpc.dsk");
-  const Bytes ext = read_file(path);
+  const Bytes ext = file_bytes(path);
   insert(1, path);
   ASSERT_EQ(seek(1, 3), (Bytes{0x21, 3}));
   const size_t track = 256 + 3 * 0x1300;
@@ -178,7 +178,7 @@ TEST_F(FdcTest, MotorOffOrEmptyDriveIsNotReady) {
 TEST_F(FdcTest, WritesGoToTheSectorsPlaceOnly) {
   REQUIRE_ASSET(disks_dir() + "/boulderdash_cpc.dsk");
   std::string path = copy_disk("boulderdash_cpc.dsk");
-  const Bytes before = read_file(path);
+  const Bytes before = file_bytes(path);
   insert(0, path);
   seek(0, 7);
   Bytes data(1024);
@@ -190,7 +190,7 @@ TEST_F(FdcTest, WritesGoToTheSectorsPlaceOnly) {
   drive_eject(0);
   Bytes expected = before;
   std::copy(data.begin(), data.end(), expected.begin() + boulder_sector(7, 2));
-  EXPECT_TRUE(read_file(path) == expected) << "only the two sectors changed";
+  EXPECT_TRUE(file_bytes(path) == expected) << "only the two sectors changed";
 
   // With write protection nothing is written.
   set_setting(kw::DRIVE_A_WRITEPROT, 1);
@@ -203,7 +203,7 @@ TEST_F(FdcTest, WritesGoToTheSectorsPlaceOnly) {
   command({0x4D, 0x00, 2, 9, 0x52, 0xE5});
   EXPECT_EQ(results().at(1), 0x02);
   drive_eject(0);
-  EXPECT_TRUE(read_file(path) == expected);
+  EXPECT_TRUE(file_bytes(path) == expected);
 }
 
 // Writes into an extended image whose sectors have different lengths (one longer than
@@ -250,7 +250,7 @@ TEST_F(FdcTest, ExtendedImageWithMixedSectorSizesIsWrittenByteExact) {
   seek(0, 2);
   write(0x04, 2, 1, 8, 8, sector_data(2, 1, 8, 4096));
   drive_eject(0);
-  EXPECT_TRUE(read_file(path) == expected);
+  EXPECT_TRUE(file_bytes(path) == expected);
 }
 
 TEST_F(FdcTest, DeletedDataMarks) {
@@ -284,7 +284,7 @@ TEST_F(FdcTest, FormatTrack) {
   for (int i = 0; i < 9; i++) command({2, 0, static_cast<uint8_t>(0x41 + i), 2});
   EXPECT_EQ(results().at(0), 0x00);
   EXPECT_EQ(read(0, 2, 0, 0x45, 0x45).data, Bytes(512, 0xE5));
-  Bytes after = read_file(path);
+  Bytes after = file_bytes(path);
   ASSERT_EQ(after.size(), image.size());
   const uint8_t* block = after.data() + 256 + 2 * track_size;
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(block), 12), "Track-Info\r\n");
@@ -299,19 +299,19 @@ TEST_F(FdcTest, FormatTrack) {
   while ((fdc_read_status() & MSR_EXM) && taken < 100) fdc_write_data(static_cast<uint8_t>(++taken));
   EXPECT_EQ(taken, 76u);
   EXPECT_EQ(results().at(0), 0x00);
-  EXPECT_EQ(read_file(path)[256 + 2 * track_size + 0x15], 19);
+  EXPECT_EQ(file_bytes(path)[256 + 2 * track_size + 0x15], 19);
   // Sectors that do not fit the track size are refused, and so is an extended image.
-  Bytes snapshot = read_file(path);
+  Bytes snapshot = file_bytes(path);
   command({0x4D, 0x00, 3, 9, 0x20, 0x00});
   for (int i = 0; i < 36; i++) fdc_write_data(0);
   EXPECT_EQ(results().at(0), 0x40);
-  EXPECT_EQ(read_file(path), snapshot);
+  EXPECT_EQ(file_bytes(path), snapshot);
   auto ext = build_image(true, 1, 1, data_format_track);
   insert(1, put_image("e.dsk", ext));
   command({0x4D, 0x01, 2, 1, 0x20, 0x00});
   command({0, 0, 1, 2});
   EXPECT_EQ(results().at(0), 0x41);
-  EXPECT_EQ(read_file(dir / "e.dsk"), ext);
+  EXPECT_EQ(file_bytes(dir / "e.dsk"), ext);
 }
 
 TEST_F(FdcTest, SideSelection) {

@@ -31,20 +31,20 @@ class MediaFileTest : public DiscTest {};
 
 TEST_F(MediaFileTest, DiscInsideAZipArchive) {
   REQUIRE_ASSET(disks_dir() + "/boulderdash_cpc.dsk");
-  const Bytes original = read_file(disks_dir() + "/boulderdash_cpc.dsk");
+  const Bytes original = file_bytes(disks_dir() + "/boulderdash_cpc.dsk");
   fs::create_directories(dir / "src");
-  write_file(dir / "src" / "boulder.dsk", original);
+  write_bytes(dir / "src" / "boulder.dsk", original);
   const time_t stamp = 1000000000;  // an even second: ZIP dates have two-second steps
   utimbuf times{stamp, stamp};
   ::utime((dir / "src" / "boulder.dsk").c_str(), &times);
   make_zip(dir / "src", "games.zip", "boulder.dsk");
-  const Bytes archive = read_file(dir / "src" / "games.zip");
+  const Bytes archive = file_bytes(dir / "src" / "games.zip");
 
   set_setting(kw::DRIVE_A_AUTOSTART, 1);
   insert(0, (dir / "src" / "games.zip").string() + "/boulder.dsk");
   const fs::path temp = media_temp_name(fdc_drive(0).image.temp_number);
   EXPECT_EQ(temp.parent_path(), dir);
-  EXPECT_EQ(read_file(temp), original);
+  EXPECT_EQ(file_bytes(temp), original);
   struct stat st;
   ASSERT_EQ(::stat(temp.c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, stamp) << "the member keeps its date";
@@ -59,12 +59,12 @@ TEST_F(MediaFileTest, DiscInsideAZipArchive) {
   const fs::path kept = dir / "src" / "boulder-1.dsk";
   EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(message_text(msg::DISC_SAVED_AS)) + " " + kept.string() + "\n");
   EXPECT_FALSE(fs::exists(temp));
-  EXPECT_EQ(read_file(dir / "src" / "games.zip"), archive);
+  EXPECT_EQ(file_bytes(dir / "src" / "games.zip"), archive);
   Bytes expected = original;
   const size_t track1_c1 = 256 + 0x1300 + 256;
   std::fill_n(expected.begin() + track1_c1, 512, 0x33);
-  EXPECT_TRUE(read_file(kept) == expected);
-  EXPECT_TRUE(read_file(dir / "src" / "boulder.dsk") == original) << "never overwritten";
+  EXPECT_TRUE(file_bytes(kept) == expected);
+  EXPECT_TRUE(file_bytes(dir / "src" / "boulder.dsk") == original) << "never overwritten";
 
   // A disc read but not written leaves nothing; another changed one, replaced by a new
   // disc, takes the next number.
@@ -78,14 +78,14 @@ TEST_F(MediaFileTest, DiscInsideAZipArchive) {
   insert(0, kept.string());
   testing::internal::GetCapturedStdout();
   EXPECT_TRUE(fs::exists(dir / "src" / "boulder-2.dsk"));
-  EXPECT_TRUE(read_file(kept) == expected);
-  EXPECT_EQ(read_file(dir / "src" / "games.zip"), archive);
+  EXPECT_TRUE(file_bytes(kept) == expected);
+  EXPECT_EQ(file_bytes(dir / "src" / "games.zip"), archive);
 }
 
 TEST_F(MediaFileTest, TemporaryNumbersDifferAndWrapAfter32000) {
   Bytes image = build_image(false, 1, 1, data_format_track);
-  write_file(dir / "a.dsk", image);
-  write_file(dir / "b.dsk", image);
+  write_bytes(dir / "a.dsk", image);
+  write_bytes(dir / "b.dsk", image);
   make_zip(dir, "two.zip", "a.dsk b.dsk");
   media_set_temp_counter(31999);
   insert(0, (dir / "two.zip/a.dsk").string());
@@ -98,12 +98,12 @@ TEST_F(MediaFileTest, TemporaryNumbersDifferAndWrapAfter32000) {
 }
 
 TEST_F(MediaFileTest, BrokenArchivesAndMissingMembersFailCleanly) {
-  write_file(dir / "a.dsk", build_image(false, 1, 1, data_format_track));
+  write_bytes(dir / "a.dsk", build_image(false, 1, 1, data_format_track));
   make_zip(dir, "good.zip", "a.dsk");
-  Bytes cut = read_file(dir / "good.zip");
+  Bytes cut = file_bytes(dir / "good.zip");
   cut.resize(cut.size() / 2);
-  write_file(dir / "cut.zip", cut);
-  write_file(dir / "junk.zip", Bytes(3000, 0x50));
+  write_bytes(dir / "cut.zip", cut);
+  write_bytes(dir / "junk.zip", Bytes(3000, 0x50));
   for (const char* p : {"good.zip/none.dsk", "good.zip", "good.zip/", "junk.zip/a.dsk", "cut.zip/a.dsk", "no.zip/a.dsk"}) {
     int number = 0;
     EXPECT_EQ(media_open((dir / p).c_str(), "rb", number), nullptr) << p;
@@ -116,14 +116,14 @@ TEST_F(MediaFileTest, BrokenArchivesAndMissingMembersFailCleanly) {
 
 TEST_F(MediaFileTest, PlainPathsCleaningAndTheTemporaryDirectory) {
   fs::create_directories(dir / "Games");
-  write_file(dir / "Games" / "Elite.DSK", Bytes{1, 2, 3});
+  write_bytes(dir / "Games" / "Elite.DSK", Bytes{1, 2, 3});
   int number = 0;
   FILE* f = media_open((dir / "games" / "ELITE.dsk").c_str(), "rb", number);
   ASSERT_NE(f, nullptr) << "found without regard to case";
   EXPECT_EQ(std::fgetc(f), 1);
   std::fclose(f);
 
-  for (const char* name : {"TMP00007.$$$", "TMP31999.$$$", "TMP1234.$$$", "TMP00007.txt"}) write_file(dir / name, Bytes{0});
+  for (const char* name : {"TMP00007.$$$", "TMP31999.$$$", "TMP1234.$$$", "TMP00007.txt"}) write_bytes(dir / name, Bytes{0});
   media_clean_temp();
   EXPECT_FALSE(fs::exists(dir / "TMP00007.$$$"));
   EXPECT_FALSE(fs::exists(dir / "TMP31999.$$$"));
@@ -143,9 +143,9 @@ TEST_F(MediaFileTest, PlainPathsCleaningAndTheTemporaryDirectory) {
 TEST_F(MediaFileTest, ArchiveAwareStreams) {
   Bytes rom(32768);
   for (size_t i = 0; i < rom.size(); i++) rom[i] = static_cast<uint8_t>(i ^ (i >> 8));
-  write_file(dir / "os.rom", rom);
+  write_bytes(dir / "os.rom", rom);
   make_zip(dir, "roms.zip", "os.rom");
-  const Bytes archive = read_file(dir / "roms.zip");
+  const Bytes archive = file_bytes(dir / "roms.zip");
   {
     zip_ifs in((dir / "roms.zip/os.rom").c_str());
     ASSERT_TRUE(in);
@@ -161,9 +161,9 @@ TEST_F(MediaFileTest, ArchiveAwareStreams) {
   EXPECT_FALSE(zip_ifs((dir / "roms.zip/nothing.rom").c_str()));
   { zip_ofs((dir / "roms.zip/new.bin").c_str()) << "data"; }
   EXPECT_FALSE(temp_files_left(dir));
-  EXPECT_EQ(read_file(dir / "roms.zip"), archive) << "an archive is never changed";
+  EXPECT_EQ(file_bytes(dir / "roms.zip"), archive) << "an archive is never changed";
   { zip_ofs((dir / "plain.bin").c_str()) << "xyz"; }
-  EXPECT_EQ(read_file(dir / "plain.bin"), (Bytes{'x', 'y', 'z'}));
+  EXPECT_EQ(file_bytes(dir / "plain.bin"), (Bytes{'x', 'y', 'z'}));
 }
 
 // The file selector's listing: names, uncompressed sizes and folders of a real archive

@@ -21,13 +21,8 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-Bytes read_bytes(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), {}};
-}
-void write_bytes(const fs::path& p, const Bytes& b) {
-  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
+using testsupport::file_bytes;
+using testsupport::write_bytes;
 
 std::vector<std::string> shown;
 void remember_shown(const char* text) { shown.emplace_back(text); }
@@ -56,7 +51,7 @@ class Snapshot : public hwtest::Hardware {
   // The machine's whole state as the snapshot writer sees it.
   Bytes state(int kb = 128) {
     EXPECT_EQ(snapshot_save(path("state.sna").c_str(), kb), 0);
-    return read_bytes(path("state.sna"));
+    return file_bytes(path("state.sna"));
   }
 
   // A distinctive state in every unit a snapshot holds.

@@ -20,10 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<uint8_t> file_bytes(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), {}};
-}
+using testsupport::file_bytes;
 
 std::vector<uint8_t> header_for(uint8_t type, uint16_t load, uint16_t length, uint16_t entry,
                                 uint32_t length24) {

@@ -416,11 +416,6 @@ TEST_F(TapeDeck, TheBitSetCommandMovesTheMotorAndACounterResetIsNoTime) {
   EXPECT_EQ(tape_deck_status().position_ticks, 350u);
 }
 
-std::vector<uint8_t> read_file(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), {}};
-}
-
 TEST_F(TapeDeck, SaveIsRecordedAndWrittenUnderANewName) {
   // The image played is never overwritten: the recording takes the next free name.
   const fs::path played = dir / "game.cdt";
@@ -436,12 +431,12 @@ TEST_F(TapeDeck, SaveIsRecordedAndWrittenUnderANewName) {
   port_c_at(11500, 0x30);
   port_c_at(11800, 0x10);
   port_c_at(12000, 0x00);
-  EXPECT_EQ(read_file(played).size(), 10u);
+  EXPECT_EQ(testsupport::file_bytes(played).size(), 10u);
   const fs::path written = dir / "game-2.cdt";
   ASSERT_TRUE(fs::exists(written));
   EXPECT_EQ(tape_deck_status().written, written.string());
   TapeSignal s;
-  ASSERT_TRUE(tape_read_image(read_file(written), s, error)) << error;
+  ASSERT_TRUE(tape_read_image(testsupport::file_bytes(written), s, error)) << error;
   // Samples of 22.57 µs: each stretch within one sample of its length.
   const double expected[] = {500, 1000, 300, 200};
   ASSERT_GE(s.segments.size(), 4u);
@@ -461,7 +456,7 @@ TEST_F(TapeDeck, ARecordingToACswNameIsACswImage) {
   port_c_at(11000, 0x00);
   tape_deck_eject();
   TapeSignal s;
-  ASSERT_TRUE(tape_read_image(read_file(blank), s, error)) << error;
+  ASSERT_TRUE(tape_read_image(testsupport::file_bytes(blank), s, error)) << error;
   ASSERT_EQ(s.segments.size(), 2u);
   EXPECT_EQ(s.segments[0], TAPE_LEVEL_BIT | static_cast<uint32_t>(tape_sample_ticks(40, 44100)));
 }

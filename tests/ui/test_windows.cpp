@@ -27,12 +27,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testsupport::file_text;
 
 }  // namespace
 
@@ -45,7 +40,7 @@ TEST(KeyboardLayoutChoice, StatementGoesBeforeTheFirstSetting) {
                         "CPC_TYPE = 2\n"
                         "LANGUAGE = 1\n";
   ASSERT_EQ(write_vkbd_language(cfg.c_str(), 4), 0);
-  EXPECT_EQ(read_file(cfg),
+  EXPECT_EQ(file_text(cfg),
             "; Arvelo\n"
             "; a comment without an equals sign\n"
             "VKBD_LANGUAGE = 4 ; layout of virtual keybord (0-4)\n"
@@ -56,11 +51,11 @@ TEST(KeyboardLayoutChoice, StatementGoesBeforeTheFirstSetting) {
   // A file without any setting gets the statement at its end.
   std::ofstream(cfg) << "; only comments\n";
   ASSERT_EQ(write_vkbd_language(cfg.c_str(), 0), 0);
-  EXPECT_EQ(read_file(cfg), "; only comments\nVKBD_LANGUAGE = 0 ; layout of virtual keybord (0-4)\n");
+  EXPECT_EQ(file_text(cfg), "; only comments\nVKBD_LANGUAGE = 0 ; layout of virtual keybord (0-4)\n");
   // A keyword that only begins like it is kept.
   std::ofstream(cfg) << "VKBD_LANGUAGEX = 1\n";
   ASSERT_EQ(write_vkbd_language(cfg.c_str(), 2), 0);
-  EXPECT_EQ(read_file(cfg), "VKBD_LANGUAGE = 2 ; layout of virtual keybord (0-4)\nVKBD_LANGUAGEX = 1\n");
+  EXPECT_EQ(file_text(cfg), "VKBD_LANGUAGE = 2 ; layout of virtual keybord (0-4)\nVKBD_LANGUAGEX = 1\n");
   fs::remove_all(dir);
 }
 
@@ -165,7 +160,7 @@ TEST(FirstStart, LanguageAndLayoutWindowsTakeTheirKeys) {
     choose_vkbd_language();
   }
   EXPECT_EQ(setting(kw::VKBD_LANGUAGE), 4);
-  EXPECT_EQ(read_file(cfg), "VKBD_LANGUAGE = 4 ; layout of virtual keybord (0-4)\nCPC_TYPE = 2\n");
+  EXPECT_EQ(file_text(cfg), "VKBD_LANGUAGE = 4 ; layout of virtual keybord (0-4)\nCPC_TYPE = 2\n");
   set_config_file_name(old_name.c_str());
   fs::remove_all(dir);
 }

@@ -18,10 +18,6 @@ uint32_t u32(const std::vector<uint8_t>& b, size_t at) {
 }
 uint16_t u16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
 
-std::vector<uint8_t> read_file(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 TEST(Screenshot, AreaIsTheDisplayAreaInFrameRows) {
   EXPECT_EQ(screenshot_area(DisplayBounds{40, 30, 238, 360}), (ScreenRect{80, 60, 640, 402}));
@@ -94,7 +90,7 @@ TEST(Screenshot, BmpFileLayout) {
   const auto path = dir / "shot.bmp";
   std::string error;
   ASSERT_EQ(write_indexed_bmp(path.string(), pic, error), 0) << error;
-  const std::vector<uint8_t> b = read_file(path);
+  const std::vector<uint8_t> b = testsupport::file_bytes(path);
   ASSERT_EQ(b.size(), 14u + 40 + 3 * 4 + 3 * 8);
   EXPECT_EQ(b[0], 'B');
   EXPECT_EQ(b[1], 'M');
