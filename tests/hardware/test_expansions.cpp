@@ -22,10 +22,7 @@ class Expansions : public Hardware {
   std::filesystem::path dir;
 };
 
-std::string contents(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testsupport::file_text;
 
 void print(std::initializer_list<uint8_t> bytes) {
   for (uint8_t b : bytes) port_out(0xEF00, b);
@@ -40,17 +37,17 @@ TEST_F(Expansions, PrinterTakesTheByteOnTheStrobesFallingEdge) {
   ASSERT_TRUE(printer_reset(ResetKind::POWER_ON));
   print({0x41, 0xC1, 0x41, 0x42, 0x0D});  // one falling edge: "A"
   print({0x8D, 0x0D});                    // carriage return: printed and flushed
-  EXPECT_EQ(contents(file), "A\r");
+  EXPECT_EQ(file_text(file), "A\r");
   port_out(0xF700, 0x80);
   port_out(0xF600, 0x20);  // PPI port C bit 5 is the data's bit 7
   print({0xB1, 0x31, 0x8D, 0x0D});
-  EXPECT_EQ(contents(file), "A\r\xB1\x8D");
+  EXPECT_EQ(file_text(file), "A\r\xB1\x8D");
   std::ostringstream dump;
   printer_dump(dump);
   EXPECT_EQ(dump.str(), "PRN :  by = 0D (PC LPT1=0000)\n");
 
   ports_reset(ResetKind::POWER_ON);  // the file starts again
-  EXPECT_EQ(contents(file), "");
+  EXPECT_EQ(file_text(file), "");
   const auto bad = dir / "missing" / "p.txt";
   set_setting_text(kw::PRINTER, bad.c_str());
   testing::internal::CaptureStdout();

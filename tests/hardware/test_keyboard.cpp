@@ -170,23 +170,6 @@ TEST_F(Keyboard, PsgBusSelectWriteRead) {
   EXPECT_EQ(port_in(0xF400), 0x11);
 }
 
-TEST_F(Keyboard, ControlBitSetDoesNotStartTheMotor) {
-  set_setting(kw::SOUND_FX_ENABLED, 1);
-  psg_ring_allocate();
-  port_out(0xF700, 0x82);
-  const int before = psg_ring_pending();
-  port_out(0xF700, 0x09);
-  EXPECT_EQ(ppi_port_c() & 0x10, 0x10);
-  EXPECT_EQ(psg_ring_pending(), before);
-  port_out(0xF700, 0x08);
-  port_out(0xF600, 0x10);  // a port C write switches the motor
-  port_out(0xF600, 0x14);
-  EXPECT_EQ(psg_ring_pending(), before + 1);
-  port_out(0xF600, 0x00);
-  EXPECT_EQ(psg_ring_pending(), before + 2);
-  psg_ring_release();
-}
-
 TEST_F(Keyboard, PortBAndModeWrites) {
   set_setting(kw::CRTC_TYPE, 1);
   port_out(0xF700, 0x80);  // all outputs

@@ -53,12 +53,18 @@ TEST_F(PpiBusTest, WritesThroughThePpiPlayAtTheirEmulatedTime) {
   EXPECT_EQ(frame[0], 366 >> 1);  // volume 4 on the centre channel
 }
 
+// A port C write that switches the motor clicks the relay (once per change); the bit
+// set/reset command moves port C's bit 4 without a relay command.
 TEST_F(PpiBusTest, CassetteMotorBitClicksTheRelay) {
   ppi_write(2, 0x10);  // motor on
   run(200);
   EXPECT_TRUE(fx_stream_active(4));
-  ppi_write(3, 0x08);  // bit set/reset of bit 4 (clear): no relay command
   const int pending = psg_ring_pending();
-  ppi_write(3, 0x09);
+  ppi_write(2, 0x14);  // motor still on: no click
   EXPECT_EQ(psg_ring_pending(), pending);
+  ppi_write(2, 0x00);
+  EXPECT_EQ(psg_ring_pending(), pending + 1);
+  ppi_write(3, 0x09);
+  EXPECT_EQ(ppi_read(2) & 0x10, 0x10);
+  EXPECT_EQ(psg_ring_pending(), pending + 1);
 }
