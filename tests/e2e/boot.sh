@@ -8,8 +8,7 @@ require_asset "$ROM_DIR/cpc664.rom"
 require_asset "$ROM_DIR/cpc6128.rom"
 RUN="$BIN_DIR/arvelo-run"
 SRC=${ARVELO_SOURCE_DIR:-$(cd "$(dirname "$0")/../.." && pwd)}
-WORK=$(mktemp -d /tmp/arvelo-boot.XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
+make_work
 
 # ---- Banners ----------------------------------------------------------------------------
 check_boot() {

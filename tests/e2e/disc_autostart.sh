@@ -3,21 +3,13 @@
 # (standard and extended images, and the same disc inside a ZIP archive), and a BASIC
 # program saved on a disc loads and runs in a fresh machine without changing the image's
 # size. Text typed while the disc works arrives whole.
-set -euo pipefail
-
-bin=${ARVELO_BIN_DIR:?}/arvelo-run
-roms=${ARVELO_ROM_DIR:-${ARVELO_ROM_DIR_DEFAULT:?}}
-disks=${ARVELO_TESTDATA:-${ARVELO_TESTDATA_DEFAULT:?}}/disks
 
 source "$(dirname "$0")/lib.bash"
-
-[ -x "$bin" ] || skip "arvelo-run not built"
-for f in "$roms/cpc6128.rom" "$roms/amsdos.rom" "$disks/boulderdash_cpc.dsk" "$disks/dtc_cpc.dsk"; do
-  [ -f "$f" ] || skip "test asset not found: $f"
-done
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+roms=$ROM_DIR disks=$TESTDATA/disks
+require_runner "$roms/cpc6128.rom" "$roms/amsdos.rom" "$disks/boulderdash_cpc.dsk" "$disks/dtc_cpc.dsk"
+bin=$RUNNER
+make_work
+work=$WORK
 # The shared images are never opened for writing: the runs use copies.
 cp "$disks/boulderdash_cpc.dsk" "$disks/dtc_cpc.dsk" "$work/"
 (cd "$work" && zip -q games.zip boulderdash_cpc.dsk)

@@ -18,6 +18,20 @@ require_asset() {
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
+# The headless runner in RUNNER (a skip when it is not built) and the assets named.
+require_runner() {
+  RUNNER=$BIN_DIR/arvelo-run
+  [ -x "$RUNNER" ] || skip "arvelo-run not built"
+  local f
+  for f in "$@"; do require_asset "$f"; done
+}
+
+# A private work directory in WORK, removed at the end (kept with ARVELO_E2E_KEEP).
+make_work() {
+  WORK=$(mktemp -d /tmp/arvelo-e2e.XXXXXX)
+  [ -n "${ARVELO_E2E_KEEP:-}" ] && echo "work directory: $WORK" || trap 'rm -rf "$WORK"' EXIT
+}
+
 # A private program directory: the binary, the data files and the ROMs, like a user's
 # installation; and a private HOME.
 make_install() {

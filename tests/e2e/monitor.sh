@@ -5,8 +5,7 @@
 source "$(dirname "$0")/lib.bash"
 require_asset "$ROM_DIR/cpc6128.rom"
 RUN="$BIN_DIR/arvelo-run"
-WORK=$(mktemp -d /tmp/arvelo-monitor.XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
+make_work
 
 {
   echo "B 38"      # the firmware's interrupt entry (RST 7)

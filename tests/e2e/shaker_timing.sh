@@ -2,20 +2,13 @@
 # Interrupt timing against the real machine: the self-checking pages of the Shaker test
 # disc (module B key R pages 1 and 2, module D key I) run headless on CRTC types 0, 1 and
 # 2; every value they measure must be the one they print as the real CPC's.
-set -euo pipefail
-
-bin=${ARVELO_BIN_DIR:?}/arvelo-run
-roms=${ARVELO_ROM_DIR:-${ARVELO_ROM_DIR_DEFAULT:?}}
-disc=${ARVELO_TESTDATA:-${ARVELO_TESTDATA_DEFAULT:?}}/disks/shaker26.dsk
 
 source "$(dirname "$0")/lib.bash"
-
-[ -x "$bin" ] || skip "arvelo-run not built"
-for f in "$roms/cpc6128.rom" "$roms/amsdos.rom" "$disc"; do
-  [ -f "$f" ] || skip "test asset not found: $f"
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+roms=$ROM_DIR disc=$TESTDATA/disks/shaker26.dsk
+require_runner "$roms/cpc6128.rom" "$roms/amsdos.rom" "$disc"
+bin=$RUNNER
+make_work
+work=$WORK
 cp "$disc" "$work/shaker.dsk"  # the shared image is never opened for writing
 export TMPDIR=$work
 

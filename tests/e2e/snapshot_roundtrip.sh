@@ -3,22 +3,13 @@
 # machine continues exactly as the uninterrupted machine does (same state, same
 # counters, same picture); snapshots of 64 KB, 128 KB and the configured size. (The
 # header's fields and damaged files are the unit tests' business.)
-set -euo pipefail
-
-bin=${ARVELO_BIN_DIR:?}/arvelo-run
-roms=${ARVELO_ROM_DIR:-${ARVELO_ROM_DIR_DEFAULT:?}}
-msg=${ARVELO_BIN_DIR:?}/arvelo.msg
 
 source "$(dirname "$0")/lib.bash"
-
-[ -x "$bin" ] || skip "arvelo-run not built"
-for f in "$roms/cpc6128.rom" "$roms/cpc464.rom"; do
-  [ -f "$f" ] || skip "test asset not found: $f"
-done
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+roms=$ROM_DIR msg=$BIN_DIR/arvelo.msg
+require_runner "$roms/cpc6128.rom" "$roms/cpc464.rom"
+bin=$RUNNER
+make_work
+cd "$WORK"
 
 run() { "$bin" --rom-dir "$roms" "$@"; }
 # Text of message n of the message file (line n + 1 of its English block).

@@ -1,20 +1,13 @@
 #!/usr/bin/env bash
 # The tape bypass through the real firmware: BASIC's SAVE, LOAD, RUN and CAT on host
 # files in the tape directory, on a CPC 464 (no disc ROM) and on a 6128 after |TAPE.
-set -euo pipefail
-
-bin=${ARVELO_BIN_DIR:?}/arvelo-run
-roms=${ARVELO_ROM_DIR:-${ARVELO_ROM_DIR_DEFAULT:?}}
 
 source "$(dirname "$0")/lib.bash"
-
-[ -x "$bin" ] || skip "arvelo-run not built"
-for f in "$roms/cpc464.rom" "$roms/cpc6128.rom"; do
-  [ -f "$f" ] || skip "test asset not found: $f"
-done
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+roms=$ROM_DIR
+require_runner "$roms/cpc464.rom" "$roms/cpc6128.rom"
+bin=$RUNNER
+make_work
+work=$WORK
 tape=$work/tape
 mkdir "$tape"
 
