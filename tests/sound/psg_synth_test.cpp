@@ -75,19 +75,8 @@ TEST_F(SynthTest, OneGeneratorStepPerSampleAt62500) {
   for (size_t i = 1; i < s.size(); ++i) ASSERT_NE(s.left[i], s.left[i - 1]) << i;
 }
 
-TEST_F(SynthTest, ToneAndNoiseOffGiveAConstantLevel) {
-  // Sample playback: rewriting the volume of a channel whose tone and noise are off.
-  write(7, 0x3F);
-  for (int v : {15, 7, 0, 11}) {
-    write(8, v);
-    run(100);
-    const Stereo s = run(5000);
-    std::set<int> levels(s.left.begin() + 2, s.left.end());
-    ASSERT_EQ(levels.size(), 1u) << "volume " << v;
-    EXPECT_EQ(*levels.begin(), OUTER[v] >> 1);
-  }
-}
-
+// Tone and noise off (as sample playback rewrites the volume): each channel holds the
+// level of its volume, from the tables above.
 TEST_F(SynthTest, VolumeTablesAndStereoPlacement) {
   write(7, 0x3F);
   for (int v = 0; v < 16; ++v) {
@@ -95,8 +84,8 @@ TEST_F(SynthTest, VolumeTablesAndStereoPlacement) {
     write(9, 0);
     write(10, 0);
     run(200);
-    Stereo s = run(100);
-    EXPECT_EQ(s.left.back(), OUTER[v] >> 1);
+    Stereo s = run(1000);
+    EXPECT_EQ(std::set<int>(s.left.begin(), s.left.end()), std::set<int>{OUTER[v] >> 1}) << "volume " << v;
     EXPECT_EQ(s.right.back(), 0);
     write(8, 0);
     write(9, v);
