@@ -61,6 +61,13 @@ inline void write_bytes(const std::filesystem::path& p, const std::vector<uint8_
   std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
+// The working directory moved for one scope.
+struct InDir {
+  std::filesystem::path old = std::filesystem::current_path();
+  explicit InDir(const std::filesystem::path& p) { std::filesystem::current_path(p); }
+  ~InDir() { std::filesystem::current_path(old); }
+};
+
 }  // namespace testsupport
 
 // Skips the test when a shared asset is missing; in CI a missing asset is a failure.

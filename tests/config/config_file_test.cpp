@@ -254,14 +254,6 @@ TEST_F(ConfigFile, CommentsOnlyAndMissingFiles) {
   testing::internal::GetCapturedStdout();
 }
 
-TEST_F(ConfigFile, ShowConfigPrintsTheSettings) {
-  EXPECT_EQ(read("SHOW_CONFIG = 1\nCRTC_TYPE = 2\n"), 0);
-  size_t start = output.find("SETCFG: show config: ***\n");
-  ASSERT_NE(start, std::string::npos);
-  EXPECT_NE(output.find("CRTC_TYPE = 2\n", start), std::string::npos);
-  EXPECT_NE(output.find("***\n", start + 25), std::string::npos);
-}
-
 TEST_F(ConfigFile, WriteThenReadGivesTheSameSettings) {
   // A value that differs from the initial one for every saved keyword.
   const std::pair<kw::Id, int> numbers[] = {

@@ -29,11 +29,9 @@ struct Parsed {
 
 Parsed parse(std::vector<std::string> args) {
   args.insert(args.begin(), "arvelo");
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
   static std::vector<std::string> keep;  // media_file points into argv
   keep = args;
-  argv.clear();
+  std::vector<char*> argv;
   for (auto& a : keep) argv.push_back(a.data());
   Parsed p;
   std::ostringstream out, err;
@@ -61,12 +59,7 @@ struct EnvVar {
   }
 };
 
-// Scoped working directory.
-struct InDir {
-  fs::path old = fs::current_path();
-  explicit InDir(const fs::path& p) { fs::current_path(p); }
-  ~InDir() { fs::current_path(old); }
-};
+using testsupport::InDir;
 
 }  // namespace
 
@@ -321,7 +314,11 @@ TEST_F(Program, CommandLineErrorsPrintUsageAndExitZero) {
 TEST_F(Program, RequestedTypeFromCommandLineWinsOverConfiguration) {
   auto r = run({"-t", "2", "-c", shown_config("CPC_TYPE = 0\n")});
   EXPECT_EQ(r.status, 12) << r.out << r.err;
-  EXPECT_NE(r.out.find("CPC_TYPE = 2\n"), std::string::npos) << r.out;
+  // SHOW_CONFIG prints the settings between two lines of stars.
+  const size_t shown = r.out.find("SETCFG: show config: ***\n");
+  ASSERT_NE(shown, std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("CPC_TYPE = 2\n", shown), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("***\n", shown + 25), std::string::npos);
   EXPECT_NE(r.err.find("ROM path not configured. Unable to continue."), std::string::npos);
 
   // -t 9 is out of range: as if no type were given, so the file's value stands.

@@ -9,8 +9,7 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 SRC=${ARVELO_SOURCE_DIR:-$(cd "$HERE/../.." && pwd)}
 PICTURES="python3 $HERE/pictures.py"
 ANALYSE=(python3 "$HERE/sound_analyse.py")
-WORK=$(mktemp -d /tmp/arvelo-openrom.XXXXXX)
-[ -n "${ARVELO_E2E_KEEP:-}" ] && echo "work directory: $WORK" || trap 'rm -rf "$WORK"' EXIT
+make_work
 mkdir -p "$WORK/empty"
 cd "$WORK"
 

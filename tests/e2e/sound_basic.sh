@@ -7,8 +7,7 @@ require_asset "$ROM_DIR/cpc6128.rom"
 RUN="$BIN_DIR/arvelo-run"
 [ -x "$RUN" ] || fail "arvelo-run not built in $BIN_DIR"
 ANALYSE=(python3 "$(dirname "$0")/sound_analyse.py")
-WORK=$(mktemp -d /tmp/arvelo-sound.XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
+make_work
 
 record() {  # name, text to type, emulated seconds
   "$RUN" --model 6128 --rom-dir "$ROM_DIR" --type "$2" --seconds "$3" \

@@ -6,15 +6,14 @@
 set -euo pipefail
 
 source "$(dirname "$0")/lib.bash"
-bin=$BIN_DIR/arvelo-run
-[ -x "$bin" ] || skip "arvelo-run not built"
-for f in "$ROM_DIR/cpc464.rom" "$ROM_DIR/cpc6128.rom"; do require_asset "$f"; done
+require_runner "$ROM_DIR/cpc464.rom" "$ROM_DIR/cpc6128.rom"
+bin=$RUNNER
 game=$TESTDATA/tapes/luzazul.cdt
 require_asset "$game"
 reference=$(dirname "$0")/reference/tape_luzazul_title.png
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+make_work
+work=$WORK
 run() { "$bin" --rom-dir "$ROM_DIR" "$@"; }
 
 # The title screen: its 640 x 400 screen area (the border is left out: the loader paints

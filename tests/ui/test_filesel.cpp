@@ -35,14 +35,7 @@ const FileEntry* entry(const filesel_w& w, const std::string& name) {
 
 void touch(const fs::path& p, size_t size = 0) { std::ofstream(p, std::ios::binary) << std::string(size, 'x'); }
 
-class InDir {
- public:
-  explicit InDir(const fs::path& p) : old_(fs::current_path()) { fs::current_path(p); }
-  ~InDir() { fs::current_path(old_); }
-
- private:
-  fs::path old_;
-};
+using testsupport::InDir;
 
 }  // namespace
 
