@@ -190,8 +190,7 @@ TEST_F(Machine, MissingSystemRomFallsBackToTheOpenRom) {
   EXPECT_EQ(hardware_model(), model::CPC464);
   // Loaded as assembled except for the parameter block: language and ROM_PATH filled
   // in, the firmware's tape patch not applied.
-  std::ifstream in(open_file, std::ios::binary);
-  std::string image((std::istreambuf_iterator<char>(in)), {});
+  const std::string image = testsupport::file_text(open_file);
   ASSERT_EQ(image.size(), 2u * BANK_SIZE);
   const uint8_t* lower = bank_block(bank_of_slot(255));
   const uint8_t* basic = bank_block(bank_of_slot(0));

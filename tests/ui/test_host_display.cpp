@@ -217,8 +217,7 @@ TEST_F(HostDisplay, ScreenshotAndClearScreen) {
   fill_lines();
   render_frame();
   ASSERT_EQ(save_screenshot(), 0);
-  std::ifstream in("screenshot.bmp", std::ios::binary);
-  const std::vector<uint8_t> b{std::istreambuf_iterator<char>(in), {}};
+  const std::vector<uint8_t> b = testsupport::file_bytes("screenshot.bmp");
   ASSERT_GT(b.size(), 54u);
   EXPECT_EQ(b[0], 'B');
   EXPECT_EQ(b[28], 8);  // bits per pixel

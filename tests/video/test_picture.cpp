@@ -45,9 +45,7 @@ TEST(PictureTest, PngDecodesToThePicturePixels) {
   RgbPicture frame = frame_picture();
   auto dir = testsupport::temp_dir("picture_png");
   ASSERT_EQ(write_picture((dir / "f.Png").string(), frame, error), 0) << error;
-  std::ifstream in(dir / "f.Png", std::ios::binary);
-  std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(decode_png(file).rgb, frame.rgb);
+  EXPECT_EQ(decode_png(testsupport::file_bytes(dir / "f.Png")).rgb, frame.rgb);
   std::filesystem::remove_all(dir);
 }
 
@@ -79,8 +77,7 @@ TEST(PictureTest, BmpAndErrors) {
   p.rgb = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
   std::string error;
   ASSERT_EQ(write_picture((dir / "a.BMP").string(), p, error), 0) << error;
-  std::ifstream in(dir / "a.BMP", std::ios::binary);
-  std::vector<uint8_t> f((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::vector<uint8_t> f = testsupport::file_bytes(dir / "a.BMP");
   ASSERT_EQ(f.size(), 54u + 2 * 12);  // rows padded to 12 bytes
   EXPECT_EQ(f[0], 'B');
   EXPECT_EQ(f[28], 24);

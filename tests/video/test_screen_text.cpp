@@ -117,8 +117,7 @@ TEST_F(ScreenTextTest, FindsTheCharacterSetInTheOsRoms) {
   for (const char* name : {"cpc464.rom", "cpc664.rom", "cpc6128.rom"}) {
     const std::string path = testsupport::rom_dir() + "/" + name;
     REQUIRE_ASSET(path);
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> rom((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> rom = testsupport::file_bytes(path);
     ASSERT_GE(rom.size(), 16384u);
     const uint8_t* f = find_rom_font(rom.data());
     ASSERT_NE(f, nullptr) << name;
