@@ -275,7 +275,7 @@ TEST_F(SdCard, DiscImageAsADirectory) {
   EXPECT_EQ(send(0x430C, p)[3], 0);
   send(0x430B, {1, 0xC3});
   EXPECT_EQ(Bytes(reply_area() + 4, reply_area() + 4 + 512), Bytes(512, 0x3C));
-  EXPECT_EQ(disc::read_file(sd / "discs" / "Game.dsk").size(), image_with_file().size());
+  EXPECT_EQ(testsupport::file_bytes(sd / "discs" / "Game.dsk").size(), image_with_file().size());
   testing::internal::CaptureStderr();
   EXPECT_EQ(send(0x430B, {9, 0xC1})[3], 0xFF);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("readsec EMU_ERROR"), std::string::npos);
