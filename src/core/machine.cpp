@@ -125,6 +125,9 @@ void teardown_machine() {
   printer_close();
   host.audio_close();
   audio_closed = true;
+  // The board's ROM and port hooks go too: a restart with the board switched off in
+  // the settings must find the ports unused and no board ROM in the slots.
+  m4_stop();
   free_rom_list();
   memory_free();
 }

@@ -71,9 +71,6 @@ class Hardware : public ::testing::Test {
     set_setting(kw::RAM_SIZE, 128);
     set_setting(kw::CPC_TYPE, model::CPC6128);
     build_machine(128);
-    // No M4 board: a whole-machine test before may have left the board's ROM hooks.
-    set_m4_rom_provider(nullptr);
-    set_m4_rom_number(-1);
     machine_attach_units();
     video_reset(ResetKind::POWER_ON);
     fdc_init();
