@@ -77,7 +77,7 @@ enum : uint8_t { OP_WRITE_DATA = 0, OP_READ_DATA = 1, OP_READ_STATUS = 2, OP_DRI
 // A head move runs the machine for the step time (up to seconds of emulated time for a
 // move over 255 tracks): a few of them per input keep each run short. Further SEEK and
 // RECALIBRATE commands become SENSE INTERRUPT STATUS.
-constexpr int HEAD_MOVES_MAX = 4;
+constexpr int HEAD_MOVES_MAX = 2;
 constexpr uint8_t CODE_RECALIBRATE = 7, CODE_SENSE_INT = 8, CODE_SEEK = 15;
 
 uint8_t limit_head_moves(uint8_t byte, int& moves) {
