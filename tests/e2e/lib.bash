@@ -32,6 +32,23 @@ make_work() {
   [ -n "${ARVELO_E2E_KEEP:-}" ] && echo "work directory: $WORK" || trap 'rm -rf "$WORK"' EXIT
 }
 
+# A CPC 6128 with the M4 board in $WORK/m4.cfg: the shared ROMs linked into $WORK/roms,
+# the SD card in $WORK/sd.
+make_m4_config() {
+  mkdir -p "$WORK/roms" "$WORK/sd"
+  ln -s "$ROM_DIR/cpc6128.rom" "$ROM_DIR/amsdos.rom" "$WORK/roms/"
+  cat >"$WORK/m4.cfg" <<CFG
+CPC_TYPE = 2
+RAM_SIZE = 128
+ROM_PATH = "$WORK/roms/"
+ROM_BLOCK = 255, "cpc6128.rom", 0
+ROM_BLOCK = 0, "cpc6128.rom", 1
+ROM_BLOCK = 7, "amsdos.rom", 0
+M4_ENABLED = 1
+M4_SD_PATH = "$WORK/sd"
+CFG
+}
+
 # A private program directory: the binary, the data files and the ROMs, like a user's
 # installation; and a private HOME.
 make_install() {

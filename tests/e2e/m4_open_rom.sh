@@ -12,21 +12,11 @@ RUN="$BIN_DIR/arvelo-run"
 WORK=$(mktemp -d /tmp/arvelo-m4.XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
 
-mkdir -p "$WORK/roms" "$WORK/sd/games"
-ln -s "$ROM_DIR/cpc6128.rom" "$ROM_DIR/amsdos.rom" "$WORK/roms/"
+make_m4_config
+mkdir -p "$WORK/sd/games"
 printf 'hello' >"$WORK/sd/games/Hello.txt"
 printf '10 PRINT 1\r\n' >"$WORK/sd/Long program name.bas"
 printf '\x2d\x01\x02\x03\x2f' >"$WORK/sd/DATA.BIN"
-cat >"$WORK/m4.cfg" <<CFG
-CPC_TYPE = 2
-RAM_SIZE = 128
-ROM_PATH = "$WORK/roms/"
-ROM_BLOCK = 255, "cpc6128.rom", 0
-ROM_BLOCK = 0, "cpc6128.rom", 1
-ROM_BLOCK = 7, "amsdos.rom", 0
-M4_ENABLED = 1
-M4_SD_PATH = "$WORK/sd"
-CFG
 
 # A protected program of more than one record, saved by AMSDOS onto a disc image.
 mkdir -p "$WORK/sd/discs"

@@ -16,8 +16,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$WORK/roms" "$WORK/sd"
-ln -s "$ROM_DIR/cpc6128.rom" "$ROM_DIR/amsdos.rom" "$WORK/roms/"
+make_m4_config
 python3 -u - >"$WORK/port" <<'PY' &
 import socket
 server = socket.socket()
@@ -35,16 +34,6 @@ for _ in $(seq 50); do [ -s "$WORK/port" ] && break; sleep 0.1; done
 echo "ECHO_PORT equ $(cat "$WORK/port")" >"$WORK/port.inc"
 cp "$HERE/m4_net/echo.asm" "$WORK/"
 (cd "$WORK" && pasmo --bin echo.asm sd/ECHO.BIN >"$WORK/pasmo.txt" 2>&1) || fail "pasmo: $(cat "$WORK/pasmo.txt")"
-cat >"$WORK/m4.cfg" <<CFG
-CPC_TYPE = 2
-RAM_SIZE = 128
-ROM_PATH = "$WORK/roms/"
-ROM_BLOCK = 255, "cpc6128.rom", 0
-ROM_BLOCK = 0, "cpc6128.rom", 1
-ROM_BLOCK = 7, "amsdos.rom", 0
-M4_ENABLED = 1
-M4_SD_PATH = "$WORK/sd"
-CFG
 "$RUN" --config "$WORK/m4.cfg" --realtime --seconds 10 --screen-text \
   --type '|LOAD,"echo.bin",&4000\nCALL &4000\n' >"$WORK/screen.txt" 2>"$WORK/err.txt" ||
   fail "arvelo-run failed: $(cat "$WORK/err.txt")"

@@ -136,7 +136,7 @@ TEST_F(Http, DownloadsOntoTheCardAndIntoTheMessageText) {
 }
 
 TEST_F(Http, FirmwareUpdateWritesBothRomsOnlyWhenNewer) {
-  // version.bin: board 1.2.3, second part 0.1.5. The firmware: the versions, the board
+  // version.bin: board ROM 1.2.3, NMI ROM 0.1.5. The firmware: the versions, the board
   // ROM, then the NMI ROM whose mark lies 480 bytes in.
   const Bytes versions{0x03, 0x02, 0x01, 0x00, 0x05, 0x01, 0x00, 0x00};
   write_file(site / "cpc" / "version.bin", versions);

@@ -71,6 +71,20 @@ class Network : public Board {
     return false;
   }
   static uint8_t new_socket() { return send(0x4331)[3]; }
+  // A CPC socket connected to a local listener, with the listener and the host's end.
+  struct Connection {
+    uint8_t socket;
+    int server, peer;
+  };
+  static void connect_to_listener(Connection& c) {
+    uint16_t port;
+    c.server = listen_loopback(&port);
+    c.socket = new_socket();
+    send(0x4332, {c.socket, 127, 0, 0, 1, static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8)});
+    const uint8_t s = c.socket;
+    ASSERT_TRUE(wait_for([&] { return status_byte(s, m4::STATUS_STATE) == m4::STATE_CONNECTED; }));
+    c.peer = accept(c.server, nullptr, nullptr);
+  }
   static uint8_t send_bytes(uint8_t s, const std::string& data) {
     Bytes p{s, static_cast<uint8_t>(data.size()), 0};
     p.insert(p.end(), data.begin(), data.end());
@@ -184,12 +198,10 @@ TEST_F(Network, ConnectSendReceiveAndPeerClose) {
 // More than a receive buffer holds: the buffer fills to its size and no further, and
 // every byte comes out once, in order, as the CPC makes room.
 TEST_F(Network, AFullReceiveBufferLosesNothing) {
-  uint16_t port;
-  const int server = listen_loopback(&port);
-  const uint8_t s = new_socket();
-  send(0x4332, {s, 127, 0, 0, 1, static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8)});
-  ASSERT_TRUE(wait_for([&] { return status_byte(s, m4::STATUS_STATE) == m4::STATE_CONNECTED; }));
-  const int peer = accept(server, nullptr, nullptr);
+  Connection c;
+  ASSERT_NO_FATAL_FAILURE(connect_to_listener(c));
+  const uint8_t s = c.socket;
+  const int server = c.server, peer = c.peer;
   constexpr int TOTAL = m4::RECEIVE_BUFFER_SIZE + 100000;
   std::string sent(TOTAL, 0);
   for (int i = 0; i < TOTAL; ++i) sent[i] = static_cast<char>(i * 13 + i / 251);
@@ -213,12 +225,10 @@ TEST_F(Network, AFullReceiveBufferLosesNothing) {
 // A peer that never reads: once the host's buffers are full a send fails with a status
 // instead of holding the machine up.
 TEST_F(Network, SendToAPeerThatNeverReadsFails) {
-  uint16_t port;
-  const int server = listen_loopback(&port);
-  const uint8_t s = new_socket();
-  send(0x4332, {s, 127, 0, 0, 1, static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8)});
-  ASSERT_TRUE(wait_for([&] { return status_byte(s, m4::STATUS_STATE) == m4::STATE_CONNECTED; }));
-  const int peer = accept(server, nullptr, nullptr);
+  Connection c;
+  ASSERT_NO_FATAL_FAILURE(connect_to_listener(c));
+  const uint8_t s = c.socket;
+  const int server = c.server, peer = c.peer;
   Bytes packet{s, 0xF0, 0x07};
   packet.resize(packet.size() + 0x7F0, 'x');
   uint8_t result = 0;
