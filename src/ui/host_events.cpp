@@ -203,6 +203,32 @@ void pointer_housekeeping() {
     keyboard_set_directions(keyboard_directions() & ~12);
 }
 
+// A joystick plugged in while the emulator runs takes the first free row (SDL also
+// announces the joysticks already open at start-up: those are left as they are).
+void joystick_added(int device_index) {
+  const SDL_JoystickID id = SDL_JoystickGetDeviceInstanceID(device_index);
+  for (SDL_Joystick* j : events.joysticks)
+    if (j && SDL_JoystickInstanceID(j) == id) return;
+  for (SDL_Joystick*& j : events.joysticks) {
+    if (!j) {
+      j = SDL_JoystickOpen(device_index);
+      return;
+    }
+  }
+}
+
+// A joystick pulled out frees its row and lets go of whatever it held, so that a
+// direction pushed at that moment does not stay pressed on the CPC.
+void joystick_removed(SDL_JoystickID id) {
+  for (int i = 0; i < 2; ++i) {
+    SDL_Joystick*& j = events.joysticks[i];
+    if (!j || SDL_JoystickInstanceID(j) != id) continue;
+    SDL_JoystickClose(j);
+    j = nullptr;
+    joystick_host_state(i, 0, 0, 0, 0);
+  }
+}
+
 void read_joysticks() {
   for (int i = 0; i < 2; ++i) {
     SDL_Joystick* j = events.joysticks[i];
@@ -233,6 +259,12 @@ void poll_events() {
         break;
       case SDL_WINDOWEVENT:
         window_event(e.window);
+        break;
+      case SDL_JOYDEVICEADDED:
+        joystick_added(e.jdevice.which);
+        break;
+      case SDL_JOYDEVICEREMOVED:
+        joystick_removed(e.jdevice.which);
         break;
       case SDL_DROPFILE:
         if (e.drop.file) {
