@@ -28,56 +28,34 @@ namespace {
 
 // ---- Building images ---------------------------------------------------------------------------
 
-void put16(Bytes& b, uint32_t v) {
-  b.push_back(v & 0xFF);
-  b.push_back(v >> 8 & 0xFF);
-}
-void put24(Bytes& b, uint32_t v) {
-  put16(b, v);
-  b.push_back(v >> 16 & 0xFF);
-}
-void put32(Bytes& b, uint32_t v) {
-  put16(b, v);
-  put16(b, v >> 16);
+// v as n little-endian bytes.
+Bytes le(size_t v, int n) {
+  Bytes b;
+  for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> 8 * i));
+  return b;
 }
 Bytes cat(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
 }
-
+Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 Bytes tzx(std::initializer_list<Bytes> blocks) {
-  Bytes out = {'Z', 'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20};
-  for (const Bytes& b : blocks) out.insert(out.end(), b.begin(), b.end());
-  return out;
+  return cat({{'Z', 'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20}, cat(blocks)});
 }
+// A block whose body follows a 32-bit length.
+Bytes sized(uint8_t id, const Bytes& body) { return cat({{id}, le(body.size(), 4), body}); }
 
 Bytes standard(uint32_t pause, Bytes data) {
-  Bytes b = {0x10};
-  put16(b, pause);
-  put16(b, static_cast<uint32_t>(data.size()));
-  return cat({b, data});
+  return cat({{0x10}, le(pause, 2), le(data.size(), 2), data});
 }
 Bytes turbo(uint32_t pilot, uint32_t s1, uint32_t s2, uint32_t zero, uint32_t one,
             uint32_t pilots, uint8_t last_bits, uint32_t pause, Bytes data) {
-  Bytes b = {0x11};
-  for (uint32_t v : {pilot, s1, s2, zero, one, pilots}) put16(b, v);
-  b.push_back(last_bits);
-  put16(b, pause);
-  put24(b, static_cast<uint32_t>(data.size()));
-  return cat({b, data});
+  return cat({{0x11}, le(pilot, 2), le(s1, 2), le(s2, 2), le(zero, 2), le(one, 2), le(pilots, 2),
+              {last_bits}, le(pause, 2), le(data.size(), 3), data});
 }
-Bytes tone(uint32_t length, uint32_t count) {
-  Bytes b = {0x12};
-  put16(b, length);
-  put16(b, count);
-  return b;
-}
-Bytes pause(uint32_t ms) {
-  Bytes b = {0x20};
-  put16(b, ms);
-  return b;
-}
+Bytes tone(uint32_t length, uint32_t count) { return cat({{0x12}, le(length, 2), le(count, 2)}); }
+Bytes pause(uint32_t ms) { return cat({{0x20}, le(ms, 2)}); }
 Bytes zlib(const Bytes& raw) {
   uLongf n = compressBound(raw.size());
   Bytes out(n);
@@ -85,42 +63,20 @@ Bytes zlib(const Bytes& raw) {
   out.resize(n);
   return out;
 }
+// No pause, then two stored pulses.
 Bytes csw_block(uint32_t rate, uint8_t compression, Bytes payload) {
-  Bytes b;
-  put16(b, 0);  // pause
-  put24(b, rate);
-  b.push_back(compression);
-  put32(b, 2);  // stored pulses
-  b = cat({b, payload});
-  Bytes head = {0x18};
-  put32(head, static_cast<uint32_t>(b.size()));
-  return cat({head, b});
+  return sized(0x18, cat({le(0, 2), le(rate, 3), {compression}, le(2, 4), payload}));
 }
+// Pilot: symbol 0 = one edge of 1000 T, played 3 times. Data: symbol 0 = 500+500 T,
+// symbol 1 = 1000+1000 T, four 1-bit symbols 1,0,1,0.
 Bytes generalized() {
-  // Pilot: symbol 0 = one edge of 1000 T, played 3 times. Data: symbol 0 = 500+500 T,
-  // symbol 1 = 1000+1000 T, four 1-bit symbols 1,0,1,0.
-  Bytes body;
-  put16(body, 0);   // pause
-  put32(body, 1);   // TOTP
-  body.push_back(1);  // NPP
-  body.push_back(1);  // ASP
-  put32(body, 4);   // TOTD
-  body.push_back(2);  // NPD
-  body.push_back(2);  // ASD
-  body.push_back(0);
-  put16(body, 1000);
-  body.push_back(0);
-  put16(body, 3);
-  body.push_back(0);
-  put16(body, 500);
-  put16(body, 500);
-  body.push_back(0);
-  put16(body, 1000);
-  put16(body, 1000);
-  body.push_back(0xA0);
-  Bytes b = {0x19};
-  put32(b, static_cast<uint32_t>(body.size()));
-  return cat({b, body});
+  return sized(0x19, cat({le(0, 2),                      // pause
+                          le(1, 4), {1, 1},              // TOTP, NPP, ASP
+                          le(4, 4), {2, 2},              // TOTD, NPD, ASD
+                          {0}, le(1000, 2), {0}, le(3, 2),  // pilot symbol, played 3 times
+                          {0}, le(500, 2), le(500, 2),   // data symbol 0
+                          {0}, le(1000, 2), le(1000, 2),  // data symbol 1
+                          {0xA0}}));                      // 1 0 1 0
 }
 
 // Runs of equal segment lengths: {ticks, count}; the levels are checked apart.
@@ -140,6 +96,14 @@ bool alternates(const TapeSignal& s, size_t from, size_t to) {
   return true;
 }
 bool high(const TapeSignal& s, size_t i) { return s.segments.at(i) & TAPE_LEVEL_BIT; }
+// The signal of an image that must be readable.
+TapeSignal signal_of(const Bytes& image) {
+  TapeSignal s;
+  std::string error;
+  EXPECT_TRUE(tape_read_image(image, s, error)) << error;
+  return s;
+}
+using Segments = std::vector<uint32_t>;
 
 // ---- Block cases ---------------------------------------------------------------------------------
 
@@ -147,9 +111,9 @@ struct BlockCase {
   const char* name;
   Bytes image;
   Runs runs;                 // expected segment lengths in ticks
-  bool first_high;           // level of the first segment
-  std::vector<size_t> stops;
-  size_t blocks;             // entries of the block list
+  size_t blocks = 1;         // entries of the block list
+  std::vector<size_t> stops = {};
+  bool first_high = true;    // level of the first segment
 };
 
 std::ostream& operator<<(std::ostream& o, const BlockCase& c) { return o << c.name; }
@@ -160,43 +124,40 @@ std::vector<BlockCase> block_cases() {
       // (2 x 1710 T), seven zero bits (14 x 855 T); the 3241st pulse is high, so the
       // pause starts with the edge to low and is low for its 2 ms.
       {"standard", tzx({standard(2, {0x80})}),
-       {{4336, 3223}, {1334, 1}, {1470, 1}, {3420, 2}, {1710, 14}, {14000, 1}}, true, {}, 1},
+       {{4336, 3223}, {1334, 1}, {1470, 1}, {3420, 2}, {1710, 14}, {14000, 1}}},
       // Header flag 0x00: 8063 pilot pulses; eight zero bits; no pause.
-      {"standard header", tzx({standard(0, {0x00})}), {{4336, 8063}, {1334, 1}, {1470, 1}, {1710, 16}},
-       true, {}, 1},
+      {"standard header", tzx({standard(0, {0x00})}),
+       {{4336, 8063}, {1334, 1}, {1470, 1}, {1710, 16}}},
       // Two bytes, three bits used of the last: 1 0 1 0 0 0 0 0, then 1 1 1. The last
       // pulse (2 + 2 + 22 = 26th) is low: the pause rises for 1 ms, then falls.
       {"turbo", tzx({turbo(1000, 300, 400, 250, 500, 2, 3, 3, {0xA0, 0xE0})}),
        {{2000, 2}, {600, 1}, {800, 1}, {1000, 2}, {500, 2}, {1000, 2}, {500, 10}, {1000, 6},
-        {7000, 1}, {14000, 1}},
-       true, {}, 1},
-      {"pure tone", tzx({tone(1000, 5)}), {{2000, 5}}, true, {}, 1},
-      {"pulse sequence", tzx({{0x13, 3, 100, 0, 200, 0, 0x2C, 0x01}}), {{200, 1}, {400, 1}, {600, 1}},
-       true, {}, 1},
+        {7000, 1}, {14000, 1}}},
+      {"pure tone", tzx({tone(1000, 5)}), {{2000, 5}}},
+      {"pulse sequence", tzx({{0x13, 3, 100, 0, 200, 0, 0x2C, 0x01}}),
+       {{200, 1}, {400, 1}, {600, 1}}},
       // Pure data: 0x0F = four zero bits (500 T pulses), four one bits (1000 T).
       {"pure data", tzx({{0x14, 0xF4, 0x01, 0xE8, 0x03, 8, 0, 0, 1, 0, 0, 0x0F}}),
-       {{1000, 8}, {2000, 8}}, true, {}, 1},
+       {{1000, 8}, {2000, 8}}},
       // Direct recording, 100 T a sample, five bits used of 0b11100xxx: high 3, low 2.
-      {"direct recording", tzx({{0x15, 100, 0, 0, 0, 5, 1, 0, 0, 0xE7}}), {{600, 1}, {400, 1}}, true,
-       {}, 1},
+      {"direct recording", tzx({{0x15, 100, 0, 0, 0, 5, 1, 0, 0, 0xE7}}), {{600, 1}, {400, 1}}},
       // CSW at 7000 Hz (1000 ticks a sample): pulses of 3 and 5 samples, plain and zlib.
-      {"csw rle", tzx({csw_block(7000, 1, {3, 5})}), {{3000, 1}, {5000, 1}}, true, {}, 1},
-      {"csw z-rle", tzx({csw_block(7000, 2, zlib({3, 5}))}), {{3000, 1}, {5000, 1}}, true, {}, 1},
+      {"csw rle", tzx({csw_block(7000, 1, {3, 5})}), {{3000, 1}, {5000, 1}}},
+      {"csw z-rle", tzx({csw_block(7000, 2, zlib({3, 5}))}), {{3000, 1}, {5000, 1}}},
       // Generalized: 3 pilot edges of 1000 T, then symbols 1 0 1 0.
-      {"generalized", tzx({generalized()}),
-       {{2000, 5}, {1000, 2}, {2000, 2}, {1000, 2}}, true, {}, 1},
+      {"generalized", tzx({generalized()}), {{2000, 5}, {1000, 2}, {2000, 2}, {1000, 2}}},
       // A pause block, and "stop the tape" (pause 0) between two tones.
       {"pause and stop", tzx({tone(1000, 1), pause(5), tone(1000, 1), pause(0), tone(500, 2)}),
-       {{2000, 1}, {35000, 1}, {2000, 1}, {1000, 2}}, true, {3}, 5},
+       {{2000, 1}, {35000, 1}, {2000, 1}, {1000, 2}}, 5, {3}},
       // A loop of three around a tone of two pulses is listed once and played thrice.
-      {"loop", tzx({{0x24, 3, 0}, tone(1000, 2), {0x25}}), {{2000, 6}}, true, {}, 2},
+      {"loop", tzx({{0x24, 3, 0}, tone(1000, 2), {0x25}}), {{2000, 6}}, 2},
       // Groups, texts, glue and an unknown block with a length: listed, no pulses.
       {"information blocks",
        tzx({{0x21, 2, 'G', '1'}, {0x30, 2, 'h', 'i'}, tone(1000, 1), {0x22},
             {0x5A, 'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20}, {0x4B, 2, 0, 0, 0, 9, 9}, tone(700, 1)}),
-       {{2000, 1}, {1400, 1}}, true, {}, 7},
+       {{2000, 1}, {1400, 1}}, 7},
       // The signal level set low, then high: each next pulse toggles from it.
-      {"set signal level", tzx({{0x2B, 1, 0, 0, 0, 1}, tone(1000, 1)}), {{2000, 1}}, false, {}, 1},
+      {"set signal level", tzx({{0x2B, 1, 0, 0, 0, 1}, tone(1000, 1)}), {{2000, 1}}, 1, {}, false},
   };
 }
 
@@ -204,9 +165,7 @@ class TapeBlocks : public testing::TestWithParam<BlockCase> {};
 
 TEST_P(TapeBlocks, PulseLengthsLevelsAndStops) {
   const BlockCase& c = GetParam();
-  TapeSignal s;
-  std::string error;
-  ASSERT_TRUE(tape_read_image(c.image, s, error)) << error;
+  const TapeSignal s = signal_of(c.image);
   EXPECT_EQ(runs_of(s), c.runs);
   EXPECT_EQ(high(s, 0), c.first_high);
   EXPECT_EQ(s.stops, c.stops);
@@ -222,9 +181,7 @@ INSTANTIATE_TEST_SUITE_P(Cdt, TapeBlocks, testing::ValuesIn(block_cases()),
                          });
 
 TEST(TapeImages, DataPulsesAlternateAndGroupsAreNamed) {
-  TapeSignal s;
-  std::string error;
-  ASSERT_TRUE(tape_read_image(tzx({{0x21, 2, 'G', '1'}, standard(0, {0x5A, 0xC3})}), s, error));
+  const TapeSignal s = signal_of(tzx({{0x21, 2, 'G', '1'}, standard(0, {0x5A, 0xC3})}));
   EXPECT_TRUE(alternates(s, 0, s.segments.size()));
   EXPECT_EQ(s.blocks[0].description, "Group: G1");
   EXPECT_EQ(s.blocks[1].description, "Standard data, 2 bytes");
@@ -258,28 +215,14 @@ TEST(TapeImages, DamagedImagesAreRefusedWithAMessage) {
 
 // ---- CSW and WAV files ----------------------------------------------------------------------------
 
+// Version 1 (16-bit rate), or version 2 (32-bit rate, a pulse count, the encoder's
+// name and two bytes of header extension).
 Bytes csw_file(int version, uint32_t rate, uint8_t compression, bool start_high, Bytes data) {
-  Bytes b(22);
-  std::memcpy(b.data(), "Compressed Square Wave", 22);
-  b.push_back(0x1A);
-  b.push_back(static_cast<uint8_t>(version));
-  b.push_back(0);
-  if (version == 1) {
-    put16(b, rate);
-    b.push_back(compression);
-    b.push_back(start_high ? 1 : 0);
-    put24(b, 0);
-  } else {
-    put32(b, rate);
-    put32(b, 3);
-    b.push_back(compression);
-    b.push_back(start_high ? 1 : 0);
-    b.push_back(2);  // header extension
-    for (int i = 0; i < 16; ++i) b.push_back(0);
-    b.push_back(0xEE);
-    b.push_back(0xEE);
-  }
-  return cat({b, data});
+  const auto v = static_cast<uint8_t>(version);
+  const Bytes head = cat({text("Compressed Square Wave"), {0x1A, v, 0}});
+  const Bytes flags = {compression, static_cast<uint8_t>(start_high ? 1 : 0)};
+  if (version == 1) return cat({head, le(rate, 2), flags, le(0, 3), data});
+  return cat({head, le(rate, 4), le(3, 4), flags, {2}, Bytes(16, 0), {0xEE, 0xEE}, data});
 }
 
 TEST(TapeImages, CswVersionsGiveTheSamePulses) {
@@ -288,13 +231,9 @@ TEST(TapeImages, CswVersionsGiveTheSamePulses) {
   const Bytes rle = {3, 3, 0, 0x70, 0x11, 0x01, 0x00};
   for (const Bytes& image : {csw_file(1, 44100, 1, true, rle), csw_file(2, 44100, 1, true, rle),
                              csw_file(2, 44100, 2, true, zlib(rle))}) {
-    TapeSignal s;
-    std::string error;
-    ASSERT_TRUE(tape_read_image(image, s, error)) << error;
-    ASSERT_EQ(s.segments.size(), 3u);
-    EXPECT_EQ(s.segments[0], TAPE_LEVEL_BIT | 476u);
-    EXPECT_EQ(s.segments[1], 476u);
-    EXPECT_EQ(s.segments[2] & TAPE_LENGTH_MASK, tape_sample_ticks(70006, 44100) - 952);
+    const auto long_pulse = static_cast<uint32_t>(tape_sample_ticks(70006, 44100) - 952);
+    EXPECT_EQ(signal_of(image).segments,
+              (Segments{TAPE_LEVEL_BIT | 476u, 476u, TAPE_LEVEL_BIT | long_pulse}));
   }
 }
 
@@ -304,36 +243,22 @@ Bytes wav(uint32_t rate, int channels, int bits, const std::vector<int>& first_c
     for (int c = 0; c < channels; ++c) {
       const int s = c == 0 ? v : -v;  // the other channel inverted: it must not count
       if (bits == 8) data.push_back(static_cast<uint8_t>(128 + s / 256));
-      else put16(data, static_cast<uint16_t>(s));
+      else data = cat({data, le(static_cast<uint16_t>(s), 2)});
     }
-  Bytes b = {'R', 'I', 'F', 'F'};
-  put32(b, static_cast<uint32_t>(36 + data.size()));
-  for (char ch : std::string("WAVEfmt ")) b.push_back(static_cast<uint8_t>(ch));
-  put32(b, 16);
-  put16(b, 1);
-  put16(b, static_cast<uint32_t>(channels));
-  put32(b, rate);
-  put32(b, rate * channels * bits / 8);
-  put16(b, static_cast<uint32_t>(channels * bits / 8));
-  put16(b, static_cast<uint32_t>(bits));
-  for (char ch : std::string("data")) b.push_back(static_cast<uint8_t>(ch));
-  put32(b, static_cast<uint32_t>(data.size()));
-  return cat({b, data});
+  const int frame = channels * bits / 8;
+  return cat({text("RIFF"), le(36 + data.size(), 4), text("WAVEfmt "), le(16, 4), le(1, 2),
+              le(channels, 2), le(rate, 4), le(rate * frame, 4), le(frame, 2), le(bits, 2),
+              text("data"), le(data.size(), 4), data});
 }
 
 TEST(TapeImages, WavLevelsFollowTheFirstChannelWithHysteresis) {
   // 7000 Hz, so a sample is 1000 ticks. Small wobbles around the middle make no edge.
   const std::vector<int> samples = {8000, 9000, 1000, -2000, -9000, -8000, -500, 300, 9000, 9000};
   for (int channels : {1, 2})
-    for (int bits : {8, 16}) {
-      TapeSignal s;
-      std::string error;
-      ASSERT_TRUE(tape_read_image(wav(7000, channels, bits, samples), s, error)) << error;
-      ASSERT_EQ(s.segments.size(), 3u) << channels << " channels, " << bits << " bits";
-      EXPECT_EQ(s.segments[0], TAPE_LEVEL_BIT | 3000u);
-      EXPECT_EQ(s.segments[1], 5000u);
-      EXPECT_EQ(s.segments[2], TAPE_LEVEL_BIT | 2000u);
-    }
+    for (int bits : {8, 16})
+      EXPECT_EQ(signal_of(wav(7000, channels, bits, samples)).segments,
+                (Segments{TAPE_LEVEL_BIT | 3000u, 5000u, TAPE_LEVEL_BIT | 2000u}))
+          << channels << " channels, " << bits << " bits";
 }
 
 // ---- The deck through the PPI ----------------------------------------------------------------------
@@ -416,27 +341,22 @@ TEST_F(TapeDeck, TheBitSetCommandMovesTheMotorAndACounterResetIsNoTime) {
   EXPECT_EQ(tape_deck_status().position_ticks, 350u);
 }
 
-TEST_F(TapeDeck, SaveIsRecordedAndWrittenUnderANewName) {
+TEST_F(TapeDeck, SaveIsRecordedUnderANewNameAsCdtOrCsw) {
   // The image played is never overwritten: the recording takes the next free name.
   const fs::path played = dir / "game.cdt";
   std::ofstream(played, std::ios::binary).write("ZXTape!\x1A\x01\x14", 10);
-  fs::path taken = dir / "game-1.cdt";
-  std::ofstream(taken) << "x";
+  std::ofstream(dir / "game-1.cdt") << "x";
   std::string error;
   ASSERT_TRUE(tape_deck_insert(played.c_str(), error)) << error;
   // Motor on, the write line toggled at 0, 500, 1500, 1800 µs after 10,000, motor off.
-  port_c_at(10000, 0x10);
-  port_c_at(10000, 0x30);
-  port_c_at(10500, 0x10);
-  port_c_at(11500, 0x30);
-  port_c_at(11800, 0x10);
-  port_c_at(12000, 0x00);
+  for (auto [t, v] : {std::pair<uint64_t, uint8_t>{10000, 0x10}, {10000, 0x30}, {10500, 0x10},
+                      {11500, 0x30}, {11800, 0x10}, {12000, 0x00}})
+    port_c_at(t, v);
   EXPECT_EQ(testsupport::file_bytes(played).size(), 10u);
   const fs::path written = dir / "game-2.cdt";
   ASSERT_TRUE(fs::exists(written));
   EXPECT_EQ(tape_deck_status().written, written.string());
-  TapeSignal s;
-  ASSERT_TRUE(tape_read_image(testsupport::file_bytes(written), s, error)) << error;
+  const TapeSignal s = signal_of(testsupport::file_bytes(written));
   // Samples of 22.57 µs: each stretch within one sample of its length.
   const double expected[] = {500, 1000, 300, 200};
   ASSERT_GE(s.segments.size(), 4u);
@@ -444,21 +364,18 @@ TEST_F(TapeDeck, SaveIsRecordedAndWrittenUnderANewName) {
     EXPECT_EQ(high(s, i), i % 2 == 0) << i;
     EXPECT_NEAR((s.segments[i] & TAPE_LENGTH_MASK) / 7.0, expected[i], 23.0) << i;
   }
-}
 
-TEST_F(TapeDeck, ARecordingToACswNameIsACswImage) {
-  std::string error;
+  // A recording to a new CSW name is a CSW image.
   const fs::path blank = dir / "new.csw";
   ASSERT_TRUE(tape_deck_insert(blank.c_str(), error)) << error;
-  port_c_at(10000, 0x10);
-  port_c_at(10000, 0x30);
-  port_c_at(10907, 0x10);  // 907 µs: 40 samples at 44,100 Hz
-  port_c_at(11000, 0x00);
+  port_c_at(20000, 0x10);
+  port_c_at(20000, 0x30);
+  port_c_at(20907, 0x10);  // 907 µs: 40 samples at 44,100 Hz
+  port_c_at(21000, 0x00);
   tape_deck_eject();
-  TapeSignal s;
-  ASSERT_TRUE(tape_read_image(testsupport::file_bytes(blank), s, error)) << error;
-  ASSERT_EQ(s.segments.size(), 2u);
-  EXPECT_EQ(s.segments[0], TAPE_LEVEL_BIT | static_cast<uint32_t>(tape_sample_ticks(40, 44100)));
+  const TapeSignal csw = signal_of(testsupport::file_bytes(blank));
+  ASSERT_EQ(csw.segments.size(), 2u);
+  EXPECT_EQ(csw.segments[0], TAPE_LEVEL_BIT | static_cast<uint32_t>(tape_sample_ticks(40, 44100)));
 }
 
 TEST_F(TapeDeck, ATapeSwitchesTheBypassOffAndEjectingOnAgain) {
