@@ -22,16 +22,19 @@ namespace {
 
 using testsupport::file_bytes;
 
-std::vector<uint8_t> header_for(uint8_t type, uint16_t load, uint16_t length, uint16_t entry,
-                                uint32_t length24) {
+// A file header as the firmware writes it: name (8 + 3 characters), type, load address,
+// length, entry, 24-bit length and the sum of bytes 0-66.
+std::vector<uint8_t> header_for(const char* name11, uint8_t type, uint16_t load, uint16_t length,
+                                uint16_t entry, uint32_t length24) {
   std::vector<uint8_t> h(128, 0);
-  std::memcpy(h.data() + 1, "GAME    BAS", 11);
+  std::memcpy(h.data() + 1, name11, 11);
   h[18] = type;
   h[21] = load & 0xFF; h[22] = load >> 8;
   h[24] = length & 0xFF; h[25] = length >> 8;
   h[26] = entry & 0xFF; h[27] = entry >> 8;
   h[64] = length24 & 0xFF; h[65] = length24 >> 8 & 0xFF; h[66] = length24 >> 16 & 0xFF;
-  const uint16_t sum = tape_header_checksum(h.data());
+  uint16_t sum = 0;
+  for (int i = 0; i <= 66; ++i) sum = static_cast<uint16_t>(sum + h[i]);
   h[67] = sum & 0xFF; h[68] = sum >> 8;
   return h;
 }
@@ -70,16 +73,26 @@ class Tape : public testing::Test {
     z80_reg16(z80w::HL) = 0x9000;
   }
   void write(const std::string& file, const std::vector<uint8_t>& bytes) {
-    std::ofstream(dir / file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                     static_cast<std::streamsize>(bytes.size()));
+    testsupport::write_bytes(dir / file, bytes);
   }
   uint8_t F() { return z80_reg8(z80r::F); }
+  // Characters read one by one until the trap reports the end of the file.
+  std::string read_characters() {
+    std::string read;
+    for (tape_trap(0xFC80); F() & 1; tape_trap(0xFC80))
+      read.push_back(static_cast<char>(z80_reg8(z80r::A)));
+    return read;
+  }
+  std::vector<uint8_t> header_of(const std::string& file) {
+    const auto bytes = file_bytes(dir / file);
+    return {bytes.begin(), bytes.begin() + std::min<size_t>(128, bytes.size())};
+  }
 };
 
 }  // namespace
 
 TEST_F(Tape, OpenFindsTheNameWithBasExtensionAndCopiesTheHeader) {
-  auto file = header_for(0, 0x170, 3, 0, 3);
+  auto file = header_for("GAME    BAS", 0, 0x170, 3, 0, 3);
   file.insert(file.end(), {1, 2, 3});
   write("GAME.BAS", file);
   name("GAME");
@@ -111,13 +124,7 @@ TEST_F(Tape, MissingFileSetsZeroAndHeaderlessFileIsAscii) {
   tape_trap(0xFC77);
   EXPECT_EQ(F() & 1, 1);
   EXPECT_EQ(z80_reg8(z80r::A), 0x16);
-  std::string read;
-  for (;;) {
-    tape_trap(0xFC80);
-    if (!(F() & 1)) break;
-    read.push_back(static_cast<char>(z80_reg8(z80r::A)));
-  }
-  EXPECT_EQ(read, "Hi\r");
+  EXPECT_EQ(read_characters(), "Hi\r");
   // A character returned with 0x86 is read again.
   z80_reg8(z80r::A) = 'X';
   tape_trap(0xFC86);
@@ -126,14 +133,12 @@ TEST_F(Tape, MissingFileSetsZeroAndHeaderlessFileIsAscii) {
 }
 
 TEST_F(Tape, ZeroLengthInHeaderMeansTheRestOfTheFile) {
-  auto file = header_for(2, 0x4000, 0, 0x4000, 0);
+  auto file = header_for("DATA    BIN", 2, 0x4000, 0, 0x4000, 0);
   file.insert(file.end(), 10, 0xAA);
   write("DATA.BIN", file);
   name("DATA.BIN");
   tape_trap(0xFC77);
-  int count = 0;
-  for (tape_trap(0xFC80); F() & 1; tape_trap(0xFC80)) ++count;
-  EXPECT_EQ(count, 10);
+  EXPECT_EQ(read_characters(), std::string(10, '\xAA'));
 }
 
 TEST_F(Tape, SaveBinaryWritesHeaderAsciiWritesNone) {
@@ -149,12 +154,7 @@ TEST_F(Tape, SaveBinaryWritesHeaderAsciiWritesNone) {
   tape_trap(0xFC8F);
   auto bytes = file_bytes(dir / "PIC.BIN");
   ASSERT_EQ(bytes.size(), 128u + 16u);
-  EXPECT_EQ(std::string(bytes.begin() + 1, bytes.begin() + 12), "PIC     BIN");
-  EXPECT_EQ(bytes[18], 2);
-  EXPECT_EQ(bytes[21] | bytes[22] << 8, 0xC000);
-  EXPECT_EQ(bytes[24] | bytes[25] << 8, 16);
-  EXPECT_EQ(bytes[26] | bytes[27] << 8, 0xC004);
-  EXPECT_EQ(bytes[67] | bytes[68] << 8, tape_header_checksum(bytes.data()));
+  EXPECT_EQ(header_of("PIC.BIN"), header_for("PIC     BIN", 2, 0xC000, 16, 0xC004, 16));
   EXPECT_EQ(bytes[128 + 15], 15);
 
   // ASCII, character by character: the firmware leaves type 0x16 in its header buffer.
@@ -180,11 +180,8 @@ TEST_F(Tape, CharacterOutputOfABinaryFileGetsItsLengthOnClose) {
     tape_trap(0xFC95);
   }
   tape_trap(0xFC8F);
-  auto bytes = file_bytes(dir / "LIST.BAS");
-  ASSERT_EQ(bytes.size(), 128u + 300u);
-  EXPECT_EQ(bytes[24] | bytes[25] << 8, 300);
-  EXPECT_EQ(bytes[64] | bytes[65] << 8 | bytes[66] << 16, 300);
-  EXPECT_EQ(bytes[67] | bytes[68] << 8, tape_header_checksum(bytes.data()));
+  EXPECT_EQ(file_bytes(dir / "LIST.BAS").size(), 128u + 300u);
+  EXPECT_EQ(header_of("LIST.BAS"), header_for("LIST    BAS", 0, 0x170, 300, 0, 300));
 
   // And it loads back with that length.
   name("LIST.BAS");
@@ -212,18 +209,6 @@ TEST_F(Tape, UnknownTrapStepsBackAndStopRequestsTape) {
   tape_trap(0xFCFC);
   EXPECT_TRUE(stop_request_word & stopbit::TAPE);
   clear_stop_request();
-}
-
-TEST_F(Tape, CatalogListsNameTypeAndLength) {
-  auto file = header_for(2, 0x4000, 2000, 0, 2000);
-  file.resize(128 + 2000);
-  write("SCREEN.BIN", file);
-  write("README", {'x'});
-  auto lines = tape_catalog(dir.string() + "/");
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_NE(lines[0].find("README"), std::string::npos);
-  EXPECT_NE(lines[1].find("SCREEN.BIN"), std::string::npos);
-  EXPECT_NE(lines[1].find("2000"), std::string::npos);
 }
 
 // ---- The traps with the firmware's memory and screen ---------------------------------------
@@ -259,13 +244,16 @@ TEST_F(Tape, NamesAndDataAreReadFromTheRamUnderTheLowerRom) {
 
 // CAT prints through the firmware's TXT OUTPUT: each trap "calls" 0xBB5A with one
 // character and the trap as the return address, until the listing is complete.
+// The listing is sorted by name and gives each file's type and length.
 TEST_F(Tape, CatalogIsPrintedThroughTxtOutput) {
-  write("GAME", header_for(0, 0x170, 5, 0, 5));
+  write("GAME", header_for("GAME       ", 0, 0x170, 5, 0, 5));
   write("NOTES", {'x', 'y'});
+  auto screen = header_for("SCREEN  BIN", 2, 0x4000, 2000, 0, 2000);
+  screen.resize(128 + 2000);
+  write("SCREEN.BIN", screen);
   const auto expected = tape_catalog(dir.string() + "/");
-  ASSERT_EQ(expected.size(), 2u);
-  EXPECT_EQ(expected[0], "GAME             $ 5");
-  EXPECT_EQ(expected[1], "NOTES            * 2");
+  EXPECT_EQ(expected, (std::vector<std::string>{"GAME             $ 5", "NOTES            * 2",
+                                                "SCREEN.BIN       & 2000"}));
 
   z80_reg16(z80w::SP) = 0xC000;
   z80_reg16(z80w::DE) = 0x1234;
@@ -279,7 +267,7 @@ TEST_F(Tape, CatalogIsPrintedThroughTxtOutput) {
     printed.push_back(static_cast<char>(z80_reg8(z80r::A)));
     z80_reg16(z80w::SP) = 0xC000;  // TXT OUTPUT returns
   }
-  EXPECT_EQ(printed, expected[0] + "\r\n" + expected[1] + "\r\n");
+  EXPECT_EQ(printed, expected[0] + "\r\n" + expected[1] + "\r\n" + expected[2] + "\r\n");
   EXPECT_EQ(F(), 1);
   EXPECT_EQ(z80_reg16(z80w::PC), 0x2003);  // the RET after the trap goes back to the caller
   EXPECT_EQ(z80_reg16(z80w::DE), 0x1234);
