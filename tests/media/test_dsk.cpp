@@ -46,9 +46,22 @@ Bytes image_with_directory(const std::vector<Entry>& entries) {
   return image;
 }
 
+// The system format: sectors 0x41..0x49.
+TrackSpec system_track(int t, int s) {
+  TrackSpec ts = data_format_track(t, s);
+  for (auto& sp : ts.sectors) sp.r = static_cast<uint8_t>(sp.r - 0x80);
+  return ts;
+}
+
+// The name autostart chooses on drive A, "(none)" when it chooses none.
+std::string autostart_name() {
+  const char* name = drive_autostart_name(0);
+  return name ? name : "(none)";
+}
+
 }  // namespace
 
-class DskTest : public DiscTest {};
+using DskTest = DiscTest;
 
 TEST_F(DskTest, InsertRefusesFilesThatAreNotImages) {
   Bytes good = build_image(false, 10, 1, data_format_track);
@@ -136,14 +149,12 @@ TEST_F(DskTest, AutostartFindsTheProgramsOfTheRealDiscs) {
   REQUIRE_ASSET(disks_dir() + "/dtc_cpc.dsk");
   set_setting(kw::DRIVE_A_AUTOSTART, 1);
   insert(0, copy_disk("boulderdash_cpc.dsk"));
-  ASSERT_NE(drive_autostart_name(0), nullptr);
-  EXPECT_STREQ(drive_autostart_name(0), "BOULDER .BAS");
+  EXPECT_EQ(autostart_name(), "BOULDER .BAS");
   EXPECT_EQ(drive_block_size(0), 1024);
   insert(0, copy_disk("dtc_cpc.dsk"));
-  ASSERT_NE(drive_autostart_name(0), nullptr);
-  EXPECT_STREQ(drive_autostart_name(0), "-DTC    .   ");
+  EXPECT_EQ(autostart_name(), "-DTC    .   ");
   set_setting(kw::DRIVE_A_AUTOSTART, 0);
-  EXPECT_EQ(drive_autostart_name(0), nullptr);
+  EXPECT_EQ(autostart_name(), "(none)");
 }
 
 TEST_F(DskTest, AutostartChoosesAmongDirectoryEntries) {
@@ -156,31 +167,24 @@ TEST_F(DskTest, AutostartChoosesAmongDirectoryEntries) {
       {{{1, "USER1   BAS", false}, {0, "PART2   BAS", false, 1}, {0, "README  TXT", false},
         {0, "        BAS", false}, {0, "RUNME      ", false}},
        "RUNME   .   "},
-      {{{0xE5, "DELETED BAS", false}}, nullptr},
+      {{{0xE5, "DELETED BAS", false}}, "(none)"},
   };
   for (size_t i = 0; i < cases.size(); i++) {
     insert(0, put_image("d" + std::to_string(i) + ".dsk", image_with_directory(cases[i].first)));
-    const char* name = drive_autostart_name(0);
-    EXPECT_EQ(name ? std::string(name) : "(none)", cases[i].second ? cases[i].second : "(none)") << i;
+    EXPECT_EQ(autostart_name(), cases[i].second) << i;
   }
   // A system disc: a boot sector starts CP/M; an empty one leaves it to the directory
   // on track 2.
-  auto system_track = [](int t, int s) {
-    TrackSpec ts = data_format_track(t, s);
-    for (auto& sp : ts.sectors) sp.r = static_cast<uint8_t>(sp.r - 0x80);
-    return ts;
-  };
   Bytes image = build_image(false, 3, 1, system_track);
   insert(0, put_image("cpm.dsk", image));
-  EXPECT_STREQ(drive_autostart_name(0), "|CPM");
+  EXPECT_EQ(autostart_name(), "|CPM");
   std::fill_n(image.begin() + 512, 4, 0xE5);
   const size_t directory = 256 + 2 * (256 + 9 * 512) + 256;
   std::fill_n(image.begin() + directory, 2048, 0xE5);
   std::memset(image.data() + directory, 0, 32);
   std::memcpy(image.data() + directory + 1, "SYSGAME BAS", 11);
   insert(0, put_image("sys.dsk", image));
-  ASSERT_NE(drive_autostart_name(0), nullptr);
-  EXPECT_STREQ(drive_autostart_name(0), "SYSGAME .BAS");
+  EXPECT_EQ(autostart_name(), "SYSGAME .BAS");
 }
 
 TEST_F(DskTest, AutostartText) {
@@ -218,12 +222,8 @@ TEST_F(DskTest, ImageReadsSectorsAndDirectoryWithoutADrive) {
   disc_image_close(image);
   EXPECT_FALSE(disc_image_is_open(image));
 
-  Bytes system = build_image(false, 3, 1, [](int t, int s) {
-    TrackSpec ts = data_format_track(t, s);
-    for (auto& sp : ts.sectors) sp.r = static_cast<uint8_t>(sp.r - 0x80);
-    return ts;
-  });
-  ASSERT_TRUE(disc_image_open(image, put_image("s.dsk", system).c_str(), false));
+  const std::string system = put_image("s.dsk", build_image(false, 3, 1, system_track));
+  ASSERT_TRUE(disc_image_open(image, system.c_str(), false));
   ASSERT_TRUE(disc_image_read_directory(image, buffer));
   EXPECT_EQ(buffer[7], pattern(2, 0, 0x41, 7)) << "system format: track 2, 41..44";
   disc_image_close(image);
