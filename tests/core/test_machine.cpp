@@ -17,9 +17,6 @@
 #include "test_support.h"
 #include "z80/z80.h"
 
-#include <iostream>
-#include <sstream>
-
 namespace fs = std::filesystem;
 
 namespace {
@@ -55,24 +52,35 @@ void quit_after_frames() {
 
 }  // namespace
 
-TEST_F(Machine, DetectsEachModelFromItsRoms) {
+// Each model is told from its ROMs. The disc ROM always gets its byte at 0x1BBB patched;
+// with TAPE_BYPASS the routine behind &BC77 (open for reading) starts with the trap
+// ED FC 77, RET.
+TEST_F(Machine, DetectsEachModelAndPatchesItsRoms) {
   REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
+  // Where each model's firmware keeps its copy of the main jumpblock.
+  const int jumpblock_copy[] = {0x8AC, 0x8DC, 0x8DE};
   for (int type = 0; type <= 2; ++type) {
-    model_config(type);
+    SCOPED_TRACE("type " + std::to_string(type));
+    model_config(type, "TAPE_BYPASS = 1\n");
     StartOptions options;
-    ASSERT_EQ(setup_machine(options), 0) << "type " << type;
+    ASSERT_EQ(setup_machine(options), 0);
     EXPECT_EQ(hardware_model(), type);
     EXPECT_EQ(disc_rom_version(), 0);  // AMSDOS 0.5
     EXPECT_EQ(rom_count(), 3);
     EXPECT_EQ(first_rom_bank(), 10);
-    // The disc ROM always gets its byte at 0x1BBB patched.
     EXPECT_EQ(bank_block(bank_of_slot(7))[0x1BBB], 0x3A);
+    const uint8_t* os = bank_block(bank_of_slot(255));
+    const int at = jumpblock_copy[type] + (0xBC77 - 0xBB00) / 3 * 2;
+    const uint8_t* routine = os + (os[at] | os[at + 1] << 8);
+    EXPECT_EQ(std::vector<uint8_t>(routine, routine + 4),
+              (std::vector<uint8_t>{0xED, 0xFC, 0x77, 0xC9}));
     teardown_machine();
   }
 }
 
-TEST_F(Machine, RamSizeRoundingAndBankLayout) {
+TEST_F(Machine, RamSizeBankLayoutAndDiscRomPatches) {
   REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
+  REQUIRE_ASSET(testsupport::rom_dir() + "/amsdos.rom");
   model_config(2, "RAM_SIZE = 100\n");
   StartOptions options;
   ASSERT_EQ(setup_machine(options), 0);
@@ -80,43 +88,21 @@ TEST_F(Machine, RamSizeRoundingAndBankLayout) {
   EXPECT_EQ(first_rom_bank(), 10);
   teardown_machine();
 
-  model_config(2, "RAM_SIZE = 576\n");
+  // The second ROM_BLOCKs for slots 0 and 255 arrive while the configuration is read,
+  // before this pass has bank memory: they replace their entries.
+  model_config(2, "RAM_SIZE = 576\nAMSDOS_DISABLED = 1\nAMSDOS_SPEEDUP = 1\n"
+                  "ROM_BLOCK = 0, \"cpc6128.rom\", 1\nROM_BLOCK = 255, \"cpc6128.rom\", 0\n");
   ASSERT_EQ(setup_machine(options), 0);
+  EXPECT_EQ(rom_count(), 3);
+  EXPECT_EQ(hardware_model(), model::CPC6128);
   EXPECT_EQ(first_rom_bank(), 10 + (576 - 128) / 16);
   EXPECT_EQ(bank_count(), first_rom_bank() + 3);
   EXPECT_EQ(bank_of_slot(255), first_rom_bank() + 0);
   EXPECT_EQ(bank_of_slot(42), bank_of_slot(0));  // an empty slot shows BASIC
-}
-
-TEST_F(Machine, DiscRomPatches) {
-  REQUIRE_ASSET(testsupport::rom_dir() + "/amsdos.rom");
-  model_config(2, "AMSDOS_DISABLED = 1\nAMSDOS_SPEEDUP = 1\n");
-  StartOptions options;
-  ASSERT_EQ(setup_machine(options), 0);
   const uint8_t* dos = bank_block(bank_of_slot(7));
   EXPECT_EQ(dos[0xCF2], 0x18);
   EXPECT_EQ(dos[0xCF3], 0x05);
   for (int at : {0x5D4, 0x5D8, 0x5D9, 0x5DA, 0x602, 0x7E2, 0x784}) EXPECT_EQ(dos[at], 1) << at;
-}
-
-TEST_F(Machine, TapeBypassPatchesTheFirmwareCassetteRoutines) {
-  REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
-  // Where each model's firmware keeps its copy of the main jumpblock.
-  const int jumpblock_copy[] = {0x8AC, 0x8DC, 0x8DE};
-  for (int type = 0; type <= 2; ++type) {
-    model_config(type, "TAPE_BYPASS = 1\n");
-    StartOptions options;
-    ASSERT_EQ(setup_machine(options), 0) << "type " << type;
-    const uint8_t* os = bank_block(bank_of_slot(255));
-    // The routine behind &BC77 (open for reading) starts with the trap ED FC 77, RET.
-    const int at = jumpblock_copy[type] + (0xBC77 - 0xBB00) / 3 * 2;
-    const int routine = os[at] | os[at + 1] << 8;
-    EXPECT_EQ(os[routine], 0xED) << "type " << type;
-    EXPECT_EQ(os[routine + 1], 0xFC);
-    EXPECT_EQ(os[routine + 2], 0x77);
-    EXPECT_EQ(os[routine + 3], 0xC9);
-    teardown_machine();
-  }
 }
 
 // A lower ROM that is no CPC firmware (a diagnostics ROM, say) and a background ROM in
@@ -223,17 +209,6 @@ TEST_F(Machine, MissingSystemRomFallsBackToTheOpenRom) {
   set_open_rom_directory(work.string());
   EXPECT_EQ(setup_machine(options), 2 + 10);
   EXPECT_FALSE(open_rom_in_use());
-}
-
-TEST_F(Machine, RepeatedSlotReplacesItsEntryWithoutTouchingMissingMemory) {
-  REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
-  // The second ROM_BLOCK for slot 0 arrives while the configuration is read, before
-  // this pass has bank memory.
-  model_config(2, "ROM_BLOCK = 0, \"cpc6128.rom\", 1\nROM_BLOCK = 255, \"cpc6128.rom\", 0\n");
-  StartOptions options;
-  ASSERT_EQ(setup_machine(options), 0);
-  EXPECT_EQ(rom_count(), 3);
-  EXPECT_EQ(hardware_model(), model::CPC6128);
 }
 
 TEST_F(Machine, RomListHoldsAtMostNineteenEntries) {
