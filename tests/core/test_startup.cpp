@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "config/settings.h"
@@ -41,22 +42,15 @@ Parsed parse(std::vector<std::string> args) {
   return p;
 }
 
-// Scoped environment variable.
+// Scoped environment variable (value nullptr: unset).
 struct EnvVar {
   std::string name;
-  std::string old;
-  bool had;
+  std::optional<std::string> old;
   EnvVar(const char* n, const char* value) : name(n) {
-    const char* o = std::getenv(n);
-    had = o != nullptr;
-    if (had) old = o;
-    if (value) setenv(n, value, 1);
-    else unsetenv(n);
+    if (const char* o = std::getenv(n)) old = o;
+    value ? setenv(n, value, 1) : unsetenv(n);
   }
-  ~EnvVar() {
-    if (had) setenv(name.c_str(), old.c_str(), 1);
-    else unsetenv(name.c_str());
-  }
+  ~EnvVar() { old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str()); }
 };
 
 using testsupport::InDir;
@@ -78,20 +72,18 @@ TEST(CommandLine, OptionsAndTheirArguments) {
 }
 
 TEST(CommandLine, ErrorsAreCountedWithTheirTexts) {
-  auto p = parse({"-q"});
-  EXPECT_EQ(p.errors, 1);
-  EXPECT_EQ(p.err, "Q : unknown option.\n");
-
-  p = parse({"-c"});
-  EXPECT_EQ(p.errors, 1);
-  EXPECT_EQ(p.err, "wrong option format, use -c <cfgfile>\n");
-  p = parse({"-e"});
-  EXPECT_EQ(p.err, "wrong option format, use -e <addr>\n");
-  p = parse({"-t"});
-  EXPECT_EQ(p.err, "wrong option format, use -t <CPC type>\n");
-
-  p = parse({"-z", "-y", "-c"});
-  EXPECT_EQ(p.errors, 3);
+  const std::pair<std::vector<std::string>, const char*> cases[] = {
+      {{"-q"}, "Q : unknown option.\n"},
+      {{"-c"}, "wrong option format, use -c <cfgfile>\n"},
+      {{"-e"}, "wrong option format, use -e <addr>\n"},
+      {{"-t"}, "wrong option format, use -t <CPC type>\n"},
+  };
+  for (const auto& [args, text] : cases) {
+    const Parsed p = parse(args);
+    EXPECT_EQ(p.errors, 1) << args[0];
+    EXPECT_EQ(p.err, text);
+  }
+  EXPECT_EQ(parse({"-z", "-y", "-c"}).errors, 3);
 }
 
 TEST(CommandLine, MediaKindsByExtension) {
