@@ -36,12 +36,14 @@ class Machine : public testing::Test {
     host_install_headless();
     fs::remove_all(work);
   }
-  // Writes a configuration for the shared ROMs of one model and makes it the one in use.
-  std::string model_config(int type, const std::string& extra = "") {
-    const auto path = work / "model.cfg";
-    std::ofstream(path) << testsupport::rom_config_lines(type) << extra;
-    set_config_file_name(path.c_str());
-    return path.string();
+  // Writes a configuration and makes it the one in use.
+  void use_config(const std::string& text) {
+    std::ofstream(work / "test.cfg") << text;
+    set_config_file_name((work / "test.cfg").c_str());
+  }
+  // A configuration for the shared ROMs of one model.
+  void model_config(int type, const std::string& extra = "") {
+    use_config(testsupport::rom_config_lines(type) + extra);
   }
 };
 
@@ -118,13 +120,11 @@ TEST_F(Machine, RomPatchesLeaveUnrecognisedRomsAlone) {
   std::ofstream(work / "diag.rom", std::ios::binary).write(diagnostics.data(), BANK_SIZE);
   std::ofstream(work / "other.rom", std::ios::binary).write(background.data(), BANK_SIZE);
   fs::copy_file(testsupport::rom_dir() + "/cpc6128.rom", work / "cpc6128.rom");
-  const auto path = work / "diag.cfg";
-  std::ofstream(path) << "ROM_PATH = \"" << work.string() << "/\"\n"
-                      << "ROM_BLOCK = 255, \"diag.rom\", 0\n"
-                      << "ROM_BLOCK = 0, \"cpc6128.rom\", 1\n"
-                      << "ROM_BLOCK = 7, \"other.rom\", 0\n"
-                      << "TAPE_BYPASS = 1\nAMSDOS_DISABLED = 1\nAMSDOS_SPEEDUP = 1\n";
-  set_config_file_name(path.c_str());
+  use_config("ROM_PATH = \"" + work.string() + "/\"\n"
+             "ROM_BLOCK = 255, \"diag.rom\", 0\n"
+             "ROM_BLOCK = 0, \"cpc6128.rom\", 1\n"
+             "ROM_BLOCK = 7, \"other.rom\", 0\n"
+             "TAPE_BYPASS = 1\nAMSDOS_DISABLED = 1\nAMSDOS_SPEEDUP = 1\n");
   StartOptions options;
   testing::internal::CaptureStdout();
   ASSERT_EQ(setup_machine(options), 0);
@@ -139,23 +139,20 @@ TEST_F(Machine, RomPatchesLeaveUnrecognisedRomsAlone) {
 
 TEST_F(Machine, RomErrorsAreCounted) {
   REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
-  const auto path = work / "bad.cfg";
   std::ofstream(work / "short.rom") << std::string(1000, 'x');
   fs::copy_file(testsupport::rom_dir() + "/cpc6128.rom", work / "cpc6128.rom");
-  std::ofstream(path) << "ROM_PATH = \"" << work.string() << "\"\n"
-                      << "ROM_BLOCK = 255, \"cpc6128.rom\", 0\n"
-                      << "ROM_BLOCK = 0, \"cpc6128.rom\", 1\n"
-                      << "ROM_BLOCK = 6, \"missing.rom\", 0\n"
-                      << "ROM_BLOCK = 7, \"short.rom\", 0\n";
-  set_config_file_name(path.c_str());
+  const std::string rom_path = "ROM_PATH = \"" + work.string() + "\"\n";
+  use_config(rom_path + "ROM_BLOCK = 255, \"cpc6128.rom\", 0\n"
+                        "ROM_BLOCK = 0, \"cpc6128.rom\", 1\n"
+                        "ROM_BLOCK = 6, \"missing.rom\", 0\n"
+                        "ROM_BLOCK = 7, \"short.rom\", 0\n");
   StartOptions options;
   // Two errors (a missing image and a short one), the model is still known: 2 + 2.
   EXPECT_EQ(setup_machine(options), 4);
   teardown_machine();
 
   // Without the operating system ROM no model can be detected.
-  std::ofstream(path) << "ROM_PATH = \"" << work.string() << "\"\n"
-                      << "ROM_BLOCK = 0, \"cpc6128.rom\", 1\n";
+  use_config(rom_path + "ROM_BLOCK = 0, \"cpc6128.rom\", 1\n");
   EXPECT_EQ(setup_machine(options), 12);
 }
 
@@ -163,12 +160,10 @@ TEST_F(Machine, MissingSystemRomFallsBackToTheOpenRom) {
   const std::string open_file = testsupport::bin_dir() + "/" + OPEN_ROM_FILE;
   REQUIRE_ASSET(open_file);
   set_open_rom_directory(testsupport::bin_dir());
-  const auto path = work / "missing.cfg";
   const std::string rom_path = work.string() + "/";
-  std::ofstream(path) << "ROM_PATH = \"" << rom_path << "\"\nLANGUAGE = 2\nTAPE_BYPASS = 1\n"
-                      << "ROM_BLOCK = 255, \"cpc6128.rom\", 0\nROM_BLOCK = 0, \"cpc6128.rom\", 1\n"
-                      << "ROM_BLOCK = 7, \"amsdos.rom\", 0\n";
-  set_config_file_name(path.c_str());
+  use_config("ROM_PATH = \"" + rom_path + "\"\nLANGUAGE = 2\nTAPE_BYPASS = 1\n"
+             "ROM_BLOCK = 255, \"cpc6128.rom\", 0\nROM_BLOCK = 0, \"cpc6128.rom\", 1\n"
+             "ROM_BLOCK = 7, \"amsdos.rom\", 0\n");
   StartOptions options;
   ASSERT_EQ(setup_machine(options), 0);
   EXPECT_TRUE(open_rom_in_use());

@@ -1,6 +1,7 @@
 // Start-up: command line, program directory, choice of configuration file, first start.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -15,7 +16,6 @@
 #include "core/machine.h"
 #include "core/startup.h"
 #include "core/teebuf.h"
-#include "run_program.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -53,6 +53,7 @@ struct EnvVar {
   ~EnvVar() { old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str()); }
 };
 
+using testsupport::file_text;
 using testsupport::InDir;
 
 }  // namespace
@@ -270,6 +271,23 @@ TEST(StartUpDeathTest, FatalSignalEndsWhenTheErrorBoxNeverCloses) {
 
 // ---- The real program -----------------------------------------------------------------
 
+std::string shell_quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) {
+    if (c == '\'') q += "'\\''";
+    else q += c;
+  }
+  return q + "'";
+}
+
+struct ProgramResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the real arvelo binary (dummy SDL drivers, a private HOME) in its own directory
+// and collects its output.
 class Program : public testing::Test {
  protected:
   fs::path work = testsupport::temp_dir("program");
@@ -279,7 +297,14 @@ class Program : public testing::Test {
     fs::remove_all(home);
   }
   ProgramResult run(const std::vector<std::string>& args) {
-    return run_arvelo(args, home.string(), work.string());
+    std::string cmd = "cd " + shell_quote(work) + " && env HOME=" + shell_quote(home) +
+                      " SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy timeout 60 " +
+                      shell_quote(testsupport::bin_dir() + "/arvelo");
+    for (const auto& a : args) cmd += " " + shell_quote(a);
+    cmd += " >" + shell_quote(work / "out.txt") + " 2>" + shell_quote(work / "err.txt") + " </dev/null";
+    const int raw = std::system(cmd.c_str());
+    const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return {status, file_text(work / "out.txt"), file_text(work / "err.txt")};
   }
   // A configuration that fails after it was read and shown: no ROM_PATH.
   std::string shown_config(const std::string& extra) {
