@@ -52,6 +52,20 @@ std::string written_config() {
   return out.str();
 }
 
+// Several settings in one comparison; an unset text reads "(unset)".
+std::vector<int> settings(std::initializer_list<kw::Id> ids) {
+  std::vector<int> values;
+  for (kw::Id id : ids) values.push_back(setting(id));
+  return values;
+}
+std::vector<std::string> texts(std::initializer_list<kw::Id> ids) {
+  std::vector<std::string> values;
+  for (kw::Id id : ids) values.push_back(setting_text(id) ? setting_text(id) : "(unset)");
+  return values;
+}
+using Values = std::vector<int>;
+using Texts = std::vector<std::string>;
+
 const RomEntry* rom_of_slot(int slot) {
   for (const RomEntry* e = rom_list(); e; e = e->next)
     if (e->slot == slot) return e;
@@ -62,10 +76,8 @@ const RomEntry* rom_of_slot(int slot) {
 
 TEST_F(ConfigFile, NumericValuesAndBounds) {
   EXPECT_EQ(read("ram_size = 100\ncrtc_type = 2\nEMULATION_SPEED = 0\nVKBD_LANGUAGE=%11\n"), 0);
-  EXPECT_EQ(setting(kw::RAM_SIZE), 100);
-  EXPECT_EQ(setting(kw::CRTC_TYPE), 2);
-  EXPECT_EQ(setting(kw::EMULATION_SPEED), 0);
-  EXPECT_EQ(setting(kw::VKBD_LANGUAGE), 3);
+  EXPECT_EQ(settings({kw::RAM_SIZE, kw::CRTC_TYPE, kw::EMULATION_SPEED, kw::VKBD_LANGUAGE}),
+            (Values{100, 2, 0, 3}));
 
   EXPECT_EQ(read("RAM_SIZE = 4224\nEMULATION_SPEED = 1\n"), 2);
   EXPECT_NE(output.find("Warning: (RAM_SIZE) out of bounds: not 64 <= 4224 <= 4160 at column 12, line 1\n"),
@@ -92,8 +104,7 @@ TEST_F(ConfigFile, StatementErrors) {
   EXPECT_NE(output.find("Warning: (CRTC_TYPE) not a value at column 13, line 2"), std::string::npos);
   EXPECT_NE(output.find("Warning: unknown keyword FOO at column 1, line 3"), std::string::npos);
   EXPECT_NE(output.find("Warning: no keyword at column 1, line 4"), std::string::npos);
-  EXPECT_EQ(setting(kw::RAM_SIZE), 0);
-  EXPECT_EQ(setting(kw::CRTC_TYPE), 0);
+  EXPECT_EQ(settings({kw::RAM_SIZE, kw::CRTC_TYPE}), (Values{0, 0}));
 
   // Discarded keywords are checked but leave nothing behind.
   EXPECT_EQ(read("EMS_ENABLED = 1\nINTERRUPT_FREQUENCY = 300\nJOY0_CALIBRATE = 1,2,3,4\n"
@@ -114,14 +125,10 @@ TEST_F(ConfigFile, TextKeywordsAndTheirEffects) {
   EXPECT_EQ(read("ROM_PATH = \"~/roms\"\nTAPE_PATH=\"tapes/\"\nTMP_PATH=\"\"\nM4_SD_PATH=\"sd//\"\n"
                  "PRINTER=\"\"\nDRIVE_B = \"~/b.dsk\"\nHELP_FILE=\"help\"\n"),
             0);
-  EXPECT_STREQ(setting_text(kw::ROM_PATH), "/home/tester/roms/");
-  EXPECT_STREQ(setting_text(kw::TAPE_PATH), "tapes/");
-  EXPECT_STREQ(setting_text(kw::TMP_PATH), "");
-  EXPECT_STREQ(setting_text(kw::M4_SD_PATH), "sd/");
-  EXPECT_EQ(setting_text(kw::PRINTER), nullptr);
-  EXPECT_STREQ(setting_text(kw::DRIVE_B), "/home/tester/b.dsk");
+  EXPECT_EQ(texts({kw::ROM_PATH, kw::TAPE_PATH, kw::TMP_PATH, kw::M4_SD_PATH, kw::PRINTER, kw::DRIVE_B,
+                   kw::HELP_FILE}),
+            (Texts{"/home/tester/roms/", "tapes/", "", "sd/", "(unset)", "/home/tester/b.dsk", "help"}));
   EXPECT_STREQ(drive_browse_dir(1), "/home/tester/b.dsk");
-  EXPECT_STREQ(setting_text(kw::HELP_FILE), "help");
 }
 
 TEST_F(ConfigFile, DriveABrowseDirectory) {
@@ -177,10 +184,7 @@ TEST_F(ConfigFile, ConditionalSections) {
       "  #ENDIF\n"
       "#ENDIF\n";
   EXPECT_EQ(read(text), 0) << output;
-  EXPECT_EQ(setting(kw::RAM_SIZE), 0);
-  EXPECT_EQ(setting(kw::RAM_TYPE), 0);
-  EXPECT_EQ(setting(kw::CRTC_TYPE), 2);
-  EXPECT_EQ(setting(kw::BREAK_MASK), 3);
+  EXPECT_EQ(settings({kw::RAM_SIZE, kw::RAM_TYPE, kw::CRTC_TYPE, kw::BREAK_MASK}), (Values{0, 0, 2, 3}));
 
   EXPECT_EQ(read("#ENDIF\n#IFCPC 0\nCRTC_TYPE = 0\n"), 2);
   EXPECT_NE(output.find("Warning: unexpected '#ENDIF' at column 1, line 1"), std::string::npos);
@@ -221,8 +225,7 @@ TEST_F(ConfigFile, BadInputIsWarnedAbout) {
 TEST_F(ConfigFile, CommandLineCpcTypeWins) {
   set_setting(kw::CPC_TYPE, 2);
   EXPECT_EQ(read("CPC_TYPE = 0\n#IFCPC 2\nCRTC_TYPE = 0\n#ENDIF\n"), 0);
-  EXPECT_EQ(setting(kw::CPC_TYPE), 2);
-  EXPECT_EQ(setting(kw::CRTC_TYPE), 0);
+  EXPECT_EQ(settings({kw::CPC_TYPE, kw::CRTC_TYPE}), (Values{2, 0}));
   set_setting(kw::CPC_TYPE, 6);
   EXPECT_EQ(read("CPC_TYPE = 1\n"), 0);
   EXPECT_EQ(setting(kw::CPC_TYPE), 1);
@@ -320,8 +323,7 @@ TEST_F(ConfigFile, InitialSettingsWrittenReadBackWithoutWarnings) {
   ASSERT_EQ(write_config_file(), 0);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(read_in_use(), 0) << output;
-  EXPECT_EQ(setting(kw::VKBD_LANGUAGE), -1);
-  EXPECT_EQ(setting(kw::RAM_SIZE), 0);
+  EXPECT_EQ(settings({kw::VKBD_LANGUAGE, kw::RAM_SIZE}), (Values{-1, 0}));
   EXPECT_EQ(written_config().find("VKBD_LANGUAGE"), std::string::npos);
   EXPECT_EQ(written_config().find("RAM_SIZE"), std::string::npos);
 }
@@ -347,10 +349,9 @@ TEST_F(ConfigFile, UpdateInPlaceKeepsLayout) {
       "UNKNOWN_KEY = 4";
   set_config_file_name(write_file("update.cfg", original).c_str());
   ASSERT_EQ(read_in_use(), 1) << output;
-  set_setting(kw::RAM_SIZE, 256);
-  set_setting(kw::CRTC_TYPE, 0);
-  set_setting(kw::SOUND_ENABLED, 0);
-  set_setting(kw::TAPE_BYPASS, 0);
+  const std::pair<kw::Id, int> changes[] = {
+      {kw::RAM_SIZE, 256}, {kw::CRTC_TYPE, 0}, {kw::SOUND_ENABLED, 0}, {kw::TAPE_BYPASS, 0}};
+  for (auto [id, v] : changes) set_setting(id, v);
   set_setting_text(kw::PRINTER, "out.txt");
   set_setting_text(kw::ROM_PATH, "/new/roms/");
   ASSERT_EQ(update_config_file(), 0);
@@ -385,12 +386,8 @@ TEST_F(ConfigFile, UpdateInPlaceKeepsLayout) {
   free_rom_list();
   set_setting(kw::CPC_TYPE, 2);
   EXPECT_EQ(read_in_use(), 1) << output;
-  EXPECT_EQ(setting(kw::RAM_SIZE), 256);
-  EXPECT_EQ(setting(kw::CRTC_TYPE), 0);
-  EXPECT_EQ(setting(kw::SOUND_ENABLED), 0);
-  EXPECT_EQ(setting(kw::TAPE_BYPASS), 0);
-  EXPECT_STREQ(setting_text(kw::PRINTER), "out.txt");
-  EXPECT_STREQ(setting_text(kw::ROM_PATH), "/old/roms/");
+  for (auto [id, v] : changes) EXPECT_EQ(setting(id), v) << config_keyword_names[id];
+  EXPECT_EQ(texts({kw::PRINTER, kw::ROM_PATH}), (Texts{"out.txt", "/old/roms/"}));
 }
 
 TEST_F(ConfigFile, WritersReportUnwritableFiles) {

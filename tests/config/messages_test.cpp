@@ -32,36 +32,34 @@ class MessageFile : public testing::Test {
     set_message_file(write_file(name, text).c_str());
     ASSERT_TRUE(open_message_file());
   }
+  // Message n in a language (0 English, 1 German, 2 French, 3 Spanish).
+  static std::string in_language(int language, long n) {
+    set_setting(kw::LANGUAGE, language);
+    return message_text(n);
+  }
 };
 
 }  // namespace
 
 TEST_F(MessageFile, LookupByLanguageBlock) {
   use("full.msg", numbered_lines(4 * 257));
-  EXPECT_STREQ(message_text(0), "L0");
-  EXPECT_STREQ(message_text(256), "L256");
-  set_setting(kw::LANGUAGE, 2);
-  EXPECT_STREQ(message_text(100), "L614");
-  set_setting(kw::LANGUAGE, 1);
-  EXPECT_STREQ(message_text(5), "L262");
-  set_setting(kw::LANGUAGE, 3);
-  EXPECT_STREQ(message_text(256), "L1027");
+  EXPECT_EQ(in_language(0, 0), "L0");
+  EXPECT_EQ(in_language(0, 256), "L256");
+  EXPECT_EQ(in_language(2, 100), "L614");
+  EXPECT_EQ(in_language(1, 5), "L262");
+  EXPECT_EQ(in_language(3, 256), "L1027");
   // A third block that ends after 86 lines.
   use("600.msg", numbered_lines(600));
-  set_setting(kw::LANGUAGE, 2);
-  EXPECT_STREQ(message_text(85), "L599");
-  EXPECT_STREQ(message_text(97), "MSG: Cannot read message 97 ");
-  set_setting(kw::LANGUAGE, 0);
-  EXPECT_STREQ(message_text(3), "L3");
-  EXPECT_STREQ(message_text(-1), "MSG: Cannot read message -1 ");
+  EXPECT_EQ(in_language(2, 85), "L599");
+  EXPECT_EQ(in_language(2, 97), "MSG: Cannot read message 97 ");
+  EXPECT_EQ(in_language(0, 3), "L3");
+  EXPECT_EQ(in_language(0, -1), "MSG: Cannot read message -1 ");
 }
 
 TEST_F(MessageFile, MissingBlockFallsBackToEnglish) {
   use("three.msg", numbered_lines(3 * 257));
-  set_setting(kw::LANGUAGE, 3);
-  EXPECT_STREQ(message_text(10), "L10");
-  set_setting(kw::LANGUAGE, 2);
-  EXPECT_STREQ(message_text(10), "L524");
+  EXPECT_EQ(in_language(3, 10), "L10");
+  EXPECT_EQ(in_language(2, 10), "L524");
 }
 
 TEST_F(MessageFile, LastLineWithoutLineFeedAndLongLines) {
@@ -85,11 +83,9 @@ TEST_F(MessageFile, UnopenedOrClosedFileGivesTheCannotReadText) {
   EXPECT_FALSE(open_message_file());
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "MSG: Cannot open message file /nonexistent/arvelo.msg!\n");
-  set_setting(kw::LANGUAGE, 1);
-  EXPECT_STREQ(message_text(12), "MSG: Cannot read message 12 ");
+  EXPECT_EQ(in_language(1, 12), "MSG: Cannot read message 12 ");
   use("closed.msg", numbered_lines(10));
-  set_setting(kw::LANGUAGE, 0);
-  EXPECT_STREQ(message_text(2), "L2");
+  EXPECT_EQ(in_language(0, 2), "L2");
   close_message_file();
   EXPECT_STREQ(message_text(2), "MSG: Cannot read message 2 ");
 }
@@ -131,22 +127,22 @@ TEST(HelpFile, FindsTopicsWithLanguageFallback) {
       "Disc text\n"
       "#[EMPTY.UK]");
   std::vector<std::string> lines;
-  EXPECT_EQ(help_find_topic(file.c_str(), "keys", 0, lines), HELP_FOUND);
-  EXPECT_EQ(lines, (std::vector<std::string>{"Keys line 1", "See [DISC] or \"[quoted]"}));
-  EXPECT_EQ(help_find_topic(file.c_str(), "tasten", 1, lines), HELP_FOUND);
-  EXPECT_EQ(lines.size(), 2u);
+  // A found topic's lines, or "(not found)".
+  auto topic = [&](const char* name, int language) {
+    const bool found = help_find_topic(file.c_str(), name, language, lines) == HELP_FOUND;
+    return found ? lines : std::vector<std::string>{"(not found)"};
+  };
+  using Lines = std::vector<std::string>;
+  const Lines keys{"Keys line 1", "See [DISC] or \"[quoted]"};
+  EXPECT_EQ(topic("keys", 0), keys);
+  EXPECT_EQ(topic("tasten", 1), keys);
   // The exact key wins even after another language's topic of the same name.
-  EXPECT_EQ(help_find_topic(file.c_str(), "disc", 0, lines), HELP_FOUND);
-  EXPECT_EQ(lines, (std::vector<std::string>{"Disc text"}));
-  EXPECT_EQ(help_find_topic(file.c_str(), "disc", 2, lines), HELP_FOUND);
-  EXPECT_EQ(lines, (std::vector<std::string>{"Disquette"}));
+  EXPECT_EQ(topic("disc", 0), Lines{"Disc text"});
+  EXPECT_EQ(topic("disc", 2), Lines{"Disquette"});
   // Without a Spanish topic the first one in any language is used.
-  EXPECT_EQ(help_find_topic(file.c_str(), "disc", 3, lines), HELP_FOUND);
-  EXPECT_EQ(lines, (std::vector<std::string>{"Diskette"}));
-  EXPECT_EQ(help_find_topic(file.c_str(), "only", 0, lines), HELP_FOUND);
-  EXPECT_EQ(lines, (std::vector<std::string>{"Disc text"}));
-  EXPECT_EQ(help_find_topic(file.c_str(), "empty", 0, lines), HELP_FOUND);
-  EXPECT_TRUE(lines.empty());
+  EXPECT_EQ(topic("disc", 3), Lines{"Diskette"});
+  EXPECT_EQ(topic("only", 0), Lines{"Disc text"});
+  EXPECT_EQ(topic("empty", 0), Lines{});
   // "DISCS" is no other-language form of "DISC".
   EXPECT_EQ(help_find_topic(file.c_str(), "discs", 0, lines), HELP_NO_TOPIC);
   EXPECT_EQ(help_find_topic(file.c_str(), "missing", 0, lines), HELP_NO_TOPIC);

@@ -1,5 +1,4 @@
 // Token scanner and keyword table.
-#include <cstring>
 #include <string>
 
 #include "config/scan.h"
@@ -8,6 +7,23 @@
 using cfgtest::TextScan;
 
 namespace {
+
+// The next token as its kind and what it carries: "NAME ROM_PATH", "NUMBER 31",
+// "STRING x", "EQUALS".
+std::string next(scan& s) {
+  static const char* const kinds[] = {"ERROR", "NAME", "NUMBER", "STRING", "EQUALS", "COMMA", "END"};
+  const int t = s.next_token();
+  if (t == tok::NUMBER) return "NUMBER " + std::to_string(s.number);
+  if (t == tok::NAME || t == tok::STRING) return kinds[t] + std::string(" ") + s.text;
+  return kinds[t];
+}
+
+// The next `count` tokens, or all of them up to END when count is 0.
+std::vector<std::string> tokens(scan& s, int count = 0) {
+  std::vector<std::string> out;
+  for (int i = 0; count ? i < count : out.empty() || out.back() != "END"; ++i) out.push_back(next(s));
+  return out;
+}
 
 // Reads every number token of a text until the end.
 std::vector<int> numbers_of(const std::string& text) {
@@ -19,6 +35,8 @@ std::vector<int> numbers_of(const std::string& text) {
   }
   return out;
 }
+
+using Tokens = std::vector<std::string>;
 
 }  // namespace
 
@@ -36,92 +54,57 @@ TEST(Scanner, NumberFormsAllGiveTheSameValue) {
 TEST(Scanner, MinusWithoutDigitsWarnsAndGivesZero) {
   TextScan s("-&10\n");
   testing::internal::CaptureStdout();
-  EXPECT_EQ(s.next_token(), tok::NUMBER);
-  EXPECT_EQ(s.number, 0);
-  std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out, "Warning: no number at column 1, line 1\n");
+  EXPECT_EQ(next(s), "NUMBER 0");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Warning: no number at column 1, line 1\n");
   EXPECT_EQ(s.warnings, 1);
-  EXPECT_EQ(s.next_token(), tok::NUMBER);
-  EXPECT_EQ(s.number, 16);
-  EXPECT_EQ(s.next_token(), tok::END);
+  EXPECT_EQ(tokens(s), (Tokens{"NUMBER 16", "END"}));
 }
 
 TEST(Scanner, NumbersFollowedByNames) {
   TextScan s("00x5 12abc 0xg");
-  EXPECT_EQ(s.next_token(), tok::NUMBER);
-  EXPECT_EQ(s.number, 0);
-  EXPECT_EQ(s.next_token(), tok::NAME);
-  EXPECT_STREQ(s.text, "X5");
-  EXPECT_EQ(s.next_token(), tok::NUMBER);
-  EXPECT_EQ(s.number, 12);
-  EXPECT_EQ(s.next_token(), tok::NAME);
-  EXPECT_STREQ(s.text, "ABC");
+  EXPECT_EQ(tokens(s, 4), (Tokens{"NUMBER 0", "NAME X5", "NUMBER 12", "NAME ABC"}));
   // "0x" without hexadecimal digits: no number.
   testing::internal::CaptureStdout();
-  EXPECT_EQ(s.next_token(), tok::NUMBER);
-  EXPECT_EQ(s.number, 0);
+  EXPECT_EQ(next(s), "NUMBER 0");
   EXPECT_NE(testing::internal::GetCapturedStdout().find("no number"), std::string::npos);
-  EXPECT_EQ(s.next_token(), tok::NAME);
-  EXPECT_STREQ(s.text, "G");
+  EXPECT_EQ(next(s), "NAME G");
 }
 
 TEST(Scanner, NamesAreUpperCaseAndPunctuationHasCodes) {
   TextScan s("rom_path = \"x\" , #ifcpc _a1 @");
-  EXPECT_EQ(s.next_token(), tok::NAME);
-  EXPECT_STREQ(s.text, "ROM_PATH");
-  EXPECT_EQ(s.next_token(), tok::EQUALS);
-  EXPECT_EQ(s.next_token(), tok::STRING);
-  EXPECT_STREQ(s.text, "x");
-  EXPECT_EQ(s.next_token(), tok::COMMA);
-  EXPECT_EQ(s.next_token(), tok::NAME);
-  EXPECT_STREQ(s.text, "#IFCPC");
-  EXPECT_EQ(s.next_token(), tok::NAME);
-  EXPECT_STREQ(s.text, "_A1");
-  EXPECT_EQ(s.next_token(), tok::ERROR);
-  EXPECT_EQ(s.next_token(), tok::END);
-  EXPECT_EQ(s.next_token(), tok::END);
+  EXPECT_EQ(tokens(s, 8), (Tokens{"NAME ROM_PATH", "EQUALS", "STRING x", "COMMA", "NAME #IFCPC", "NAME _A1",
+                                  "ERROR", "END"}));
+  EXPECT_EQ(next(s), "END");
 }
 
 TEST(Scanner, ColumnsAndLines) {
   TextScan s("\tA\n  B ; comment = 5\n\n   C");
-  EXPECT_EQ(s.next_token(), tok::NAME);
-  EXPECT_EQ(s.token_column, 9);
-  EXPECT_EQ(s.line, 1);
-  EXPECT_EQ(s.next_token(), tok::NAME);
-  EXPECT_EQ(s.token_column, 3);
-  EXPECT_EQ(s.line, 2);
-  EXPECT_EQ(s.next_token(), tok::NAME);
-  EXPECT_STREQ(s.text, "C");
-  EXPECT_EQ(s.token_column, 4);
-  EXPECT_EQ(s.line, 4);
+  // Each name with the line and the column it starts at.
+  for (const char* expected : {"NAME A 1:9", "NAME B 2:3", "NAME C 4:4"}) {
+    const std::string t = next(s);
+    EXPECT_EQ(t + " " + std::to_string(s.line) + ":" + std::to_string(s.token_column), expected);
+  }
   // The column after a name is that of its last character.
   EXPECT_EQ(s.column, 4);
 }
 
 TEST(Scanner, StringsKeepTheirTextAndComments) {
   TextScan s("\"a;b C\" ; a comment \"x\"\n\"open\nNEXT \"end at eof");
-  EXPECT_EQ(s.next_token(), tok::STRING);
-  EXPECT_STREQ(s.text, "a;b C");
   testing::internal::CaptureStdout();
-  EXPECT_EQ(s.next_token(), tok::STRING);
-  EXPECT_STREQ(s.text, "open");
+  EXPECT_EQ(tokens(s, 3), (Tokens{"STRING a;b C", "STRING open", "NAME NEXT"}));
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Warning: string terminator '\"' missing at column 1, line 2\n");
-  EXPECT_EQ(s.next_token(), tok::NAME);
-  EXPECT_STREQ(s.text, "NEXT");
   EXPECT_EQ(s.line, 3);
   EXPECT_EQ(s.token_column, 1);
-  EXPECT_EQ(s.next_token(), tok::STRING);
-  EXPECT_STREQ(s.text, "end at eof");
-  EXPECT_EQ(s.next_token(), tok::END);
+  EXPECT_EQ(tokens(s), (Tokens{"STRING end at eof", "END"}));
   EXPECT_EQ(s.warnings, 1);
 }
 
 TEST(Scanner, EmptyFileAndCommentAtEnd) {
-  TextScan empty("");
-  EXPECT_EQ(empty.next_token(), tok::END);
-  TextScan comment("; only a comment without line feed");
-  EXPECT_EQ(comment.next_token(), tok::END);
+  for (const char* text : {"", "; only a comment without line feed"}) {
+    TextScan s(text);
+    EXPECT_EQ(next(s), "END") << text;
+  }
 }
 
 TEST(Scanner, WarningFormat) {
@@ -144,31 +127,21 @@ TEST(Scanner, SkipLineConsumesTheLineFeed) {
   s.skip_line();
   EXPECT_EQ(s.line, 2);
   EXPECT_EQ(s.column, 0);
-  EXPECT_EQ(s.next_token(), tok::NAME);
-  EXPECT_STREQ(s.text, "B");
+  EXPECT_EQ(next(s), "NAME B");
   s.skip_line();
   s.skip_line();  // at the end of the file: nothing more to consume
-  EXPECT_EQ(s.next_token(), tok::END);
+  EXPECT_EQ(next(s), "END");
 }
 
 TEST(Scanner, OverLongNamesAndStringsAreCut) {
   std::string name(5000, 'q');
   std::string text = name + "\n\"" + std::string(4095, 's') + "tail\"\n";
   TextScan s(text);
-  EXPECT_EQ(s.next_token(), tok::NAME);
-  EXPECT_EQ(std::strlen(s.text), 4095u);
-  EXPECT_EQ(s.text[0], 'Q');
-  EXPECT_EQ(s.next_token(), tok::NAME);
-  EXPECT_EQ(std::strlen(s.text), 905u);
-  EXPECT_EQ(s.next_token(), tok::STRING);
-  EXPECT_EQ(std::strlen(s.text), 4095u);
   // The characters after the cut are scanned as further tokens.
-  EXPECT_EQ(s.next_token(), tok::NAME);
-  EXPECT_STREQ(s.text, "TAIL");
   testing::internal::CaptureStdout();
-  EXPECT_EQ(s.next_token(), tok::STRING);
+  EXPECT_EQ(tokens(s), (Tokens{"NAME " + std::string(4095, 'Q'), "NAME " + std::string(905, 'Q'),
+                               "STRING " + std::string(4095, 's'), "NAME TAIL", "STRING ", "END"}));
   testing::internal::GetCapturedStdout();
-  EXPECT_EQ(s.next_token(), tok::END);
 }
 
 TEST(Scanner, BinaryGarbageGivesErrorTokensAndEnds) {
