@@ -6,8 +6,7 @@
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool once = (fuzzsupport::silence_console(), true);
-  (void)once;
+  fuzzsupport::silence_console();
   reset_settings();
   free_rom_list();
   // The requested CPC type decides which sections are read.

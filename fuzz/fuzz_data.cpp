@@ -5,8 +5,7 @@
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data_in, size_t size) {
-  static bool once = (fuzzsupport::silence_console(), true);
-  (void)once;
+  fuzzsupport::silence_console();
   reset_settings();
   set_setting(kw::KBD_LANGUAGE, size ? data_in[0] % 6 : 0);
   set_setting(kw::COLOUR_SCREEN, size > 1 ? data_in[1] & 1 : 1);

@@ -1,18 +1,12 @@
 // Fuzz target: a disc image inserted into drive A (with the autostart search) and read
 // through the controller's registers track by track and sector by sector, with a write
 // and a FORMAT on each track. The image must never change its size.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
 #include <string>
 
-#include "fuzz_support.h"
-#include "config/settings.h"
-#include "core/machine.h"
+#include "machine_support.h"
 #include "media/dsk.h"
 #include "media/fdc.h"
 
@@ -58,33 +52,17 @@ void execution(uint8_t fill) {
   }
 }
 
-long file_size(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
-}
-
-const std::string& work_dir() { return fuzzsupport::work_dir("fuzz-dsk"); }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool once = [] {
-    reset_settings();
-    set_setting_text(kw::TMP_PATH, work_dir().c_str());
-    return true;
-  }();
-  (void)once;
-  clear_stop_request();  // a machine at rest (also links the machine model first)
+  fuzzsupport::machine_at_rest("fuzz-dsk");
   set_setting(kw::AMSDOS_SPEEDUP, 1);
   set_setting(kw::DRIVE_A_AUTOSTART, size > 0 && (data[0] & 1));
   set_setting(kw::DRIVE_A_SIDE, size > 1 && (data[1] & 1));
   fdc_init();
 
-  const std::string path = work_dir() + "/image.dsk";
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) std::abort();
-  if (size) std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  const std::string path = fuzzsupport::work_dir("fuzz-dsk") + "/image.dsk";
+  fuzzsupport::write_file(path, data, size);
 
   drive_set_path(0, path.c_str());
   if (!drive_insert(0)) return 0;
@@ -118,6 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   drive_eject(0);
-  if (file_size(path) != static_cast<long>(size)) std::abort();  // an image never grows or shrinks
+  // An image never grows or shrinks.
+  if (fuzzsupport::file_size(path) != static_cast<long>(size)) std::abort();
   return 0;
 }

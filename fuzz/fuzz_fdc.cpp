@@ -2,18 +2,13 @@
 // stream of port operations on the controller (command, parameter and data bytes,
 // data and status reads, motor switches, a disc change in the middle of a command)
 // with an image in drive A. The image file must never change its size.
-#include <sys/stat.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "config/settings.h"
-#include "core/machine.h"
-#include "fuzz_support.h"
+#include "machine_support.h"
 #include "media/dsk.h"
 #include "media/fdc.h"
 
@@ -63,13 +58,6 @@ Bytes build_image(bool extended) {
   return image;
 }
 
-long file_size(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
-}
-
-const std::string& work_dir() { return fuzzsupport::work_dir("fuzz-fdc"); }
-
 // Operation codes: the top two bits of an operation byte (a read repeats n + 1 times,
 // n = bits 0-5).
 enum : uint8_t { OP_WRITE_DATA = 0, OP_READ_DATA = 1, OP_READ_STATUS = 2, OP_DRIVE = 3 };
@@ -116,14 +104,8 @@ void drive_operation(uint8_t op, const uint8_t* data, size_t size, size_t& i, in
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool once = [] {
-    reset_settings();
-    set_setting_text(kw::TMP_PATH, work_dir().c_str());
-    return true;
-  }();
-  (void)once;
   if (size == 0) return 0;
-  clear_stop_request();  // a machine at rest (also links the machine model first)
+  fuzzsupport::machine_at_rest("fuzz-fdc");
   const uint8_t set_up = data[0];
   set_setting(kw::AMSDOS_SPEEDUP, 1);
   set_setting(kw::DRIVE_A_AUTOSTART, 0);
@@ -131,16 +113,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   set_setting(kw::DRIVE_A_SIDE, (set_up >> 2) & 1);
   fdc_init();
 
-  const std::string path = work_dir() + "/image.dsk";
+  const std::string path = fuzzsupport::work_dir("fuzz-fdc") + "/image.dsk";
   Bytes image = build_image(set_up & 1);
   // The image may claim more than the file holds: up to seven tracks beyond its end and,
   // in the extended image, a long sector that puts the one after it beyond the end.
   image[DISC_INFO_TRACKS] = static_cast<uint8_t>(image[DISC_INFO_TRACKS] + (set_up >> 5));
   if ((set_up & 0x09) == 0x09) image[image.size() - 9728 + TRACK_INFO_LIST + 7] = 0xFF;
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) std::abort();
-  std::fwrite(image.data(), 1, image.size(), f);
-  std::fclose(f);
+  fuzzsupport::write_file(path, image.data(), image.size());
   drive_set_path(0, path.c_str());
   if (!drive_insert(0)) std::abort();
   fdc_write_motor(1);
@@ -164,6 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   drive_eject(0);
-  if (file_size(path) != static_cast<long>(image.size())) std::abort();  // an image never grows or shrinks
+  // An image never grows or shrinks.
+  if (fuzzsupport::file_size(path) != static_cast<long>(image.size())) std::abort();
   return 0;
 }

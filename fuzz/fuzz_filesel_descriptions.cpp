@@ -1,7 +1,6 @@
 // Fuzz target: the file selector's description file. The input is the directory's
 // "descript.ion" beside a few listed entries; every entry's line is drawn at several
 // widths and description columns (names matched in three cases, offsets seeked to).
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -23,13 +22,9 @@ const std::string& listed_dir() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool once = (fuzzsupport::silence_console(), true);
-  (void)once;
+  fuzzsupport::silence_console();
   const std::string& dir = listed_dir();
-  FILE* f = std::fopen((dir + "/descript.ion").c_str(), "wb");
-  if (!f) return 0;
-  if (size) std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  fuzzsupport::write_file(dir + "/descript.ion", data, size);
   filesel_w w(1, 2, 60, 19);
   if (list_directory(w, dir + "/") != 0) return 0;
   char buffer[SELECT_LINE_MAX + 1];

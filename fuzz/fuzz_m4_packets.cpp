@@ -8,15 +8,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "fuzz_support.h"
-#include "machine_support.h"
-#include "config/settings.h"
 #include "hardware/ports.h"
 #include "m4/m4.h"
+#include "machine_support.h"
 
 namespace {
 
@@ -25,8 +22,7 @@ namespace fs = std::filesystem;
 const std::string& work_dir() { return fuzzsupport::work_dir("fuzz-m4"); }
 
 void write_file(const fs::path& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
+  fuzzsupport::write_file(path.string(), bytes.data(), bytes.size());
 }
 
 std::vector<uint8_t> board_rom() {
@@ -105,11 +101,7 @@ void check_nothing_outside() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool ready = false;
-  if (!ready) {
-    set_up();
-    ready = true;
-  }
+  fuzzsupport::once<set_up>();
   set_setting(kw::M4_ENABLED, 1);
   if (m4_start() != 0) std::abort();
   m4_reset(ResetKind::POWER_ON);

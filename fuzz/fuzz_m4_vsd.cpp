@@ -2,9 +2,6 @@
 // image holds, the write-back ends, and nothing outside the SD directory changes: not a
 // file beside it, and not a directory that a symbolic link inside it points to.
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -45,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fs::create_directories(sd);
   fs::create_directory_symlink(outside, sd / "A folder");
   fs::create_symlink(outside / "secret", sd / "Hello there.txt");
-  std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  fuzzsupport::write_file(image.string(), data, size);
   vsd_write_back(image.string(), sd.string());
   if (tree(outside) != outside_tree) std::abort();
   for (const auto& e : fs::directory_iterator(work)) {

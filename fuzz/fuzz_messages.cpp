@@ -9,8 +9,7 @@
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool once = (fuzzsupport::silence_console(), true);
-  (void)once;
+  fuzzsupport::silence_console();
   reset_settings();
   const std::string& path = fuzzsupport::write_input("msg", data, size);
   set_message_file(path.c_str());

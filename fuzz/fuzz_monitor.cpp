@@ -7,18 +7,12 @@
 
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string>
 
-#include "fuzz_support.h"
-#include "machine_support.h"
-#include "config/settings.h"
 #include "core/host.h"
-#include "core/machine.h"
 #include "debugger/monitor.h"
-#include "hardware/memory.h"
-#include "media/fdc.h"
+#include "machine_support.h"
 #include "video/raster.h"
 #include "z80/z80.h"
 
@@ -43,20 +37,14 @@ void set_up_machine() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool ready = false;
-  if (!ready) {
-    set_up_machine();
-    ready = true;
-  }
+  fuzzsupport::once<set_up_machine>();
   const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(data, 0, size));
   const size_t text_size = zero ? static_cast<size_t>(zero - data) : size;
   std::string text(reinterpret_cast<const char*>(data), text_size);
   for (char& c : text)
     if (c == '/') c = '_';
-  {
-    std::ofstream file(work_dir() + "/f", std::ios::binary | std::ios::trunc);
-    if (zero) file.write(reinterpret_cast<const char*>(zero + 1), static_cast<std::streamsize>(size - text_size - 1));
-  }
+  const size_t file_size = zero ? size - text_size - 1 : 0;
+  fuzzsupport::write_file(work_dir() + "/f", zero ? zero + 1 : data, file_size);
 
   std::istringstream in(text);
   std::ostringstream out;

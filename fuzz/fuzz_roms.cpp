@@ -52,27 +52,18 @@ void set_up() {
   if (!memory_lay_out(128)) std::abort();
 }
 
-void write_image(int i, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(work_dir() + "/" + FILES[i], std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!out) std::abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool ready = false;
-  if (!ready) {
-    set_up();
-    ready = true;
-  }
+  fuzzsupport::once<set_up>();
   std::vector<uint8_t> images[IMAGES] = {base_images[0], base_images[1], base_images[2]};
   for (size_t at = 0; at + 4 <= size; at += 4) {
     const int image = data[at] % IMAGES;
     const int offset = (data[at + 1] | data[at + 2] << 8) % BANK_SIZE;
     images[image][offset] = data[at + 3];
   }
-  for (int i = 0; i < IMAGES; ++i) write_image(i, images[i]);
+  for (int i = 0; i < IMAGES; ++i)
+    fuzzsupport::write_file(work_dir() + "/" + FILES[i], images[i].data(), images[i].size());
   load_roms();
   return 0;
 }

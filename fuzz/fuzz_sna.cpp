@@ -4,21 +4,12 @@
 // save a snapshot and run its video afterwards.
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
-#include "fuzz_support.h"
 #include "machine_support.h"
-#include "config/settings.h"
-#include "core/machine.h"
-#include "hardware/keyboard.h"
-#include "hardware/memory.h"
-#include "hardware/ports.h"
-#include "media/fdc.h"
 #include "media/snapshot.h"
-#include "sound/psg.h"
 #include "video/raster.h"
 
 namespace {
@@ -45,17 +36,9 @@ void set_up_machine() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool ready = false;
-  if (!ready) {
-    set_up_machine();
-    ready = true;
-  }
+  fuzzsupport::once<set_up_machine>();
   const std::string file = work_dir() + "/input.sna";
-  {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!out) std::abort();
-  }
+  fuzzsupport::write_file(file, data, size);
   snapshot_load(file.c_str());
   // Loaded or refused, the machine is in a state it can save and run from.
   if (snapshot_save((work_dir() + "/output.sna").c_str(), 128) != 0) std::abort();

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -29,22 +28,18 @@ void open_input() {
   tape_trap(0xFC77);
 }
 
+void set_up() {
+  fuzzsupport::silence_console();
+  for (int q = 0; q < 4; ++q) read_bank[q] = write_bank[q] = ram.data() + q * 16384;
+  set_hardware_model(model::CPC6128);
+  set_setting_text(kw::TAPE_PATH, work_dir().c_str());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool ready = false;
-  if (!ready) {
-    fuzzsupport::silence_console();
-    for (int q = 0; q < 4; ++q) read_bank[q] = write_bank[q] = ram.data() + q * 16384;
-    set_hardware_model(model::CPC6128);
-    set_setting_text(kw::TAPE_PATH, work_dir().c_str());
-    ready = true;
-  }
-  {
-    std::ofstream out(work_dir() + "/FILE.BAS", std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!out) std::abort();
-  }
+  fuzzsupport::once<set_up>();
+  fuzzsupport::write_file(work_dir() + "/FILE.BAS", data, size);
   open_input();
   if (!(z80_reg8(z80r::F) & 1)) std::abort();  // the file is there: it must open
   // Every data byte comes once, however often one is given back.

@@ -1,7 +1,13 @@
-// Shared by the tape image fuzz targets: a signal checked and played through the deck.
+// Shared by the tape image fuzz targets: the input read into a tape signal by one reader,
+// then played into the deck through the PPI for a while, winding to every block. The
+// reader may refuse the input (always saying why), but every signal it returns must play
+// without fault.
 #pragma once
 #include <cstdlib>
+#include <string>
+#include <utility>
 
+#include "fuzz_support.h"
 #include "hardware/keyboard.h"
 #include "media/tape_deck.h"
 #include "media/tape_image.h"
@@ -25,4 +31,18 @@ inline void fuzz_play_signal(TapeSignal signal) {
   }
   ppi_write(2, 0x00);
   tape_deck_eject();
+}
+
+using TapeReader = bool (*)(const uint8_t*, size_t, TapeSignal&, std::string&);
+
+inline int fuzz_tape_reader(TapeReader read, const uint8_t* data, size_t size) {
+  fuzzsupport::silence_console();
+  TapeSignal signal;
+  std::string error;
+  if (read(data, size, signal, error)) {
+    fuzz_play_signal(std::move(signal));
+  } else if (error.empty()) {
+    std::abort();
+  }
+  return 0;
 }

@@ -10,9 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_support.h"
-#include "config/settings.h"
-#include "core/machine.h"
+#include "machine_support.h"
 #include "media/media_file.h"
 
 namespace {
@@ -30,20 +28,11 @@ size_t temp_files_left() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool once = [] {
-    reset_settings();
-    set_setting_text(kw::TMP_PATH, work_dir().c_str());
-    std::freopen("/dev/null", "w", stdout);  // the temporary-file messages
-    return true;
-  }();
-  (void)once;
-  clear_stop_request();  // a machine at rest (also links the machine model first)
-
+  static FILE* const quiet = std::freopen("/dev/null", "w", stdout);  // temporary-file messages
+  (void)quiet;
+  fuzzsupport::machine_at_rest("fuzz-zip");
   const std::string archive = work_dir() + "/input.zip";
-  FILE* f = std::fopen(archive.c_str(), "wb");
-  if (!f) std::abort();
-  if (size) std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  fuzzsupport::write_file(archive, data, size);
 
   // The member names the archive claims, and a few it may not have.
   std::vector<std::string> names = {"a.dsk", "", "dir/", "../x"};

@@ -8,6 +8,7 @@
 #include "config/settings.h"
 #include "core/machine.h"
 #include "hardware/memory.h"
+#include "fuzz_support.h"
 #include "media/fdc.h"
 
 namespace fuzzsupport {
@@ -29,6 +30,15 @@ inline void set_up_6128(uint8_t os_fill, uint8_t basic_fill) {
   fdc_init();
   machine_attach_units();
   machine_reset(ResetKind::POWER_ON);
+}
+
+// The settings reset once, with temporary files going into the work directory; then a
+// machine at rest (which also links the machine model first).
+inline void machine_at_rest(const char* tag) {
+  static const bool done =
+      (reset_settings(), set_setting_text(kw::TMP_PATH, work_dir(tag).c_str()), true);
+  (void)done;
+  clear_stop_request();
 }
 
 }  // namespace fuzzsupport
