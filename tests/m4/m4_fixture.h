@@ -2,7 +2,10 @@
 // reply table, an SD card directory of its own, and packets sent through the two ports
 // as CPC software sends them.
 #pragma once
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <filesystem>
 #include <fstream>
@@ -46,9 +49,27 @@ inline void write_file(const fs::path& path, const Bytes& bytes) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 inline void write_text(const fs::path& path, const std::string& text) { write_file(path, Bytes(text.begin(), text.end())); }
-inline Bytes read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
+inline Bytes read_file(const fs::path& path) { return testsupport::file_bytes(path); }
+
+// Bytes that differ from one offset to the next and from one seed to another.
+inline Bytes pattern(std::size_t size, int seed) {
+  Bytes b(size);
+  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<uint8_t>((i * 31 + seed) ^ (i >> 8));
+  return b;
+}
+
+// A listening socket on 127.0.0.1 and an ephemeral port.
+inline int listen_loopback(uint16_t* port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  listen(fd, 4);
+  socklen_t length = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+  *port = ntohs(a.sin_port);
+  return fd;
 }
 
 class Board : public hwtest::Hardware {

@@ -3,9 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 #include <thread>
@@ -58,12 +56,6 @@ class LocalHttpServer {
   int port_ = 0;
 };
 
-Bytes pattern(std::size_t size, int seed) {
-  Bytes b(size);
-  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<uint8_t>((i * 31 + seed) ^ (i >> 8));
-  return b;
-}
-
 class Http : public Board {
  protected:
   fs::path site;
@@ -73,7 +65,6 @@ class Http : public Board {
     site = base / "site";
     fs::create_directories(site / "cpc");
   }
-  std::string reply_string() { return reply_text(); }
 };
 
 TEST(HttpRequest, UrlsAreParsedOrRefused) {
@@ -103,7 +94,7 @@ TEST_F(Http, DownloadsOntoTheCardAndIntoTheMessageText) {
   ASSERT_GT(server.port(), 0) << "python3 http.server did not start";
 
   send_text(0x4320, {}, {server.url("games/game.bin"), "GAME.BIN"});
-  EXPECT_EQ(reply_string(), "Downloaded GAME.BIN");
+  EXPECT_EQ(reply_text(), "Downloaded GAME.BIN");
   EXPECT_EQ(read_file(sd / "GAME.BIN"), file);
   // With an offset: the rest of the file, whether or not the server honours Range.
   send_text(0x4320, {}, {server.url("games/game.bin, offset=0x100"), "TAIL.BIN"});
@@ -115,18 +106,18 @@ TEST_F(Http, DownloadsOntoTheCardAndIntoTheMessageText) {
   EXPECT_TRUE(fs::exists(sd / "GAME.BIN"));
   fs::create_directories(sd / "sub");
   send_text(0x4320, {}, {server.url("games/game.bin"), "../../sub/IN.BIN"});
-  EXPECT_EQ(reply_string(), "Downloaded ../../sub/IN.BIN");
+  EXPECT_EQ(reply_text(), "Downloaded ../../sub/IN.BIN");
   EXPECT_EQ(read_file(sd / "sub" / "IN.BIN"), file);
 
   // A missing file is an error, and an existing file of that name is left alone.
   write_text(sd / "KEEP.BIN", "keep");
   send_text(0x4320, {}, {server.url("nothing.bin"), "KEEP.BIN"});
-  EXPECT_EQ(reply_string(), "Error: HTTP status 404\r\n");
+  EXPECT_EQ(reply_text(), "Error: HTTP status 404\r\n");
   EXPECT_EQ(read_file(sd / "KEEP.BIN"), Bytes({'k', 'e', 'e', 'p'}));
 
   // 0x4328: a message text's worth from the offset, read back with 0x4329.
   send_text(0x4328, {}, {server.url("games/game.bin, offset=5")});
-  EXPECT_EQ(reply_string(), "Downloaded " + std::to_string(m4::MESSAGE_SIZE - 1) + " bytes");
+  EXPECT_EQ(reply_text(), "Downloaded " + std::to_string(m4::MESSAGE_SIZE - 1) + " bytes");
   EXPECT_EQ(send(0x4329, {0, 0, 4, 0}), (Bytes{6, 0x29, 0x43, file[5], file[6], file[7], file[8]}));
 
   // Network off: a reply without status.
@@ -165,7 +156,7 @@ TEST_F(Http, FirmwareUpdateWritesBothRomsOnlyWhenNewer) {
   const std::string printed = testing::internal::GetCapturedStdout();
   m4::set_wait_window(nullptr);
   EXPECT_EQ(titles, (std::vector<std::string>{"Checking version...", "Downloading..."}));
-  EXPECT_EQ(reply_string(), "Downloaded M4 firmware 1.2.3 (0.1.5).\r\n");
+  EXPECT_EQ(reply_text(), "Downloaded M4 firmware 1.2.3 (0.1.5).\r\n");
   EXPECT_EQ(read_file(rom_dir / "M4.ROM"), board_rom);
   EXPECT_EQ(read_file(rom_dir / "HACK.ROM"), hack);
   EXPECT_EQ(read_file(sd / "m4" / "M4FIRM.BIN"), firmware);
@@ -174,7 +165,7 @@ TEST_F(Http, FirmwareUpdateWritesBothRomsOnlyWhenNewer) {
 
   // The card now holds the same versions: nothing to do.
   send(0x4327);
-  EXPECT_EQ(reply_string(), "You got latest versions.\r\n");
+  EXPECT_EQ(reply_text(), "You got latest versions.\r\n");
 
   // A newer firmware without its NMI ROM writes nothing.
   write_file(sd / "m4" / "M4FIRM.BIN", Bytes(8, 0));
@@ -182,22 +173,16 @@ TEST_F(Http, FirmwareUpdateWritesBothRomsOnlyWhenNewer) {
   write_file(site / "cpc" / "M4FIRM.BIN", firmware);
   write_file(rom_dir / "M4.ROM", Bytes(m4::ROM_SIZE, 0x11));
   send(0x4327);
-  EXPECT_EQ(reply_string(), "Error: M4 firmware file without its NMI ROM\r\n");
+  EXPECT_EQ(reply_text(), "Error: M4 firmware file without its NMI ROM\r\n");
   EXPECT_EQ(read_file(rom_dir / "M4.ROM"), Bytes(m4::ROM_SIZE, 0x11));
   m4::set_update_host("127.0.0.1:1");
 }
 
 // Servers that send nonsense, or promise more than they send: an error, no file.
 TEST_F(Http, BadRepliesAreErrors) {
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  listen(listener, 4);
-  socklen_t length = sizeof a;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length);
-  const std::string url = "127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/f";
+  uint16_t port;
+  const int listener = listen_loopback(&port);
+  const std::string url = "127.0.0.1:" + std::to_string(port) + "/f";
   const std::string replies[] = {
       "garbage\r\n\r\n",
       "HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\nabc",
@@ -215,7 +200,7 @@ TEST_F(Http, BadRepliesAreErrors) {
     send_text(0x4320, {}, {url, "BAD.BIN"});
     testing::internal::GetCapturedStderr();
     peer.join();
-    EXPECT_EQ(reply_string().rfind("Error: ", 0), 0u) << answer;
+    EXPECT_EQ(reply_text().rfind("Error: ", 0), 0u) << answer;
     EXPECT_FALSE(fs::exists(sd / "BAD.BIN")) << answer;
   }
   close(listener);

@@ -1,8 +1,5 @@
 // The board's sockets and resolver, driven by packets as CPC software sends them, against
 // peers on the loopback interface only.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,20 +17,6 @@ using namespace m4test;
 namespace {
 
 constexpr uint8_t LOOPBACK[] = {127, 0, 0, 1};
-
-// A listening socket on 127.0.0.1 and an ephemeral port.
-int listen_loopback(uint16_t* port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  listen(fd, 4);
-  socklen_t length = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-  *port = ntohs(a.sin_port);
-  return fd;
-}
 
 int connect_loopback(uint16_t port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -75,14 +58,19 @@ class Network : public Board {
   struct Connection {
     uint8_t socket;
     int server, peer;
-  };
-  static void connect_to_listener(Connection& c) {
     uint16_t port;
-    c.server = listen_loopback(&port);
+  };
+  static uint8_t cpc_connect(uint8_t s, uint16_t port) {
+    const uint8_t lo = static_cast<uint8_t>(port), hi = static_cast<uint8_t>(port >> 8);
+    return send(0x4332, {s, 127, 0, 0, 1, lo, hi})[3];
+  }
+  static void connect_to_listener(Connection& c) {
+    c.server = listen_loopback(&c.port);
     c.socket = new_socket();
-    send(0x4332, {c.socket, 127, 0, 0, 1, static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8)});
+    EXPECT_EQ(cpc_connect(c.socket, c.port), 0);
     const uint8_t s = c.socket;
     ASSERT_TRUE(wait_for([&] { return status_byte(s, m4::STATUS_STATE) == m4::STATE_CONNECTED; }));
+    EXPECT_EQ(status_ip(s), Bytes(LOOPBACK, LOOPBACK + 4));
     c.peer = accept(c.server, nullptr, nullptr);
   }
   static uint8_t send_bytes(uint8_t s, const std::string& data) {
@@ -161,20 +149,16 @@ TEST_F(Network, SocketRecordsAreHandedOutOncePerSocket) {
 }
 
 TEST_F(Network, ConnectSendReceiveAndPeerClose) {
-  uint16_t port;
-  const int server = listen_loopback(&port);
-  std::thread echo([server] {
-    const int peer = accept(server, nullptr, nullptr);
+  Connection c;
+  ASSERT_NO_FATAL_FAILURE(connect_to_listener(c));
+  const uint8_t s = c.socket;
+  std::thread echo([peer = c.peer] {
     char buffer[64];
     const ssize_t n = recv(peer, buffer, sizeof buffer, 0);
     ::send(peer, buffer, n, 0);
     ::send(peer, "!", 1, 0);
     close(peer);
   });
-  const uint8_t s = new_socket();
-  EXPECT_EQ(send(0x4332, {s, 127, 0, 0, 1, static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8)})[3], 0);
-  ASSERT_TRUE(wait_for([&] { return status_byte(s, m4::STATUS_STATE) == m4::STATE_CONNECTED; }));
-  EXPECT_EQ(status_ip(s), Bytes(LOOPBACK, LOOPBACK + 4));
   EXPECT_EQ(send_bytes(s, "hello"), 0);
 
   // All of it arrives, then the peer closes: error 3, and only what waits is returned.
@@ -186,12 +170,12 @@ TEST_F(Network, ConnectSendReceiveAndPeerClose) {
   EXPECT_EQ(waiting(s), 0);
   EXPECT_EQ(receive(s, 100), "");
   echo.join();
-  close(server);
+  close(c.server);
   EXPECT_EQ(send(0x4333, {s})[3], 0);
 
   // A port nobody listens on: the connection is refused.
   const uint8_t t = new_socket();
-  send(0x4332, {t, 127, 0, 0, 1, static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8)});
+  cpc_connect(t, c.port);
   EXPECT_TRUE(wait_for([&] { return status_byte(t, m4::STATUS_ERROR) == 0xF6; }));
 }
 
@@ -201,11 +185,10 @@ TEST_F(Network, AFullReceiveBufferLosesNothing) {
   Connection c;
   ASSERT_NO_FATAL_FAILURE(connect_to_listener(c));
   const uint8_t s = c.socket;
-  const int server = c.server, peer = c.peer;
   constexpr int TOTAL = m4::RECEIVE_BUFFER_SIZE + 100000;
   std::string sent(TOTAL, 0);
   for (int i = 0; i < TOTAL; ++i) sent[i] = static_cast<char>(i * 13 + i / 251);
-  std::thread writer([&] { ::send(peer, sent.data(), sent.size(), MSG_NOSIGNAL); });
+  std::thread writer([&] { ::send(c.peer, sent.data(), sent.size(), MSG_NOSIGNAL); });
   // Full: the count shown stops at its 16-bit limit and nothing is taken beyond the buffer.
   ASSERT_TRUE(wait_for([&] { return waiting(s) == 0xFFFF; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -218,8 +201,8 @@ TEST_F(Network, AFullReceiveBufferLosesNothing) {
   writer.join();
   EXPECT_EQ(got.size(), sent.size());
   EXPECT_TRUE(got == sent);
-  close(peer);
-  close(server);
+  close(c.peer);
+  close(c.server);
 }
 
 // A peer that never reads: once the host's buffers are full a send fails with a status
@@ -227,17 +210,15 @@ TEST_F(Network, AFullReceiveBufferLosesNothing) {
 TEST_F(Network, SendToAPeerThatNeverReadsFails) {
   Connection c;
   ASSERT_NO_FATAL_FAILURE(connect_to_listener(c));
-  const uint8_t s = c.socket;
-  const int server = c.server, peer = c.peer;
-  Bytes packet{s, 0xF0, 0x07};
+  Bytes packet{c.socket, 0xF0, 0x07};
   packet.resize(packet.size() + 0x7F0, 'x');
   uint8_t result = 0;
   testing::internal::CaptureStderr();
   for (int i = 0; i < 100000 && result == 0; ++i) result = send(0x4334, packet)[3];
   EXPECT_NE(testing::internal::GetCapturedStderr().find("SDLNet_TCP_Send: "), std::string::npos);
   EXPECT_TRUE(result == 0xFF || result == 0xFD) << int(result);
-  close(peer);
-  close(server);
+  close(c.peer);
+  close(c.server);
 }
 
 TEST_F(Network, ListenAcceptAndReceiveFromALocalClient) {

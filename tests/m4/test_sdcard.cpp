@@ -234,14 +234,9 @@ TEST_F(SdCard, EraseRenameCopyAndDirectories) {
 Bytes image_with_file() {
   return disc::build_image(false, 2, 1, disc::data_format_track, [](int t, int, int r, int j) -> uint8_t {
     if (t == 0 && r == 0xC1) {
-      const int entry = j / 32, at = j % 32;
-      if (entry != 0) return 0xE5;
-      const char name[] = "HELLO   BAS";
-      if (at == 0) return 0;
-      if (at <= 11) return static_cast<uint8_t>(name[at - 1]);
-      if (at == 15) return 2;
-      if (at == 16) return 2;
-      return 0;
+      // User 0, the name, extent 0, two records, block 2.
+      const char entry[] = "\0HELLO   BAS\0\0\0\2\2";
+      return j >= 32 ? 0xE5 : j < 17 ? entry[j] : 0;
     }
     if (t == 0 && r >= 0xC2 && r <= 0xC4) return 0xE5;
     if (t == 0 && r == 0xC5) return static_cast<uint8_t>(j);

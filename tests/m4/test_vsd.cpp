@@ -34,12 +34,6 @@ std::pair<int, std::string> shell(const std::string& command) {
 
 std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
 
-Bytes pattern(std::size_t n, int seed) {
-  Bytes b(n);
-  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>((i * 7 + seed) ^ (i >> 8));
-  return b;
-}
-
 // The files of the card with sizes that end inside, and on, sector boundaries.
 const std::vector<std::pair<std::string, std::size_t>> FILES = {
     {"Long file name.text", 3000}, {"README.TXT", 512},   {"games/Space Game.bas", 1200},

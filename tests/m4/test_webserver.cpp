@@ -1,17 +1,9 @@
 // The web server's request mapping and index page, and its start-up; whole HTTP
 // exchanges with curl are in tests/e2e/m4_web_server.sh.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-
+#include "m4/m4_fixture.h"
 #include "m4/webserver.h"
-#include "test_support.h"
-
-#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 
@@ -86,15 +78,10 @@ TEST_F(WebPaths, IndexPageWithHostNameAndListings) {
 // With the first port taken the server takes 8000, or any port when 8000 is taken too;
 // a second start is refused while it runs.
 TEST(WebServer, FallsBackToAnotherPort) {
-  const int taken = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  listen(taken, 1);
-  socklen_t length = sizeof a;
-  getsockname(taken, reinterpret_cast<sockaddr*>(&a), &length);
+  uint16_t port;
+  const int taken = m4test::listen_loopback(&port);
   WebServerOptions options;
-  options.first_port = ntohs(a.sin_port);
+  options.first_port = port;
   testing::internal::CaptureStdout();
   ASSERT_TRUE(web_server_start(options));
   EXPECT_FALSE(web_server_start_areas(nullptr, "/tmp", nullptr, nullptr));
