@@ -1,59 +1,42 @@
 // The board's HTTP client against python3's http.server on 127.0.0.1: downloads onto the
 // card and into the message text, the firmware update, and servers that answer badly.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "m4/httpget.h"
 #include "m4/m4_fixture.h"
-
-extern char** environ;
 
 using namespace m4test;
 
 namespace {
 
 // python3 -m http.server's handler on an ephemeral port of 127.0.0.1, serving `dir`.
+// The server prints its process number and port, and runs until it is stopped.
 class LocalHttpServer {
  public:
   explicit LocalHttpServer(const fs::path& dir) {
-    const char* script =
-        "import functools, http.server, sys\n"
+    const std::string script =
+        "import functools, http.server, os, sys\n"
         "h = functools.partial(http.server.SimpleHTTPRequestHandler, directory=sys.argv[1])\n"
-        "s = http.server.ThreadingHTTPServer(('127.0.0.1', 0), h)\n"
-        "print(s.server_address[1], flush=True)\n"
+        "s = http.server.ThreadingHTTPServer((\"127.0.0.1\", 0), h)\n"
+        "print(os.getpid(), s.server_address[1], flush=True)\n"
         "s.serve_forever()\n";
-    int out[2];
-    if (pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    const std::string dir_text = dir.string();
-    const char* argv[] = {"python3", "-c", script, dir_text.c_str(), nullptr};
-    if (posix_spawnp(&pid_, "python3", &actions, nullptr, const_cast<char**>(argv), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    char text[16] = {};
-    if (pid_ > 0 && read(out[0], text, sizeof text - 1) > 0) port_ = std::atoi(text);
-    close(out[0]);
+    output_ = popen(("exec python3 -c '" + script + "' '" + dir.string() + "' 2>/dev/null").c_str(), "r");
+    if (!output_ || std::fscanf(output_, "%d %d", &pid_, &port_) != 2) port_ = 0;
   }
   ~LocalHttpServer() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0) kill(pid_, SIGTERM);
+    if (output_) pclose(output_);
   }
   int port() const { return port_; }
   std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + "/" + path; }
 
  private:
-  pid_t pid_ = -1;
-  int port_ = 0;
+  std::FILE* output_ = nullptr;
+  int pid_ = -1, port_ = 0;
 };
 
 class Http : public Board {

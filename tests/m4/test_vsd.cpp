@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <ctime>
+#include <sstream>
 
 #include "config/settings.h"
 #include "hardware/memory.h"
@@ -105,18 +106,16 @@ TEST_F(VirtualCard, FileImageIsFat32AndChangesGoBack) {
   const auto [mdir_status, listing] = shell("mdir -i " + quoted(image) + " -/ ::");
   ASSERT_EQ(mdir_status, 0) << listing;
   EXPECT_NE(listing.find("Volume in drive : is CPCSD"), std::string::npos) << listing;
+  std::vector<std::string> lines;
+  std::istringstream listed(listing);
+  for (std::string line; std::getline(listed, line);) lines.push_back(line);
   for (const auto& [name, size] : FILES) {
     const std::string leaf = fs::path(name).filename().string();
     // mdir shows "BASE     EXT   size date time long name"; README.TXT has no long name.
-    const std::string shown = leaf == "README.TXT" ? "README   TXT" : leaf;
-    bool found = false;
-    std::size_t line_start = 0;
-    while (!found && line_start < listing.size()) {
-      const std::size_t end = listing.find('\n', line_start);
-      const std::string line = listing.substr(line_start, end - line_start);
-      found = line.find(shown) != std::string::npos && line.find(" " + std::to_string(size) + " ") != std::string::npos;
-      line_start = end == std::string::npos ? listing.size() : end + 1;
-    }
+    const std::string shown = leaf == "README.TXT" ? "README   TXT" : leaf, sized = " " + std::to_string(size) + " ";
+    const bool found = std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+      return line.find(shown) != std::string::npos && line.find(sized) != std::string::npos;
+    });
     EXPECT_TRUE(found) << name << " (" << size << " bytes) not listed:\n" << listing;
     const auto [copy_status, bytes] = shell("mcopy -n -i " + quoted(image) + " '::/" + name + "' -");
     EXPECT_EQ(copy_status, 0) << name;
