@@ -24,7 +24,8 @@ class LocalHttpServer {
         "s = http.server.ThreadingHTTPServer((\"127.0.0.1\", 0), h)\n"
         "print(os.getpid(), s.server_address[1], flush=True)\n"
         "s.serve_forever()\n";
-    output_ = popen(("exec python3 -c '" + script + "' '" + dir.string() + "' 2>/dev/null").c_str(), "r");
+    const std::string command = "exec python3 -c '" + script + "' '" + dir.string() + "' 2>/dev/null";
+    output_ = popen(command.c_str(), "r");
     if (!output_ || std::fscanf(output_, "%d %d", &pid_, &port_) != 2) port_ = 0;
   }
   ~LocalHttpServer() {

@@ -112,7 +112,8 @@ TEST_F(VirtualCard, FileImageIsFat32AndChangesGoBack) {
   for (const auto& [name, size] : FILES) {
     const std::string leaf = fs::path(name).filename().string();
     // mdir shows "BASE     EXT   size date time long name"; README.TXT has no long name.
-    const std::string shown = leaf == "README.TXT" ? "README   TXT" : leaf, sized = " " + std::to_string(size) + " ";
+    const std::string shown = leaf == "README.TXT" ? "README   TXT" : leaf;
+    const std::string sized = " " + std::to_string(size) + " ";
     const bool found = std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
       return line.find(shown) != std::string::npos && line.find(sized) != std::string::npos;
     });
