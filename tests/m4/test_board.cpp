@@ -11,9 +11,8 @@ class M4Board : public Board {};
 
 TEST_F(M4Board, PacketProtocolAndBoardReplies) {
   start();
-  const std::string version = "M4 emulation\r\nESP none\r\n";
-  Bytes expected{0x1A, 0x26, 0x43};
-  expected.insert(expected.end(), version.begin(), version.end());
+  const std::string version = "\x1A\x26\x43M4 emulation\r\nESP none\r\n";
+  const Bytes expected(version.begin(), version.end());
   EXPECT_EQ(send(0x4326), expected);
 
   // Codes outside the table leave the reply alone and empty the buffer: the next packet
@@ -56,13 +55,10 @@ TEST_F(M4Board, WritesIntoTheRomImage) {
   // 0x43FD: address, count, target, data, with the address taken modulo 16 KB; a count
   // larger than the data writes only the data.
   send(0x43FD, {0x00, 0xE0, 9, 0, 0, 0x5A, 0x5B});
-  EXPECT_EQ(rom[0x2000], 0x5A);
-  EXPECT_EQ(rom[0x2001], 0x5B);
-  EXPECT_EQ(rom[0x2002], 0x00);
+  EXPECT_EQ(Bytes(rom + 0x2000, rom + 0x2003), (Bytes{0x5A, 0x5B, 0x00}));
   // 0x43FC: copy within the image, addresses wrapping.
   send(0x43FC, {0x00, 0x30, 0, 0x00, 0x20, 0, 2, 0});
-  EXPECT_EQ(rom[0x3000], 0x5A);
-  EXPECT_EQ(rom[0x3001], 0x5B);
+  EXPECT_EQ(Bytes(rom + 0x3000, rom + 0x3002), (Bytes{0x5A, 0x5B}));
   // The ROM slot shows the image to the CPC.
   select_upper_rom(m4_board().rom_slot);
   set_rom_state(0);
@@ -108,11 +104,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(M4Board, RomSlotsFromTheCard) {
   Bytes config(m4::ROM_CONFIG_SIZE, 0);
   config[m4::ROM_CONFIG_OWN_SLOT] = 6;
-  auto state = [&](int slot) -> uint8_t& { return config[m4::ROM_CONFIG_SLOTS + slot * m4::ROM_CONFIG_ENTRY]; };
-  state(3) = 1;
-  state(4) = 2;
-  state(5) = 2;
-  state(6) = 1;
+  const std::pair<int, uint8_t> states[] = {{3, 1}, {4, 2}, {5, 2}, {6, 1}};
+  for (auto [slot, state] : states) config[m4::ROM_CONFIG_SLOTS + slot * m4::ROM_CONFIG_ENTRY] = state;
   Bytes slots(m4::ROM_SLOTS_SIZE, 0);
   for (int s = 0; s < m4::SLOT_COUNT; ++s) slots[s * m4::ROM_SIZE] = static_cast<uint8_t>(0x40 + s);
   write_file(sd / "m4" / "ROMCONFIG.BIN", config);
