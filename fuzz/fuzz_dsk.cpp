@@ -1,6 +1,7 @@
 // Fuzz target: a disc image inserted into drive A (with the autostart search) and read
 // through the controller's registers track by track and sector by sector, with a write
 // and a FORMAT on each track. The image must never change its size.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <initializer_list>
@@ -69,8 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fdc_write_motor(1);
   command({0x03, 0xF1, 0x02});
   uint8_t r[16];
-  int tracks = disc_image_tracks(fdc_drive(0).image);
-  if (tracks > 45) tracks = 45;
+  const int tracks = std::min(disc_image_tracks(fdc_drive(0).image), 45);
   for (int t = 0; t <= tracks; t++) {
     for (uint8_t hd : {0x00, 0x04}) {
       command({0x0F, hd, static_cast<uint8_t>(t)});

@@ -84,20 +84,13 @@ void drive_operation(uint8_t op, const uint8_t* data, size_t size, size_t& i, in
     for (int n = 0; n < 256 * ((op & 0x1F) + 1); n++) fdc_write_data(limit_head_moves(byte, moves));
     return;
   }
-  switch (op & 7) {
-    case 0:
-    case 1:
-      fdc_write_motor(op & 1);
-      break;
-    case 2:
-      drive_insert(0);
-      break;
-    case 3:
-      drive_eject(0);
-      break;
-    default:
-      fdc_write_motor(1);
-      break;
+  const int action = op & 7;  // 0 motor off, 1 motor on, 2 insert, 3 eject, 4-7 motor on
+  if (action == 2) {
+    drive_insert(0);
+  } else if (action == 3) {
+    drive_eject(0);
+  } else {
+    fdc_write_motor(action != 0);
   }
 }
 

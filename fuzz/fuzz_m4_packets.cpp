@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "hardware/ports.h"
 #include "m4/m4.h"
 #include "machine_support.h"
+#include "media/disc_image.h"
 
 namespace {
 
@@ -40,30 +42,23 @@ std::vector<uint8_t> board_rom() {
   return rom;
 }
 
-// A small data-format DSK image: one directory entry, a few sectors.
+// A small data-format DSK image: one track of nine sectors, one directory entry.
 std::vector<uint8_t> small_image() {
-  std::vector<uint8_t> image(256, 0);
-  const char sig[] = "MV - CPCEMU Disk-File\r\n";
-  std::copy(sig, sig + sizeof sig - 1, image.begin());
-  image[0x30] = 1;
-  image[0x31] = 1;
-  const int track_size = 256 + 9 * 512;
-  image[0x32] = static_cast<uint8_t>(track_size);
-  image[0x33] = static_cast<uint8_t>(track_size >> 8);
-  std::vector<uint8_t> track(track_size, 0xE5);
-  std::fill(track.begin(), track.begin() + 256, 0);
-  const char info[] = "Track-Info\r\n";
-  std::copy(info, info + 12, track.begin());
-  track[0x14] = 2;
-  track[0x15] = 9;
+  constexpr int TRACK_SIZE = 256 + 9 * 512, TRACK = 256;
+  std::vector<uint8_t> image(TRACK + TRACK_SIZE, 0xE5);
+  std::fill(image.begin(), image.begin() + TRACK + 256, 0);
+  std::memcpy(image.data(), "MV - CPCEMU Disk-File\r\n", 23);
+  image[DISC_INFO_TRACKS] = image[DISC_INFO_SIDES] = 1;
+  image[DISC_INFO_TRACK_SIZE] = TRACK_SIZE & 0xFF;
+  image[DISC_INFO_TRACK_SIZE + 1] = TRACK_SIZE >> 8;
+  std::memcpy(&image[TRACK], "Track-Info\r\n", 12);
+  image[TRACK + TRACK_INFO_SIZE_CODE] = 2;
+  image[TRACK + TRACK_INFO_SECTORS] = 9;
   for (int i = 0; i < 9; ++i) {
-    uint8_t* e = &track[0x18 + 8 * i];
-    e[2] = static_cast<uint8_t>(0xC1 + i);
-    e[3] = 2;
+    image[TRACK + TRACK_INFO_LIST + 8 * i + 2] = static_cast<uint8_t>(0xC1 + i);
+    image[TRACK + TRACK_INFO_LIST + 8 * i + 3] = 2;
   }
-  const char entry[] = "\0HELLO   BAS\0\0\0\x04\x02";
-  std::copy(entry, entry + 17, track.begin() + 256);
-  image.insert(image.end(), track.begin(), track.end());
+  std::memcpy(&image[TRACK + 256], "\0HELLO   BAS\0\0\0\x04\x02", 17);
   return image;
 }
 
