@@ -242,19 +242,18 @@ TEST_F(ConfigFile, WarningLimitStopsReading) {
 TEST_F(ConfigFile, CommentsOnlyAndMissingFiles) {
   EXPECT_EQ(read("; just a comment\n\n   \t; another = 5\n"), 0);
   EXPECT_EQ(output.find("Warning"), std::string::npos);
-  set_config_file_name("/nonexistent/dir/none.cfg");
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(config().read());
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("/nonexistent/dir/none.cfg"), std::string::npos);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "CONFIG: Using /nonexistent/dir/none.cfg\n");
-  // A directory opens as a stream but holds no text: refused the same way.
-  set_config_file_name(testsupport::temp_dir("config-dir").c_str());
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(config().read());
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("Is a directory"), std::string::npos);
-  testing::internal::GetCapturedStdout();
+  // A directory opens as a stream but holds no text: refused the same way as a missing file.
+  const std::pair<std::string, std::string> unreadable[] = {
+      {"/nonexistent/dir/none.cfg", "/nonexistent/dir/none.cfg"},
+      {testsupport::temp_dir("config-dir").string(), "Is a directory"}};
+  for (const auto& [name, reason] : unreadable) {
+    set_config_file_name(name.c_str());
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(config().read());
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(reason), std::string::npos) << name;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "CONFIG: Using " + name + "\n");
+  }
 }
 
 TEST_F(ConfigFile, WriteThenReadGivesTheSameSettings) {

@@ -216,22 +216,20 @@ TEST_F(Keyboard, PpiSnapshotRoundTrip) {
 // its keyboard scans, all inside one frame's events.
 namespace {
 
-struct FirmwareRun {
-  static inline int polls_left = 0;
-  static inline void (*events)() = nullptr;  // key changes made at the first poll
-};
+int polls_left = 0;
+void (*poll_events)() = nullptr;  // key changes made at the first poll
 
 void poll_script() {
-  if (FirmwareRun::events) {
-    FirmwareRun::events();
-    FirmwareRun::events = nullptr;
+  if (poll_events) {
+    poll_events();
+    poll_events = nullptr;
   }
-  if (--FirmwareRun::polls_left <= 0) stop_request_word = stopbit::QUIT;
+  if (--polls_left <= 0) stop_request_word = stopbit::QUIT;
 }
 
 void run_polls(int polls, void (*events)() = nullptr) {
-  FirmwareRun::polls_left = polls;
-  FirmwareRun::events = events;
+  polls_left = polls;
+  poll_events = events;
   clear_stop_request();
   run_machine(false);
 }
