@@ -141,4 +141,13 @@ class Board : public hwtest::Hardware {
   }
 };
 
+// The board started at set-up.
+class StartedBoard : public Board {
+ protected:
+  void SetUp() override {
+    Board::SetUp();
+    start();
+  }
+};
+
 }  // namespace m4test

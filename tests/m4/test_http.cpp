@@ -40,12 +40,11 @@ class LocalHttpServer {
   int pid_ = -1, port_ = 0;
 };
 
-class Http : public Board {
+class Http : public StartedBoard {
  protected:
   fs::path site;
   void SetUp() override {
-    Board::SetUp();
-    start();
+    StartedBoard::SetUp();
     site = base / "site";
     fs::create_directories(site / "cpc");
   }

@@ -27,12 +27,8 @@ int connect_loopback(uint16_t port) {
   return connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? fd : -1;
 }
 
-class Network : public Board {
+class Network : public StartedBoard {
  protected:
-  void SetUp() override {
-    Board::SetUp();
-    start();
-  }
   // A status byte as the CPC polls it while the network threads write it.
   static uint8_t status_byte(int record, int field) {
     auto* area = const_cast<uint8_t*>(m4_board().rom_image) + (SOCKETS_ADDRESS - m4::ROM_BASE);

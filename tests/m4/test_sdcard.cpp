@@ -11,12 +11,8 @@ namespace {
 
 constexpr uint8_t READ = 0x00, WRITE = 0x02, ANY_SLOT = 0x80;
 
-class SdCard : public Board {
+class SdCard : public StartedBoard {
  protected:
-  void SetUp() override {
-    Board::SetUp();
-    start();
-  }
   // Opens a file; the reply's status and slot.
   std::pair<uint8_t, uint8_t> open(uint8_t mode, const std::string& name) {
     const Bytes r = send_text(0x4301, {mode}, {name});
@@ -54,8 +50,7 @@ TEST_F(SdCard, WriteReadCloseKeepsTheOldFileAsBak) {
   EXPECT_EQ(send(0x430A, {slot}), (Bytes{5, 0x0A, 0x43, 3, 0, 0}));
   EXPECT_EQ(send(0x4307, {slot})[3], 0xFF);
   EXPECT_EQ(send(0x4305, {slot, 6, 0, 0, 0})[3], 0);
-  const Bytes block = send(0x4312, {slot, 10, 0});
-  EXPECT_EQ(block, (Bytes{7 + 2, 0x12, 0x43, 20, 2, 0, 8, 0, 'x', 't'}));
+  EXPECT_EQ(send(0x4312, {slot, 10, 0}), (Bytes{7 + 2, 0x12, 0x43, 20, 2, 0, 8, 0, 'x', 't'}));
   EXPECT_EQ(send(0x4307, {slot})[3], 0);
   EXPECT_EQ(send(0x4302, {7, 1, 0})[3], 9);  // slot never opened
 }
@@ -129,13 +124,11 @@ TEST_F(SdCard, ProtectedBasicIsUnscrambledAndStoredScrambled) {
   // The CPC writing the plain program leaves the file as AMSDOS would have it.
   std::tie(status, slot) = open(WRITE, "COPY.BAS");
   ASSERT_EQ(status, 0);
-  const Bytes plain = got;
-  for (std::size_t at = 0; at < plain.size(); at += 128) {
-    EXPECT_EQ(write(slot, std::string(plain.begin() + at, plain.begin() + at + 128)), 0);
-  }
+  for (std::size_t at = 0; at < got.size(); at += 128)
+    EXPECT_EQ(write(slot, std::string(got.begin() + at, got.begin() + at + 128)), 0);
   send(0x4304, {slot});
   const Bytes copy = read_file(sd / "COPY.BAS");
-  ASSERT_EQ(copy.size(), plain.size());
+  ASSERT_EQ(copy.size(), got.size());
   EXPECT_EQ(Bytes(copy.begin() + 128, copy.begin() + 140), stored_1);
   EXPECT_EQ(Bytes(copy.begin() + 256, copy.begin() + 268), stored_2);
 }
@@ -276,7 +269,7 @@ TEST_F(SdCard, DiscImageAsADirectory) {
   EXPECT_NE(testing::internal::GetCapturedStderr().find("readsec EMU_ERROR"), std::string::npos);
 
   // Extraction puts the file beside the image under its 8.3 name.
-  const Bytes extracted = send_text(0x4330, {}, {"HELLO.BAS"});
+  send_text(0x4330, {}, {"HELLO.BAS"});
   EXPECT_EQ(reply_text(4), "HELLO   .BAS\r\n");
   EXPECT_EQ(read_file(sd / "discs" / "HELLO.BAS").size(), 256u);
   EXPECT_EQ(send_text(0x4308, {}, {".."})[3], 0);
