@@ -8,9 +8,7 @@
 
 using namespace hwtest;
 
-namespace {
-class Memory : public Hardware {};
-}  // namespace
+using Memory = Hardware;
 
 TEST_F(Memory, FreshRamShowsThePowerOnPattern) {
   set_rom_state(3);

@@ -10,7 +10,7 @@ using namespace hwtest;
 
 namespace {
 
-class Ports : public Hardware {};
+using Ports = Hardware;
 
 int notices = 0;
 std::string last_notice;

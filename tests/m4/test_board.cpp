@@ -7,7 +7,7 @@ using namespace m4test;
 
 namespace {
 
-class M4Board : public Board {};
+using M4Board = Board;
 
 TEST_F(M4Board, PacketProtocolAndBoardReplies) {
   start();
