@@ -125,9 +125,10 @@ TEST_F(ConfigFile, TextKeywordsAndTheirEffects) {
   EXPECT_EQ(read("ROM_PATH = \"~/roms\"\nTAPE_PATH=\"tapes/\"\nTMP_PATH=\"\"\nM4_SD_PATH=\"sd//\"\n"
                  "PRINTER=\"\"\nDRIVE_B = \"~/b.dsk\"\nHELP_FILE=\"help\"\n"),
             0);
-  EXPECT_EQ(texts({kw::ROM_PATH, kw::TAPE_PATH, kw::TMP_PATH, kw::M4_SD_PATH, kw::PRINTER, kw::DRIVE_B,
-                   kw::HELP_FILE}),
-            (Texts{"/home/tester/roms/", "tapes/", "", "sd/", "(unset)", "/home/tester/b.dsk", "help"}));
+  EXPECT_EQ(texts({kw::ROM_PATH, kw::TAPE_PATH, kw::TMP_PATH, kw::M4_SD_PATH, kw::PRINTER,
+                   kw::DRIVE_B, kw::HELP_FILE}),
+            (Texts{"/home/tester/roms/", "tapes/", "", "sd/", "(unset)", "/home/tester/b.dsk",
+                   "help"}));
   EXPECT_STREQ(drive_browse_dir(1), "/home/tester/b.dsk");
 }
 
@@ -184,7 +185,8 @@ TEST_F(ConfigFile, ConditionalSections) {
       "  #ENDIF\n"
       "#ENDIF\n";
   EXPECT_EQ(read(text), 0) << output;
-  EXPECT_EQ(settings({kw::RAM_SIZE, kw::RAM_TYPE, kw::CRTC_TYPE, kw::BREAK_MASK}), (Values{0, 0, 2, 3}));
+  EXPECT_EQ(settings({kw::RAM_SIZE, kw::RAM_TYPE, kw::CRTC_TYPE, kw::BREAK_MASK}),
+            (Values{0, 0, 2, 3}));
 
   EXPECT_EQ(read("#ENDIF\n#IFCPC 0\nCRTC_TYPE = 0\n"), 2);
   EXPECT_NE(output.find("Warning: unexpected '#ENDIF' at column 1, line 1"), std::string::npos);

@@ -105,7 +105,7 @@ TEST_F(M4Board, RomSlotsFromTheCard) {
   Bytes config(m4::ROM_CONFIG_SIZE, 0);
   config[m4::ROM_CONFIG_OWN_SLOT] = 6;
   const std::pair<int, uint8_t> states[] = {{3, 1}, {4, 2}, {5, 2}, {6, 1}};
-  for (auto [slot, state] : states) config[m4::ROM_CONFIG_SLOTS + slot * m4::ROM_CONFIG_ENTRY] = state;
+  for (auto [slot, on] : states) config[m4::ROM_CONFIG_SLOTS + slot * m4::ROM_CONFIG_ENTRY] = on;
   Bytes slots(m4::ROM_SLOTS_SIZE, 0);
   for (int s = 0; s < m4::SLOT_COUNT; ++s) slots[s * m4::ROM_SIZE] = static_cast<uint8_t>(0x40 + s);
   write_file(sd / "m4" / "ROMCONFIG.BIN", config);
