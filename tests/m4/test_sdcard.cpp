@@ -94,21 +94,17 @@ TEST_F(SdCard, ProtectedBasicIsUnscrambledAndStoredScrambled) {
   const Bytes plain_2{0x45, 0x43, 0x4F, 0x52, 0x44, 0x53, 0x22, 0x00, 0x47, 0x00, 0x28, 0x00};
   const Bytes stored_2{0xEE, 0x6F, 0xA2, 0xB8, 0x28, 0x64, 0x1D, 0xEC, 0xDC, 0xDF, 0x52, 0x0C};
   Bytes header(128, 0);
-  const char name[] = "PROT    BAS";
-  std::memcpy(&header[1], name, 11);
+  std::memcpy(&header[1], "PROT    BAS", 11);
   header[18] = 0x01;  // BASIC, protected
   header[21] = 0x70, header[22] = 0x01, header[24] = 0x5F, header[25] = 0x01, header[64] = 0x5F, header[65] = 0x01;
   int sum = 0;
   for (int i = 0; i < 67; ++i) sum += header[i];
   header[67] = static_cast<uint8_t>(sum), header[68] = static_cast<uint8_t>(sum >> 8);
-  auto file_of = [&](const Bytes& first, const Bytes& second) {
-    Bytes f = header;
-    f.resize(128 + 256, 0);
-    std::copy(first.begin(), first.end(), f.begin() + 128);
-    std::copy(second.begin(), second.end(), f.begin() + 256);
-    return f;
-  };
-  write_file(sd / "PROT.BAS", file_of(stored_1, stored_2));
+  Bytes file = header;
+  file.resize(128 + 256, 0);
+  std::copy(stored_1.begin(), stored_1.end(), file.begin() + 128);
+  std::copy(stored_2.begin(), stored_2.end(), file.begin() + 256);
+  write_file(sd / "PROT.BAS", file);
   auto [status, slot] = open(READ, "prot");
   ASSERT_EQ(status, 0);
   Bytes got;
