@@ -35,68 +35,47 @@ struct Vector {
   MachineState after;
 };
 
-bool read_registers(std::istream& in, MachineState& s) {
-  for (auto& w : s.words) {
-    std::string t;
-    if (!(in >> t)) return false;
-    w = uint16_t(std::stoul(t, nullptr, 16));
-  }
-  std::string i, r;
-  if (!(in >> i >> r >> s.iff1 >> s.iff2 >> s.im >> s.halted >> s.tstates)) return false;
-  s.i = int(std::stoul(i, nullptr, 16));
-  s.r = int(std::stoul(r, nullptr, 16));
-  return true;
+// The next line that is neither blank nor indented (the expected file's bus events).
+bool next_line(std::istream& in, std::string& line) {
+  while (std::getline(in, line))
+    if (!line.empty() && line[0] != ' ') return true;
+  return false;
 }
 
-// Memory lines "addr byte ... -1"; the input ends its list with a lone "-1", the
-// expected file with a blank line.
-void read_memory(std::istream& in, MachineState& s, bool expected) {
-  std::string line;
+// Two lines of registers (hex words; I and R in hex, the rest decimal), then memory lines
+// "addr byte ... -1" up to a line "-1" (input file) or a blank line (expected file).
+bool read_state(std::istream& in, MachineState& s) {
+  std::string words, more, line;
+  if (!next_line(in, words) || !std::getline(in, more)) return false;
+  std::istringstream r(words + " " + more);
+  r >> std::hex;
+  for (auto& w : s.words) r >> w;
+  r >> s.i >> s.r >> std::dec >> s.iff1 >> s.iff2 >> s.im >> s.halted >> s.tstates;
+  if (!r) return false;
   while (std::getline(in, line)) {
-    std::istringstream ls(line);
-    std::string t;
-    if (!(ls >> t)) {
-      if (expected) return;
-      continue;
-    }
-    if (t == "-1") return;
-    MemoryBlock block{uint16_t(std::stoul(t, nullptr, 16)), {}};
-    while (ls >> t && t != "-1") block.bytes.push_back(uint8_t(std::stoul(t, nullptr, 16)));
+    std::istringstream m(line);
+    int address = -1, byte;
+    if (!(m >> std::hex >> address) || address < 0) break;
+    MemoryBlock block{uint16_t(address), {}};
+    while (m >> byte && byte >= 0) block.bytes.push_back(uint8_t(byte));
     s.memory.push_back(block);
   }
+  return true;
 }
 
 std::vector<Vector> load_vectors(const std::string& dir) {
   std::vector<Vector> vectors;
   std::ifstream in(dir + "/fuse-tests.in"), ex(dir + "/fuse-tests.expected");
-  std::string name;
-  while (in >> name) {
-    Vector v;
-    v.name = name;
-    if (!read_registers(in, v.before)) break;
-    std::getline(in, name);  // rest of the state line
-    read_memory(in, v.before, false);
+  std::string name, expected_name;
+  while (next_line(in, name)) {
+    Vector v{name, {}, {}};
+    if (!read_state(in, v.before) || !next_line(ex, expected_name) || !read_state(ex, v.after)) {
+      ADD_FAILURE() << "vector " << name << " incomplete in either file";
+      break;
+    }
+    EXPECT_EQ(expected_name, name) << "expected file out of step";
     vectors.push_back(v);
   }
-  size_t k = 0;
-  std::string line;
-  while (std::getline(ex, line) && k < vectors.size()) {
-    if (line.empty()) continue;
-    EXPECT_EQ(line, vectors[k].name) << "expected file out of step";
-    // Bus events are indented; the register line is not.
-    std::streampos pos;
-    for (;;) {
-      pos = ex.tellg();
-      if (!std::getline(ex, line)) break;
-      if (!line.empty() && line[0] != ' ') break;
-    }
-    ex.seekg(pos);
-    read_registers(ex, vectors[k].after);
-    std::getline(ex, line);
-    read_memory(ex, vectors[k].after, true);
-    k++;
-  }
-  EXPECT_EQ(k, vectors.size());
   return vectors;
 }
 
@@ -106,10 +85,12 @@ void fill_pattern(uint8_t* ram) {
   for (int a = 0; a < 65536; a++) ram[a] = pattern[a & 3];
 }
 
-const int word_index[12] = {z80w::AF, z80w::BC, z80w::DE, z80w::HL, z80w::AF2, z80w::BC2,
-                            z80w::DE2, z80w::HL2, z80w::IX, z80w::IY, z80w::SP, z80w::PC};
-const char* const word_name[12] = {"AF", "BC", "DE", "HL", "AF'", "BC'", "DE'", "HL'",
-                                   "IX", "IY", "SP", "PC"};
+const struct {
+  int index;
+  const char* name;
+} WORDS[12] = {{z80w::AF, "AF"},   {z80w::BC, "BC"},   {z80w::DE, "DE"},   {z80w::HL, "HL"},
+               {z80w::AF2, "AF'"}, {z80w::BC2, "BC'"}, {z80w::DE2, "DE'"}, {z80w::HL2, "HL'"},
+               {z80w::IX, "IX"},   {z80w::IY, "IY"},   {z80w::SP, "SP"},   {z80w::PC, "PC"}};
 
 // The Z80's T-states of an instruction from the core's CPC (count, adjustment) pair: the
 // count is the T-state count except where the CPC timing needed another pair.
@@ -135,7 +116,7 @@ std::string run_vector(const Vector& v, int& deviations) {
   fill_pattern(testbus::bus.ram);
   for (auto& b : v.before.memory)
     for (size_t i = 0; i < b.bytes.size(); i++) testbus::bus.ram[uint16_t(b.address + i)] = b.bytes[i];
-  for (int k = 0; k < 12; k++) z80_reg16(word_index[k]) = v.before.words[k];
+  for (int k = 0; k < 12; k++) z80_reg16(WORDS[k].index) = v.before.words[k];
   z80_reg8(z80r::I) = uint8_t(v.before.i);
   z80_reg8(z80r::R) = uint8_t(v.before.r);
   z80_reg8(z80r::IFF1) = v.before.iff1 ? IFF_SET : 0;
@@ -185,30 +166,20 @@ std::string run_vector(const Vector& v, int& deviations) {
   bool scf_ccf = v.name.substr(0, 2) == "37" || v.name.substr(0, 2) == "3f";
   if (bit_hl) replace_bits_53(0);
   if (scf_ccf) replace_bits_53(uint8_t(v.before.words[0] | v.before.words[0] >> 8));
-  char buf[96];
-  for (int k = 0; k < 12; k++) {
-    uint16_t got = z80_reg16(word_index[k]);
-    if (got != expected.words[k]) {
-      std::snprintf(buf, sizeof buf, " %s=%04X (expected %04X)", word_name[k], got, expected.words[k]);
-      diff << buf;
-    }
-  }
+  diff << std::hex;
   auto field = [&](const char* name, int got, int want) {
     if (got != want) diff << ' ' << name << '=' << got << " (expected " << want << ')';
   };
+  for (int k = 0; k < 12; k++) field(WORDS[k].name, z80_reg16(WORDS[k].index), expected.words[k]);
   field("I", z80_reg8(z80r::I), expected.i);
   field("R", z80_reg8(z80r::R), expected.r);
   field("IFF1", z80_reg8(z80r::IFF1) >> 2, expected.iff1);
   field("IFF2", z80_reg8(z80r::IFF2) >> 2, expected.iff2);
   field("IM", z80_reg16(z80w::IM), expected.im);
   field("halted", z80.halted, expected.halted);
-  for (int a = 0; a < 65536; a++) {
-    if (testbus::bus.ram[a] != expected_ram[a]) {
-      std::snprintf(buf, sizeof buf, " mem[%04X]=%02X (expected %02X)", a, testbus::bus.ram[a],
-                    expected_ram[a]);
-      diff << buf;
-    }
-  }
+  for (int a = 0; a < 65536; a++)
+    if (testbus::bus.ram[a] != expected_ram[a])
+      diff << " mem[" << a << "]=" << int(testbus::bus.ram[a]) << " (expected " << int(expected_ram[a]) << ')';
   return diff.str();
 }
 
