@@ -2,10 +2,7 @@
 // muting, reset, snapshot block and dump.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <sstream>
-#include <thread>
 
 #include "sound_test_util.h"
 
@@ -236,44 +233,4 @@ TEST_F(RingTest, DumpLines) {
             "PSG :  current addr = 0A\n"
             "PSG :  register 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n"
             "PSG :  value   = 00 10 20 30 40 50 60 3F 80 90 A0 B0 C0 D0 E0 F0\n");
-}
-
-// One producer and one consumer thread on the ring at full speed, bounded in time. Run
-// under ThreadSanitizer this checks the ring's publication; everywhere it checks that
-// the consumer never sees more than was written and ends with the last values.
-TEST_F(RingTest, ProducerAndConsumerThreads) {
-  psg_force_timestamps(false);
-  audio_reset(true);
-  std::atomic<bool> done{false};
-  std::atomic<bool> consumer_error{false};
-  std::thread consumer([&] {
-    int16_t buf[2 * 256];
-    while (!done.load(std::memory_order_acquire)) {
-      audio_mix(buf, 256);
-      const int pending = psg_ring_pending();
-      if (pending < 0 || pending > PSG_RING_RECORDS) consumer_error = true;
-    }
-    for (int i = 0; i < 400 && psg_ring_pending() > 0; ++i) audio_mix(buf, 256);
-  });
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
-  int last[3] = {};
-  int i = 0;
-  while (std::chrono::steady_clock::now() < until) {
-    for (int k = 0; k < 64; ++k, ++i) {
-      pass(3);
-      const int reg = i % 3;
-      last[reg] = i & 0xFF;
-      psg_write(reg * 2, last[reg]);
-    }
-  }
-  done.store(true, std::memory_order_release);
-  consumer.join();
-  EXPECT_FALSE(consumer_error);
-  if (psg_ring_coalesced() == 0) {
-    EXPECT_EQ(psg_ring_pending(), 0);
-    for (int reg = 0; reg < 3; ++reg)
-      if (last[reg] != 0) {
-        EXPECT_EQ(psg_synth_view().regs[reg * 2], last[reg]);
-      }
-  }
 }

@@ -60,6 +60,16 @@ TEST(Font, BoxPiecesJoinAtTheCellEdges) {
   }
 }
 
+// Calls f(row, key index, key) for every key of the on-screen keyboard.
+template <typename F>
+void for_each_key(F f) {
+  for (int r = 0; r < VKBD_ROWS; ++r) {
+    int count = 0;
+    const VkbdKey* keys = vkbd_row(r, count);
+    for (int i = 0; i < count; ++i) f(r, i, keys[i]);
+  }
+}
+
 TEST(Vkbd, RowsSpanTheWholePicture) {
   std::set<int> codes;
   for (int r = 0; r < VKBD_ROWS; ++r) {
@@ -84,15 +94,11 @@ TEST(Vkbd, RowsSpanTheWholePicture) {
 TEST(Vkbd, KeyUnderThePointMatchesTheDrawnKey) {
   for (int w : {VKBD_WIDTH, 481, 1926}) {
     const int h = w * VKBD_HEIGHT / VKBD_WIDTH;
-    for (int r = 0; r < VKBD_ROWS; ++r) {
-      int count = 0;
-      const VkbdKey* keys = vkbd_row(r, count);
-      for (int i = 0; i < count; ++i) {
-        const PictureRect k = vkbd_key_rect(r, i);
-        const int cx = (k.x + k.w / 2) * w / VKBD_WIDTH, cy = (k.y + k.h / 2) * w / VKBD_WIDTH;
-        EXPECT_EQ(vkbd_key_at(cx, cy, w, h), keys[i].code) << "width " << w << " row " << r << " key " << i;
-      }
-    }
+    for_each_key([&](int r, int i, const VkbdKey& key) {
+      const PictureRect k = vkbd_key_rect(r, i);
+      const int cx = (k.x + k.w / 2) * w / VKBD_WIDTH, cy = (k.y + k.h / 2) * w / VKBD_WIDTH;
+      EXPECT_EQ(vkbd_key_at(cx, cy, w, h), key.code) << "width " << w << " row " << r << " key " << i;
+    });
     EXPECT_EQ(vkbd_key_at(-1, 10, w, h), -1);
     EXPECT_EQ(vkbd_key_at(10, h + 1, w, h), -1);
   }
@@ -113,19 +119,15 @@ TEST(Vkbd, EveryKeyButSpaceCarriesALegibleLabel) {
   for (int language = 0; language < VKBD_LANGUAGES; ++language) {
     const std::vector<uint8_t> pic = keyboard_picture(language);
     ASSERT_EQ(pic.size(), size_t(VKBD_WIDTH) * VKBD_HEIGHT);
-    for (int r = 0; r < VKBD_ROWS; ++r) {
-      int count = 0;
-      const VkbdKey* keys = vkbd_row(r, count);
-      for (int i = 0; i < count; ++i) {
-        const int n = label_pixels(pic, vkbd_key_rect(r, i));
-        if (keys[i].code == 117 || (keys[i].code == 34 && r == 2)) {
-          EXPECT_EQ(n, 0);  // space bar, lower half of RETURN
-        } else {
-          // At least a small glyph drawn twice as tall (a dot key: 2 × 2 × 2 pixels).
-          EXPECT_GE(n, 16) << "language " << language << " key " << keys[i].code;
-        }
+    for_each_key([&](int r, int i, const VkbdKey& key) {
+      const int n = label_pixels(pic, vkbd_key_rect(r, i));
+      if (key.code == 117 || (key.code == 34 && r == 2)) {
+        EXPECT_EQ(n, 0);  // space bar, lower half of RETURN
+      } else {
+        // At least a small glyph drawn twice as tall (a dot key: 2 × 2 × 2 pixels).
+        EXPECT_GE(n, 16) << "language " << language << " key " << key.code;
       }
-    }
+    });
   }
 }
 
@@ -138,18 +140,13 @@ TEST(Vkbd, NationalPicturesDifferOnlyOnTheirKeys) {
   const Case cases[] = {{1, {53, 120}}, {2, {56, 88, 55, 120, 83, 100}}, {3, {83}}, {4, {35, 83, 67}}};
   for (const Case& c : cases) {
     const std::vector<uint8_t> pic = keyboard_picture(c.language);
-    for (int r = 0; r < VKBD_ROWS; ++r) {
-      int count = 0;
-      const VkbdKey* keys = vkbd_row(r, count);
-      for (int i = 0; i < count; ++i) {
-        const PictureRect k = vkbd_key_rect(r, i);
-        int differ = 0;
-        for (int y = k.y; y < k.y + k.h; ++y)
-          for (int x = k.x; x < k.x + k.w; ++x) differ += pic[y * VKBD_WIDTH + x] != english[y * VKBD_WIDTH + x];
-        EXPECT_EQ(differ > 0, c.keys.count(keys[i].code) == 1)
-            << "language " << c.language << " key " << keys[i].code;
-      }
-    }
+    for_each_key([&](int r, int i, const VkbdKey& key) {
+      const PictureRect k = vkbd_key_rect(r, i);
+      int differ = 0;
+      for (int y = k.y; y < k.y + k.h; ++y)
+        for (int x = k.x; x < k.x + k.w; ++x) differ += pic[y * VKBD_WIDTH + x] != english[y * VKBD_WIDTH + x];
+      EXPECT_EQ(differ > 0, c.keys.count(key.code) == 1) << "language " << c.language << " key " << key.code;
+    });
   }
   // An unknown language is drawn as English.
   EXPECT_EQ(keyboard_picture(9), english);
