@@ -249,26 +249,11 @@ TEST(Z80Ports, AccessesWaitForTheClockAtTheirPosition) {
   EXPECT_EQ(z80_reg8(z80r::F), z80f::Z | z80f::P | z80f::C);
 }
 
-TEST(Z80Ports, BlockInputStoresAtTheOldAddress) {
-  start_at(0x0100, {0xED, 0xA2});  // INI
-  z80_reg16(z80w::BC) = 0x0210;
-  z80_reg16(z80w::HL) = 0x5000;
-  bus.in_value = [](uint16_t) { return uint8_t(0xC3); };
-  testbus::run_instructions(1);
-  ASSERT_EQ(bus.ins.size(), 1u);
-  EXPECT_EQ(bus.ins[0], 0x0210);  // B before the decrement
-  EXPECT_EQ(bus.ram[0x5000], 0xC3);
-  EXPECT_EQ(z80_reg16(z80w::HL), 0x5001);
-  EXPECT_EQ(z80_reg8(z80r::B), 0x01);
-}
-
 TEST(Z80Traps, RomTrapOnlyFromRomOverDifferentRam) {
   // From ROM: ED FC 80 calls the tape trap with 0xFC80 and consumes the third byte.
   testbus::reset();
   testbus::map_rom(0);
-  bus.rom[0x100] = 0xED;
-  bus.rom[0x101] = 0xFC;
-  bus.rom[0x102] = 0x80;
+  std::memcpy(bus.rom + 0x100, "\xED\xFC\x80", 3);
   z80_reg16(z80w::PC) = 0x0100;
   auto calls = testbus::run_instructions(1);
   EXPECT_EQ(calls[0].microseconds(), 2);
@@ -284,8 +269,7 @@ TEST(Z80Traps, RomTrapOnlyFromRomOverDifferentRam) {
   // With the bypass off the ROM trap is a no-operation too.
   testbus::reset();
   testbus::map_rom(0);
-  bus.rom[0x100] = 0xED;
-  bus.rom[0x101] = 0xF9;
+  std::memcpy(bus.rom + 0x100, "\xED\xF9", 2);
   z80.rom_trap_enabled = 0;
   z80_reg16(z80w::PC) = 0x0100;
   testbus::run_instructions(1);

@@ -4,7 +4,6 @@
 // µs = (count + |adjustment| + 3) / 4.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -35,83 +34,71 @@ const char* const main_table[16] = {
     "2*/4 3 3 1 3/5 4 2 4 2*/4 2* 3 1 3/5 -- 2 4",
 };
 
+// DD/FD followed by each code; 1 is the prefix alone (a no-operation; "1*" before INC/DEC
+// of BC, DE and SP it is handed on with a negative adjustment).
+const char* const index_table[16] = {
+    "1 1 1 1* 1 1 1 1 1 4 1 1* 1 1 1 1",
+    "1 1 1 1* 1 1 1 1 1 4 1 1* 1 1 1 1",
+    "1 4 6 3* 2 2 3 1 1 4 6 3* 2 2 3 1",
+    "1 1 1 1* 6 6 6 1 1 4 1 1* 1 1 1 1",
+    "1 1 1 1 2 2 5 1 1 1 1 1 2 2 5 1",
+    "1 1 1 1 2 2 5 1 1 1 1 1 2 2 5 1",
+    "2 2 2 2 2 2 5 2 2 2 2 2 2 2 5 2",
+    "5 5 5 5 5 5 1 5 1 1 1 1 2 2 5 1",
+    "1 1 1 1 2 2 5 1 1 1 1 1 2 2 5 1",
+    "1 1 1 1 2 2 5 1 1 1 1 1 2 2 5 1",
+    "1 1 1 1 2 2 5 1 1 1 1 1 2 2 5 1",
+    "1 1 1 1 2 2 5 1 1 1 1 1 2 2 5 1",
+    "1 1 1 1 1 1 1 1 1 1 1 -- 1 1 1 1",
+    "1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1",
+    "1 4 1 7* 1 5 1 1 1 2 1 1 1 1 1 1",
+    "1 1 1 1 1 1 1 1 1 3* 1 1 1 1 1 1",
+};
+
+// ED 40-7F and ED A0-BF (block instructions finishing); every other ED code, the ROM
+// traps among them, is a 2 µs no-operation.
+const char* const ed_table[6] = {
+    "4 4 4 6 2 4 2 3* 4 4 4 6 2 4 2 3*",  // IN r,(C), OUT (C),r, SBC/ADC HL, LD (nn),rr,
+    "4 4 4 6 2 4 2 3* 4 4 4 6 2 4 2 3*",  // NEG, RETN/RETI, IM, LD I,A / R,A / A,I / A,R
+    "4 4 4 6 2 4 2 5 4 4 4 6 2 4 2 5",    // RRD, RLD
+    "4 4 4 6 2 4 2 2 4 4 4 6 2 4 2 2",
+    "5* 4 5 5 2 2 2 2 5* 4 5 5 2 2 2 2",  // LDI, CPI, INI, OUTI, LDD, CPD, IND, OUTD
+    "5* 4 5 5 2 2 2 2 5* 4 5 5 2 2 2 2",  // LDIR ... finishing
+};
+
 struct Cost {
   int us;
   bool negative;
-  bool operator==(const Cost& o) const { return us == o.us && negative == o.negative; }
+  bool operator==(const Cost&) const = default;
 };
 std::ostream& operator<<(std::ostream& os, const Cost& c) { return os << c.us << (c.negative ? "*" : ""); }
 
+// Cell `column` of a table row.
+std::string cell(const char* row, int column) {
+  std::istringstream cells(row);
+  std::string c;
+  for (int i = 0; i <= column; i++) cells >> c;
+  return c;
+}
 Cost parse_cost(const std::string& s) {
   return {std::stoi(s), s.find('*') != std::string::npos};
 }
 
 // Expected (false, true) costs of an unprefixed opcode.
 std::pair<Cost, Cost> expected_main(int op) {
-  std::istringstream row(main_table[op >> 4]);
-  std::string cell;
-  for (int i = 0; i <= (op & 15); i++) row >> cell;
-  auto slash = cell.find('/');
-  if (slash == std::string::npos) return {parse_cost(cell), parse_cost(cell)};
-  return {parse_cost(cell.substr(0, slash)), parse_cost(cell.substr(slash + 1))};
+  const std::string c = cell(main_table[op >> 4], op & 15);
+  auto slash = c.find('/');
+  if (slash == std::string::npos) return {parse_cost(c), parse_cost(c)};
+  return {parse_cost(c.substr(0, slash)), parse_cost(c.substr(slash + 1))};
 }
 
-// The ED table: µs by code (undefined codes 2).
 Cost expected_ed(int op, bool repeating) {
-  static const std::map<int, Cost> table = [] {
-    std::map<int, Cost> t;
-    auto set = [&t](std::initializer_list<int> codes, int us, bool neg = false) {
-      for (int c : codes) t[c] = {us, neg};
-    };
-    set({0x40, 0x48, 0x50, 0x58, 0x60, 0x68, 0x78, 0x70}, 4);                  // IN r,(C)
-    set({0x41, 0x49, 0x51, 0x59, 0x61, 0x69, 0x79, 0x71}, 4);                  // OUT (C),r
-    set({0x42, 0x52, 0x62, 0x72, 0x4A, 0x5A, 0x6A, 0x7A}, 4);                  // SBC/ADC HL
-    set({0x43, 0x53, 0x63, 0x73, 0x4B, 0x5B, 0x6B, 0x7B}, 6);                  // LD (nn),rr
-    set({0x44, 0x4C, 0x54, 0x5C, 0x64, 0x6C, 0x74, 0x7C}, 2);                  // NEG
-    set({0x45, 0x55, 0x65, 0x75, 0x4D, 0x5D, 0x6D, 0x7D}, 4);                  // RETN/RETI
-    set({0x46, 0x4E, 0x66, 0x6E, 0x56, 0x76, 0x5E, 0x7E}, 2);                  // IM
-    set({0x47, 0x4F, 0x57, 0x5F}, 3, true);                                    // LD I,A ...
-    set({0x67, 0x6F}, 5);                                                      // RRD, RLD
-    set({0x77}, 2);
-    set({0xA0, 0xA8, 0xB0, 0xB8}, 5, true);                                    // LDI ...
-    set({0xA1, 0xA9, 0xB1, 0xB9}, 4);                                          // CPI ...
-    set({0xA2, 0xAA, 0xB2, 0xBA, 0xA3, 0xAB, 0xB3, 0xBB}, 5);                  // INI, OUTI ...
-    set({0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF}, 2);                        // ROM traps
-    return t;
-  }();
-  if (repeating && op >= 0xB0 && op <= 0xBB && (op & 7) <= 3)
-    return {6, (op & 3) <= 1};  // LDIR/CPIR family 6*, INIR/OTIR family 6
-  auto it = table.find(op);
-  return it == table.end() ? Cost{2, false} : it->second;
+  if (repeating) return {6, (op & 3) <= 1};  // LDIR/CPIR family 6*, INIR/OTIR family 6
+  const int row = op >= 0x40 && op < 0x80 ? (op >> 4) - 4 : op >= 0xA0 && op < 0xC0 ? (op >> 4) - 6 : -1;
+  return row < 0 ? Cost{2, false} : parse_cost(cell(ed_table[row], op & 15));
 }
 
-// DD/FD: µs of the index forms; other bytes make the prefix a 1 µs no-operation.
-Cost expected_index(int op) {
-  auto in = [op](std::initializer_list<int> codes) {
-    for (int c : codes)
-      if (c == op) return true;
-    return false;
-  };
-  if (in({0x21, 0x09, 0x19, 0x29, 0x39, 0xE1})) return {4, false};
-  if (in({0x22, 0x2A})) return {6, false};
-  if (in({0x23, 0x2B, 0xF9})) return {3, true};
-  if (in({0x26, 0x2E})) return {3, false};
-  if (in({0x34, 0x35, 0x36})) return {6, false};
-  if (in({0xE3})) return {7, true};
-  if (in({0xE5})) return {5, false};
-  if (in({0xE9})) return {2, false};
-  int y = (op >> 3) & 7, z = op & 7;
-  bool memory = (op >= 0x40 && op <= 0x7F && op != 0x76 && (y == 6 || z == 6)) ||
-                (op >= 0x80 && op <= 0xBF && z == 6);
-  if (memory) return {5, false};
-  bool half = in({0x24, 0x25, 0x2C, 0x2D}) ||
-              (op >= 0x40 && op <= 0x7F && op != 0x76 && (y == 4 || y == 5 || z == 4 || z == 5)) ||
-              (op >= 0x80 && op <= 0xBF && (z == 4 || z == 5));
-  if (half) return {2, false};
-  // Lone prefix; before INC/DEC of BC, DE and SP it is handed on with a negative adjustment.
-  bool inc_dec_pair = (op & 0xC7) == 0x03 && ((op >> 4) & 3) != 2;
-  return {1, inc_dec_pair};
-}
+Cost expected_index(int op) { return parse_cost(cell(index_table[op >> 4], op & 15)); }
 
 // Runs the instruction made of `bytes` at 0x8000 with flags f and B = b; returns its cost.
 Cost run_one(std::vector<uint8_t> bytes, uint8_t f, uint8_t b, uint16_t bc_low = 0) {
