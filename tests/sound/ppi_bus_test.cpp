@@ -6,6 +6,7 @@
 #include "sound_test_util.h"
 
 using soundtest::SoundTest;
+using soundtest::Stereo;
 
 namespace {
 
@@ -39,18 +40,13 @@ TEST_F(PpiBusTest, WritesThroughThePpiPlayAtTheirEmulatedTime) {
   bus_write(9, 4);
   const uint64_t second = microsecond_counter;
 
-  int16_t frame[2] = {};
-  auto render_until = [&](uint64_t t) {
-    while (audio_render_headless(frame, 1, t) > 0) {
-    }
-  };
-  render_until(second - 100);
+  Stereo s = render_to(second - 100);
   EXPECT_EQ(psg_synth_view().regs[9], 12);
-  EXPECT_EQ(frame[0], 5812 >> 1);  // volume 12 on the centre channel
-  EXPECT_EQ(frame[1], 5812 >> 1);
-  render_until(second + 200);
+  EXPECT_EQ(s.left.back(), 5812 >> 1);  // volume 12 on the centre channel
+  EXPECT_EQ(s.right.back(), 5812 >> 1);
+  s = render_to(second + 200);
   EXPECT_EQ(psg_synth_view().regs[9], 4);
-  EXPECT_EQ(frame[0], 366 >> 1);  // volume 4 on the centre channel
+  EXPECT_EQ(s.left.back(), 366 >> 1);  // volume 4 on the centre channel
 }
 
 // A port C write that switches the motor clicks the relay (once per change); the bit

@@ -15,14 +15,9 @@ class RingTest : public SoundTest {
   Stereo mix(int frames) {
     Stereo out;
     int16_t buf[2 * 256];
-    while (frames > 0) {
-      const int n = frames > 256 ? 256 : frames;
+    for (int n; (n = frames > 256 ? 256 : frames) > 0; frames -= n) {
       audio_mix(buf, n);
-      for (int i = 0; i < n; ++i) {
-        out.left.push_back(buf[2 * i]);
-        out.right.push_back(buf[2 * i + 1]);
-      }
-      frames -= n;
+      out.append(buf, n);
     }
     return out;
   }
@@ -35,14 +30,11 @@ TEST_F(RingTest, WritesApplyInOrderAtTheirTimeStamps) {
     pass(1000);
     write(8, i);
   }
-  int16_t buf[2 * 512];
   for (int i = 1; i <= 5; ++i) {
     const uint64_t at = t0 + static_cast<uint64_t>(i) * 1000;
-    while (audio_render_headless(buf, 512, at - 50) > 0) {
-    }
+    render_to(at - 50);
     EXPECT_EQ(psg_synth_view().regs[8], i - 1) << "not before its time";
-    while (audio_render_headless(buf, 512, at + 100) > 0) {
-    }
+    render_to(at + 100);
     EXPECT_EQ(psg_synth_view().regs[8], i) << "at its time";
   }
 }

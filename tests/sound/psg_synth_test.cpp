@@ -213,7 +213,7 @@ TEST_F(SynthTest, EnvelopeOnChannelBUsesTheCentreTable) {
   write(11, 1);
   write(9, 0x10);
   write(13, 13);  // rises, then holds at the top
-  render_to_now();
+  render_to();
   const Stereo s = run(16 * 40);
   EXPECT_EQ(s.left.back(), CENTRE[15] >> 1);
   EXPECT_EQ(s.right.back(), CENTRE[15] >> 1);

@@ -17,6 +17,13 @@ namespace soundtest {
 struct Stereo {
   std::vector<int> left, right;
   size_t size() const { return left.size(); }
+  // Appends n frames of interleaved left and right samples.
+  void append(const int16_t* frames, int n) {
+    for (int i = 0; i < n; ++i) {
+      left.push_back(frames[2 * i]);
+      right.push_back(frames[2 * i + 1]);
+    }
+  }
 };
 
 class SoundTest : public ::testing::Test {
@@ -39,24 +46,17 @@ class SoundTest : public ::testing::Test {
   // Emulated time passes (as if the processor ran).
   void pass(uint64_t us) { microsecond_counter += us; }
 
-  // Renders every frame up to the current emulated time.
-  Stereo render_to_now() {
+  // Renders every frame up to emulated time t (by default the current time).
+  Stereo render_to(uint64_t t = microsecond_counter) {
     Stereo out;
     int16_t buf[2 * 512];
-    for (;;) {
-      const int n = audio_render_headless(buf, 512, microsecond_counter);
-      if (n <= 0) break;
-      for (int i = 0; i < n; ++i) {
-        out.left.push_back(buf[2 * i]);
-        out.right.push_back(buf[2 * i + 1]);
-      }
-    }
+    for (int n; (n = audio_render_headless(buf, 512, t)) > 0;) out.append(buf, n);
     return out;
   }
   // Lets `us` of emulated time pass and renders it.
   Stereo run(uint64_t us) {
     pass(us);
-    return render_to_now();
+    return render_to();
   }
 };
 
