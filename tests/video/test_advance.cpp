@@ -48,6 +48,15 @@ class AdvanceTest : public VideoTest {
     return microsecond_counter - before;
   }
 
+  // Runs 4 T-state instructions with interrupts enabled until done() holds.
+  template <typename F>
+  void run_instructions_until(F done) {
+    while (!done()) {
+      enable_interrupts();
+      advance(4, 0);
+    }
+  }
+
   void run_until_pending() {
     for (int i = 0; i < 2 * 19968 && !ga_interrupt_pending(); ++i) video_run(1);
     ASSERT_TRUE(ga_interrupt_pending());
@@ -142,18 +151,12 @@ TEST_F(AdvanceTest, WaitWordClearedOnRefusalOnlyWithoutInterruptResume) {
 TEST_F(AdvanceTest, FrameEndWorkRunsOncePerFrameAtAnInterrupt) {
   uint64_t previous_start = 0;
   for (int frame = 0; frame < 5; ++frame) {
-    int rendered = renders;
-    while (renders == rendered) {
-      enable_interrupts();
-      advance(4, 0);
-    }
+    const int rendered = renders;
+    run_instructions_until([&] { return renders != rendered; });
     uint64_t frame_end = microsecond_counter;
     int polls_before = polls;
-    int marks_before = marks;
-    while (marks == marks_before) {
-      enable_interrupts();
-      advance(4, 0);
-    }
+    const int marks_before = marks;
+    run_instructions_until([&] { return marks != marks_before; });
     EXPECT_EQ(marks, marks_before + 1);
     EXPECT_EQ(last_mark, previous_start) << "the start of the frame that just ended";
     EXPECT_GE(frame_start_time(), frame_end);
@@ -167,10 +170,7 @@ TEST_F(AdvanceTest, FrameEndWorkRunsOncePerFrameAtAnInterrupt) {
 TEST_F(AdvanceTest, CrtcTypeIsTakenAgainAtFrameEnd) {
   EXPECT_EQ(crtc_type(), 1);
   set_setting(kw::CRTC_TYPE, 2);
-  while (marks == 0) {
-    enable_interrupts();
-    advance(4, 0);
-  }
+  run_instructions_until([] { return marks != 0; });
   EXPECT_EQ(crtc_type(), 2);
 }
 

@@ -55,13 +55,13 @@ TEST(PictureTest, FramePictureRepeatsEachMonitorLine) {
   RgbPicture p = frame_picture();
   ASSERT_EQ(p.width, 768);
   ASSERT_EQ(p.height, 544);
-  for (int row : {20, 21}) {
-    const uint8_t* px = &p.rgb[(row * 768 + 5) * 3];
-    EXPECT_EQ(px[0], 255);
-    EXPECT_EQ(px[1], 0);
-    EXPECT_EQ(px[2], 0);
-  }
-  EXPECT_EQ(p.rgb[(22 * 768 + 5) * 3], 0);
+  auto pixel = [&](int row) {
+    const auto at = p.rgb.begin() + (row * 768 + 5) * 3;
+    return std::vector<uint8_t>(at, at + 3);
+  };
+  EXPECT_EQ(pixel(20), (std::vector<uint8_t>{255, 0, 0}));
+  EXPECT_EQ(pixel(21), (std::vector<uint8_t>{255, 0, 0}));
+  EXPECT_EQ(pixel(22), (std::vector<uint8_t>{0, 0, 0}));
   uint8_t rgb[3];
   rgb565_to_rgb(0x07E0, rgb);
   EXPECT_EQ(rgb[1], 255);
