@@ -114,12 +114,12 @@ TEST_F(SynthTest, MixerEnablesToneAndNoisePerChannel) {
   Stereo s = run(20000);
   EXPECT_GT(std::count(s.left.begin(), s.left.end(), high), 300);
   EXPECT_GT(std::count(s.left.begin(), s.left.end(), 0), 300);
-  const int tone_edges = rising_edges(s.left);
+  const size_t tone_edges = rising_edges(s.left).size();
   // Noise only: far more changes than the tone, irregular.
   write(7, 0x37);
   run(200);
   s = run(20000);
-  const int noise_edges = rising_edges(s.left);
+  const size_t noise_edges = rising_edges(s.left).size();
   EXPECT_GT(noise_edges, 3 * tone_edges);
   // Tone and noise: the output is high only where both are; fewer edges than noise alone
   // would mean the tone gates it.

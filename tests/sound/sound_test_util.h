@@ -60,28 +60,20 @@ class SoundTest : public ::testing::Test {
   }
 };
 
-// Rising edges (from at most `low` to above it) in a signal.
-inline int rising_edges(const std::vector<int>& s, int low = 0) {
-  int n = 0;
+// Sample positions of the rising edges (from at most `low` to above it) in a signal.
+inline std::vector<size_t> rising_edges(const std::vector<int>& s, int low = 0) {
+  std::vector<size_t> at;
   for (size_t i = 1; i < s.size(); ++i)
-    if (s[i - 1] <= low && s[i] > low) ++n;
-  return n;
+    if (s[i - 1] <= low && s[i] > low) at.push_back(i);
+  return at;
 }
 
 // Frequency of a periodic signal from the distance between its first and last rising
 // edge (0 when there are fewer than two).
-inline double frequency(const std::vector<int>& s, int rate, int low = 0) {
-  long first = -1, last = -1;
-  int edges = 0;
-  for (size_t i = 1; i < s.size(); ++i) {
-    if (s[i - 1] <= low && s[i] > low) {
-      if (first < 0) first = static_cast<long>(i);
-      last = static_cast<long>(i);
-      ++edges;
-    }
-  }
-  if (edges < 2 || last == first) return 0.0;
-  return (edges - 1) * static_cast<double>(rate) / static_cast<double>(last - first);
+inline double frequency(const std::vector<int>& s, int rate) {
+  const std::vector<size_t> e = rising_edges(s);
+  if (e.size() < 2) return 0.0;
+  return static_cast<double>(e.size() - 1) * rate / static_cast<double>(e.back() - e.front());
 }
 
 }  // namespace soundtest

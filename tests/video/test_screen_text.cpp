@@ -86,11 +86,11 @@ TEST_F(ScreenTextTest, ReadsTextInEveryMode) {
     write(c.mode, 0, 24, "Last row!", c.ink, c.paper);
     write(c.mode, c.columns - 3, 5, "END", c.ink, c.paper);
     auto lines = decode_screen(blocks, font.bytes, ScreenLayout{c.mode, 40, 25, 0x3000});
-    ASSERT_EQ(lines.size(), 25u) << "mode " << c.mode;
-    EXPECT_EQ(lines[0], " Ready") << "mode " << c.mode;
-    EXPECT_EQ(lines[24], "Last row!");
-    EXPECT_EQ(lines[5], std::string(c.columns - 3, ' ') + "END");
-    EXPECT_EQ(lines[1], "");
+    std::vector<std::string> expected(25);  // blank rows read as empty lines
+    expected[0] = " Ready";
+    expected[5] = std::string(c.columns - 3, ' ') + "END";
+    expected[24] = "Last row!";
+    EXPECT_EQ(lines, expected) << "mode " << c.mode;
   }
 }
 
