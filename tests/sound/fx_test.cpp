@@ -87,15 +87,9 @@ TEST_F(FxTest, GainsAndStepClickRepetition) {
   // Key press at a quarter, heard on both sides with the sign of a subtraction.
   fx_key_press();
   run(100);
-  std::vector<int> left, right;
-  int16_t buf[2];
-  for (int i = 0; i < 2769; ++i) {
-    pass(23);
-    audio_render_headless(buf, 1, microsecond_counter);
-    left.push_back(buf[0]);
-    right.push_back(buf[1]);
-  }
-  EXPECT_EQ(left, right);
+  const Stereo s = run(2769 * 23);
+  const std::vector<int>& left = s.left;
+  EXPECT_EQ(left, s.right);
   const auto first = std::find_if(left.begin(), left.end(), [](int v) { return v != 0; });
   ASSERT_NE(first, left.end());
   const auto key_first = std::find_if(key.begin(), key.end(), [](int v) { return std::lround(v * 0.25) != 0; });

@@ -77,9 +77,7 @@ TEST_F(RingTest, OverflowKeepsTheNewestValueOfEveryRegister) {
   }
   run(10000);
   EXPECT_EQ(psg_ring_pending(), 0);
-  for (int r = 0; r < 14; ++r) {
-    EXPECT_EQ(psg_synth_view().regs[r], expected[r]) << "register " << r;
-  }
+  for (int r = 0; r < 14; ++r) EXPECT_EQ(psg_synth_view().regs[r], expected[r]) << "register " << r;
   EXPECT_TRUE(fx_stream_active(3)) << "the motor command survived the overflow";
 }
 

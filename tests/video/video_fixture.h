@@ -20,13 +20,6 @@ inline int polls = 0;
 inline int marks = 0;
 inline uint64_t last_mark = 0;
 
-inline void count_render() { ++renders; }
-inline void count_poll() { ++polls; }
-inline void count_mark(uint64_t t) {
-  ++marks;
-  last_mark = t;
-}
-
 // The firmware's screen: 64 µs lines, 39 rows of 8 lines, 40 × 25 characters shown.
 inline void program_standard_crtc(int hsync_vsync = 0x8E) {
   const int values[14] = {63, 40, 46, hsync_vsync, 38, 0, 25, 30, 0, 7, 0, 0, 0x30, 0};
@@ -44,9 +37,12 @@ class VideoTest : public ::testing::Test {
     set_setting(kw::CRTC_TYPE, crtc_type);
     set_setting(kw::REALTIME, 0);
     host_install_headless();
-    host.render_frame = count_render;
-    host.poll_events = count_poll;
-    host.audio_mark_frame = count_mark;
+    host.render_frame = [] { ++renders; };
+    host.poll_events = [] { ++polls; };
+    host.audio_mark_frame = [](uint64_t t) {
+      ++marks;
+      last_mark = t;
+    };
     renders = polls = marks = 0;
     clear_stop_request();
     std::memset(ram, 0, sizeof ram);
