@@ -161,11 +161,11 @@ TEST_F(SynthTest, NoiseIsTheFullLengthSeventeenBitSequence) {
 
 namespace {
 
-// The envelope's first 48 steps for each shape as three ramps of 16 steps: 'u' rising
+// The envelope's first 64 steps for each shape as four ramps of 16 steps: 'u' rising
 // 0..15, 'd' falling 15..0, '_' held at 0, '^' held at 15. Shapes 8, 10, 12, 14 repeat
 // (10 and 14 as triangles); 9, 11, 13, 15 hold after the first ramp; 0-7 fall silent.
-const char* const SHAPES[16] = {"d__", "d__", "d__", "d__", "u__", "u__", "u__", "u__",
-                                "ddd", "d__", "dud", "d^^", "uuu", "u^^", "udu", "u__"};
+const char* const SHAPES[16] = {"d___", "d___", "d___", "d___", "u___", "u___", "u___", "u___",
+                                "dddd", "d___", "dudu", "d^^^", "uuuu", "u^^^", "udud", "u___"};
 
 std::vector<int> expected_shape(int shape) {
   std::vector<int> v;
@@ -190,7 +190,7 @@ TEST_F(SynthTest, AllSixteenEnvelopeShapes) {
     std::vector<int> levels;
     int16_t buf[2];
     uint64_t step = psg_synth_view().envelope_step;
-    for (int frame = 0; frame < 400 && levels.size() < 48; ++frame) {
+    for (int frame = 0; frame < 400 && levels.size() < 64; ++frame) {
       pass(16);
       ASSERT_EQ(audio_render_headless(buf, 1, microsecond_counter), 1);
       const uint64_t now_step = psg_synth_view().envelope_step;
