@@ -144,8 +144,7 @@ TEST_F(CrtcTest, DumpShowsCountersAndBeam) {
   run_to(2, 1, 50);  // inside the HSYNC (46..59)
   std::ostringstream out;
   crtc_dump(out);
-  std::string text = out.str();
-  std::istringstream lines(text);
+  std::istringstream lines(out.str());
   std::string l1, l2;
   std::getline(lines, l1);
   std::getline(lines, l2);

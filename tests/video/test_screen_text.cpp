@@ -23,23 +23,18 @@ struct TestFont {
   }
 };
 
-// Byte value for pens of the pixels of one byte, by the CPC's bit layout.
-uint8_t encode_mode2(const int* pens) {
+// Byte value for the pens of one byte's pixels, by the CPC's bit layout: in mode 2 pixel
+// p is bit 7 - p; in mode 1 its pen bits 0 and 1 are bits 7 - p and 3 - p; in mode 0 the
+// left pixel's pen bits 0-3 are bits 7, 3, 5, 1 and the right pixel's bits 6, 2, 4, 0.
+uint8_t encode(int mode, const int* pens) {
+  static const int mode0[2][4] = {{7, 3, 5, 1}, {6, 2, 4, 0}};
+  const int pixels = mode == 2 ? 8 : (mode == 1 ? 4 : 2);
   uint8_t b = 0;
-  for (int i = 0; i < 8; ++i) b |= static_cast<uint8_t>((pens[i] & 1) << (7 - i));
-  return b;
-}
-uint8_t encode_mode1(const int* pens) {
-  uint8_t b = 0;
-  for (int p = 0; p < 4; ++p)
-    b |= static_cast<uint8_t>((pens[p] & 1) << (7 - p) | ((pens[p] >> 1) & 1) << (3 - p));
-  return b;
-}
-uint8_t encode_mode0(const int* pens) {
-  const int bits0[4] = {7, 3, 5, 1}, bits1[4] = {6, 2, 4, 0};
-  uint8_t b = 0;
-  for (int k = 0; k < 4; ++k)
-    b |= static_cast<uint8_t>(((pens[0] >> k) & 1) << bits0[k] | ((pens[1] >> k) & 1) << bits1[k]);
+  for (int p = 0; p < pixels; ++p)
+    for (int k = 0; k < 8 / pixels; ++k) {
+      const int at = mode == 2 ? 7 - p : (mode == 1 ? (k == 0 ? 7 - p : 3 - p) : mode0[p][k]);
+      b |= static_cast<uint8_t>(((pens[p] >> k) & 1) << at);
+    }
   return b;
 }
 
@@ -59,7 +54,7 @@ class ScreenTextTest : public ::testing::Test {
       for (int k = 0; k < bytes; ++k) {
         int pens[8];
         for (int p = 0; p < ppb; ++p) pens[p] = (g >> (7 - (k * ppb + p))) & 1 ? ink : paper;
-        const uint8_t b = mode == 2 ? encode_mode2(pens) : (mode == 1 ? encode_mode1(pens) : encode_mode0(pens));
+        const uint8_t b = encode(mode, pens);
         const int byte_index = col * bytes + k;
         const int ma = (start + row * 40 + byte_index / 2) & 0x3FFF;
         const int addr = ((ma & 0x3000) << 2) | (line << 11) | ((ma & 0x3FF) << 1) | (byte_index & 1);

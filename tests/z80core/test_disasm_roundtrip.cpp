@@ -14,14 +14,6 @@ constexpr uint16_t START = 0x8000;
 
 bool is_prefix(uint8_t b) { return b == 0xDD || b == 0xFD || b == 0xED; }
 
-// Conditions (field y) of the opcode made false, so that no branch is taken.
-uint8_t flags_against(uint8_t op) {
-  bool cc = (op >= 0x20 && op <= 0x38 && (op & 7) == 0) ||
-            ((op >> 6) == 3 && ((op & 7) == 0 || (op & 7) == 2 || (op & 7) == 4));
-  if (!cc) return 0;
-  return ((op >> 3) & 1) ? 0x00 : 0xFF;  // Z, C, PE, M fail with flags clear
-}
-
 // Transfers whose target does not reveal how many bytes were read: JP nn, RET, JP (HL),
 // RETN/RETI and their copies.
 bool target_hides_length(const std::vector<uint8_t>& bytes) {
@@ -39,7 +31,9 @@ int core_length(const std::vector<uint8_t>& bytes) {
   for (size_t i = 0; i < bytes.size(); i++) testbus::bus.ram[START + i] = bytes[i];
   size_t first = 0;
   while (first + 1 < bytes.size() && (bytes[first] == 0xDD || bytes[first] == 0xFD)) first++;
-  z80_reg8(z80r::F) = flags_against(bytes[first]);
+  // Conditions (field y) made false, so that no branch is taken: Z, C, PE and M fail with
+  // flags clear, the others with flags set. Only branches depend on the flags.
+  z80_reg8(z80r::F) = ((bytes[first] >> 3) & 1) ? 0x00 : 0xFF;
   z80_reg16(z80w::PC) = START;
   z80_reg16(z80w::SP) = 0xC000;
   // Block instructions finish (BC = 1 for LDIR and CPIR, B = 1 for INIR and OTIR); DJNZ
