@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <vector>
 
 #include "z80/z80.h"
@@ -18,7 +19,11 @@ struct Advance {
 struct PortWrite {
   uint16_t port;
   uint8_t value;
+  bool operator==(const PortWrite&) const = default;
 };
+inline std::ostream& operator<<(std::ostream& os, const PortWrite& w) {
+  return os << std::hex << w.port << " <- " << int(w.value) << std::dec;
+}
 
 struct Bus {
   uint8_t ram[65536];

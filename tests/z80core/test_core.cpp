@@ -202,17 +202,13 @@ TEST(Z80Ports, AccessesWaitForTheClockAtTheirPosition) {
   z80_flush_pending_out(1);
   EXPECT_TRUE(bus.outs.empty());
   z80_flush_pending_out(0);
-  ASSERT_EQ(bus.outs.size(), 1u);
-  EXPECT_EQ(bus.outs[0].port, 0x1234);
-  EXPECT_EQ(bus.outs[0].value, 0x12);
+  EXPECT_EQ(bus.outs, (std::vector<testbus::PortWrite>{{0x1234, 0x12}}));
   EXPECT_FALSE(z80_out_pending_at(0));
 
   testbus::run_instructions(1);
   EXPECT_TRUE(z80_out_pending_at(1));
   z80_flush_pending_out(1);
-  ASSERT_EQ(bus.outs.size(), 2u);
-  EXPECT_EQ(bus.outs[1].port, 0x7F8C);
-  EXPECT_EQ(bus.outs[1].value, 0x7F);
+  EXPECT_EQ(bus.outs, (std::vector<testbus::PortWrite>{{0x1234, 0x12}, {0x7F8C, 0x7F}}));
 
   bus.in_value = [](uint16_t) { return uint8_t(0x00); };
   z80_reg8(z80r::F) = 0xFF;
