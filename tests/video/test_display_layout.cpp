@@ -80,7 +80,7 @@ TEST(DisplayLayout, DebuggerPanelLeavesTheRightPartFree) {
   EXPECT_TRUE(compute_picture_layout(0, 0, 0, false).picture.empty());
 }
 
-TEST(DisplaySource, WholeFrameOrDisplayAreaPlusInterlaceFieldOrWholeFrameWithoutDisplay) {
+TEST(DisplaySource, DisplayAreaWithInterlaceFieldOrTheWholeFrame) {
   const DisplayBounds b{40, 30, 238, 360};
   EXPECT_EQ(source_rect(false, b, false, 0), (ScreenRect{0, 0, 768, 544}));
   EXPECT_EQ(source_rect(false, b, true, 1), (ScreenRect{0, 1, 768, 544}));
