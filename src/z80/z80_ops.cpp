@@ -686,10 +686,8 @@ int execute_ed() {
         reg_f() = uint8_t((reg_f() & FC) | flags.sz53p[reg_a()]);
         z80.memptr = uint16_t(hl + 1);
         return timing(18);
-      } else if constexpr (y == 6) {  // ED 77
-        reg_a() = 0x6A;
-        return timing(8);
       } else {
+        // ED 77 and ED 7F: the two holes of the group do nothing on the Z80.
         return timing(8);
       }
     }
