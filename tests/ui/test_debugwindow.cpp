@@ -9,18 +9,15 @@
 #include "debugger/monitor.h"
 #include "ui/debugwindow.h"
 #include "ui/window.h"
+#include "ui_test_support.h"
 #include "z80/z80.h"
 #include "z80/z80_bus.h"
 
 namespace {
 
+// A row's text inside the frame.
 std::string row_text(const winbase& w, int row) {
-  std::string s;
-  for (int c = 1; c < w.width() - 1; ++c) {
-    const int code = w.cell_code(c, row);
-    s += code < 0 ? '?' : static_cast<char>(code);
-  }
-  return s;
+  return uitest::row_text(w, row, 1, w.width() - 2);
 }
 
 void type(debugwindow& w, const std::string& text) {
@@ -116,13 +113,11 @@ TEST(DebugWindow, MonitorReadsTypedLines) {
 
   auto push_text = [](const std::string& text) {
     for (char c : text) {
-      SDL_Event e{};
-      e.type = SDL_TEXTINPUT;
+      SDL_Event e = uitest::event(SDL_TEXTINPUT);
       e.text.text[0] = c;
       SDL_PushEvent(&e);
     }
-    SDL_Event e{};
-    e.type = SDL_KEYDOWN;
+    SDL_Event e = uitest::event(SDL_KEYDOWN);
     e.key.keysym.sym = SDLK_RETURN;
     SDL_PushEvent(&e);
   };
