@@ -58,9 +58,8 @@ TEST(FileList, SortedInByteOrderWithKinds) {
   ASSERT_EQ(list_directory(w, dir.string() + "/"), 0);
   EXPECT_EQ(listing(w), (Listing{{"..", KIND_DIRECTORY}, {"A.DSK", KIND_FILE},
                                  {"GAMES.ZIP", KIND_ARCHIVE}, {"b.dsk", KIND_FILE},
-                                 {"games.zip", KIND_ARCHIVE},
-                                 {"more.Zip", KIND_ARCHIVE}, {"site.url", KIND_LINK},
-                                 {"sub", KIND_DIRECTORY}}));
+                                 {"games.zip", KIND_ARCHIVE}, {"more.Zip", KIND_ARCHIVE},
+                                 {"site.url", KIND_LINK}, {"sub", KIND_DIRECTORY}}));
   EXPECT_EQ(entry(w, "A.DSK")->size, 190464);
   EXPECT_EQ(w.find_entry("b.dsk"), 3);
   EXPECT_EQ(w.find_entry("B.DSK"), -1);
@@ -68,7 +67,7 @@ TEST(FileList, SortedInByteOrderWithKinds) {
   fs::remove_all(dir);
 }
 
-TEST(FileList, SortHandlesLargeAndOrderedListings) {
+TEST(FileList, LargeListingsAreSortedAndCut) {
   std::vector<FileEntry> v(1);
   for (int i = 1500; i > 0; --i) v.push_back({KIND_FILE, "f" + std::to_string(i % 700), 0});
   auto by_name = [](const FileEntry& a, const FileEntry& b) { return a.name < b.name; };
@@ -77,9 +76,8 @@ TEST(FileList, SortHandlesLargeAndOrderedListings) {
   sort_entries(v, 1);  // already sorted
   EXPECT_TRUE(std::is_sorted(v.begin() + 1, v.end(), by_name));
   EXPECT_EQ(v.size(), 1501u);
-}
 
-TEST(FileList, ManyEntriesAreCut) {
+  // A directory of more entries than the list holds is cut.
   auto dir = testsupport::temp_dir("filesel-many");
   for (int i = 0; i < FILESEL_LISTED_MAX + 20; ++i) touch(dir / ("f" + std::to_string(i)));
   filesel_w w(1, 2, 80, 19);

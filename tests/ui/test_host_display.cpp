@@ -152,19 +152,16 @@ TEST_F(HostDisplay, BadgeForItsFramesOnly) {
 TEST_F(HostDisplay, MessageBoxFor50FramesPerSecond) {
   fill_lines();
   show_message("Hello", 1);
-  for (int frame = 0; frame < 51; ++frame) {
-    if (frame != 0 && frame != 49 && frame != 50) {
-      render_frame();
-      continue;
-    }
-    render_and_grab();
-    EXPECT_EQ(message_box_shown(), frame < 50) << "frame " << frame;
-    if (frame == 0) {
-      const int cx = FRAME_WIDTH / 2, cy = FRAME_HEIGHT - 45;
-      EXPECT_TRUE(near(at(cx - 130, cy), expand(line_colour(cy / 2))));  // left of the box
-      EXPECT_TRUE(near(at(cx, FRAME_HEIGHT - 20), expand(line_colour((FRAME_HEIGHT - 20) / 2))));
-    }
-  }
+  render_and_grab();
+  EXPECT_TRUE(message_box_shown());
+  const int cx = FRAME_WIDTH / 2, cy = FRAME_HEIGHT - 45;
+  EXPECT_TRUE(near(at(cx - 130, cy), expand(line_colour(cy / 2))));  // left of the box
+  EXPECT_TRUE(near(at(cx, FRAME_HEIGHT - 20), expand(line_colour((FRAME_HEIGHT - 20) / 2))));
+  for (int frame = 1; frame < 49; ++frame) render_frame();
+  render_and_grab();
+  EXPECT_TRUE(message_box_shown()) << "frame 49";
+  render_and_grab();
+  EXPECT_FALSE(message_box_shown()) << "frame 50";
 }
 
 // A notice of the machine (here: the large memory expansion switched on by an OUT) is

@@ -108,7 +108,7 @@ TEST(Glyphs, AccentedLettersShowTheBaseLetterWithTheAccentAbove) {
   EXPECT_NE(glyph(0xF4), up);
 }
 
-TEST(WindowList, ClosingAMiddleWindowKeepsTheOrder) {
+TEST(WindowList, ClosingAMiddleWindowKeepsTheOrderAndASeventeenthIsNotListed) {
   window_list_clear();
   winbase a(0, 0, 1, 1), b(2, 0, 3, 1), c(4, 0, 5, 1);
   a.show();
@@ -128,10 +128,8 @@ TEST(WindowList, ClosingAMiddleWindowKeepsTheOrder) {
     EXPECT_EQ(window_list_count(), 4);
   }  // the destructor takes it out
   EXPECT_EQ(window_list_count(), 3);
-  window_list_clear();
-}
 
-TEST(WindowList, ASeventeenthWindowIsNotListed) {
+  // A seventeenth window is not listed.
   window_list_clear();
   std::vector<std::unique_ptr<winbase>> windows;
   for (int i = 0; i < WINDOW_LIST_MAX + 1; ++i) {
@@ -175,12 +173,11 @@ TEST(WaitKey, EventsBecomeKeyCodes) {
   EXPECT_EQ(wait_key_event(e, 0), uikey::REDRAW);
 
   e = uitest::event(SDL_MOUSEWHEEL);
-  e.wheel.y = -1;
-  EXPECT_EQ(wait_key_event(e, 0), uikey::PAGE_DOWN);
-  e.wheel.y = 0;
-  EXPECT_EQ(wait_key_event(e, 0), uikey::PAGE_DOWN);
-  e.wheel.y = 2;
-  EXPECT_EQ(wait_key_event(e, 0), uikey::PAGE_UP);
+  const std::pair<int, int> wheel[] = {{-1, uikey::PAGE_DOWN}, {0, uikey::PAGE_DOWN}, {2, uikey::PAGE_UP}};
+  for (const auto& [dy, key] : wheel) {
+    e.wheel.y = dy;
+    EXPECT_EQ(wait_key_event(e, 0), key) << dy;
+  }
 
   e = uitest::event(SDL_KEYDOWN);
   const std::pair<SDL_Keycode, int> keys[] = {
@@ -198,13 +195,13 @@ TEST(WaitKey, EventsBecomeKeyCodes) {
   e.key.keysym.sym = SDLK_RIGHT;
   EXPECT_EQ(wait_key_event(e, 0), uikey::CTRL_RIGHT);
 
+  // Text in UTF-8 becomes Latin-1: é is 0xE9; € has no Latin-1 code.
   e = uitest::event(SDL_TEXTINPUT);
-  std::strcpy(e.text.text, "g");
-  EXPECT_EQ(wait_key_event(e, 0), 'g');
-  std::strcpy(e.text.text, "\xC3\xA9");  // é in UTF-8 is Latin-1 0xE9
-  EXPECT_EQ(wait_key_event(e, 0), 0xE9);
-  std::strcpy(e.text.text, "\xE2\x82\xAC");  // € has no Latin-1 code
-  EXPECT_EQ(wait_key_event(e, 0), 0);
+  const std::pair<const char*, int> texts[] = {{"g", 'g'}, {"\xC3\xA9", 0xE9}, {"\xE2\x82\xAC", 0}};
+  for (const auto& [text, code] : texts) {
+    std::strcpy(e.text.text, text);
+    EXPECT_EQ(wait_key_event(e, 0), code) << text;
+  }
 
   e = uitest::event(SDL_MOUSEBUTTONDOWN);
   e.button.button = SDL_BUTTON_LEFT;
