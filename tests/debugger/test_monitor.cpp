@@ -50,14 +50,13 @@ class Monitor : public testing::Test {
     open_message_file();
     reset_settings();
     clear_stop_request();
-    const std::string rom = testsupport::rom_dir() + "/";
-    if (!fs::exists(rom + "cpc6128.rom")) return;
+    REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
     const auto cfg = work / "monitor.cfg";
     std::ofstream(cfg) << testsupport::rom_config_lines(2, false)
                        << "TAPE_PATH = \"" << work.string() << "/\"\n";
     set_config_file_name(cfg.c_str());
     StartOptions options;
-    ready = setup_machine(options) == 0;
+    ASSERT_EQ(setup_machine(options), 0);
     // Plain RAM everywhere, interrupts off, a stack in RAM.
     ga_write(0x8C);
     z80_reg16(z80w::SP) = 0x8000;
@@ -79,40 +78,26 @@ class Monitor : public testing::Test {
   }
   uint8_t peek(uint16_t a) { return read_bank[a >> 14][a & 0x3FFF]; }
 
-  // One monitor session with these typed lines; returns everything it wrote.
-  std::string session(const std::string& lines) {
+  // One monitor session with these typed lines, or with `run` the machine's run driver
+  // entering the monitor first; returns everything the monitor wrote.
+  std::string session(const std::string& lines, bool run = false) {
     std::istringstream in(lines);
     std::ostringstream out;
     monitor_use_streams(in, out, true);
-    monitor_run();
+    if (run) {
+      clear_stop_request();
+      run_machine(true);
+    } else {
+      monitor_run();
+    }
     monitor_set_console(nullptr);
     return out.str();
   }
-
-  // The machine's run driver, entering the monitor first, with these typed lines.
-  std::string run_with(const std::string& lines) {
-    std::istringstream in(lines);
-    std::ostringstream out;
-    monitor_use_streams(in, out, true);
-    clear_stop_request();
-    run_machine(true);
-    monitor_set_console(nullptr);
-    return out.str();
-  }
-
-  bool ready = false;
 };
-
-#define REQUIRE_MACHINE()                                     \
-  do {                                                        \
-    REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");   \
-    ASSERT_TRUE(ready);                                       \
-  } while (0)
 
 }  // namespace
 
 TEST_F(Monitor, TraceRunsSilentlyThenStepByStep) {
-  REQUIRE_MACHINE();
   // LD A,1  LD B,2  LD C,3  LD D,4  LD E,5  LD H,6  LD L,7
   poke(0x4000, {0x3E, 1, 0x06, 2, 0x0E, 3, 0x16, 4, 0x1E, 5, 0x26, 6, 0x2E, 7});
   z80_reg16(z80w::PC) = 0x4000;
@@ -141,7 +126,6 @@ TEST_F(Monitor, TraceRunsSilentlyThenStepByStep) {
 }
 
 TEST_F(Monitor, StepIntoAndStepOverACall) {
-  REQUIRE_MACHINE();
   // 4000: CALL 5000; 4003: NOP. 5000: INC A; RET.
   poke(0x4000, {0xCD, 0x00, 0x50, 0x00});
   poke(0x5000, {0x3C, 0xC9});
@@ -166,10 +150,9 @@ TEST_F(Monitor, StepIntoAndStepOverACall) {
 }
 
 TEST_F(Monitor, BreakpointStopsTheRunningMachine) {
-  REQUIRE_MACHINE();
   for (int a = 0x4000; a < 0x4100; ++a) poke(static_cast<uint16_t>(a), {0x00});
   z80_reg16(z80w::PC) = 0;
-  const std::string out = run_with("B 4010\nR 4000\nQ\n");
+  const std::string out = session("B 4010\nR 4000\nQ\n", true);
   // The monitor is entered again at the breakpoint.
   const std::string again = out.substr(out.find("R 4000\n"));
   EXPECT_EQ(count_of(again, "B)reakpoint R)un"), 1u);
@@ -179,11 +162,10 @@ TEST_F(Monitor, BreakpointStopsTheRunningMachine) {
 }
 
 TEST_F(Monitor, TimedRunComesBackAfterTheGivenMicroseconds) {
-  REQUIRE_MACHINE();
   for (int a = 0x4000; a < 0x4200; ++a) poke(static_cast<uint16_t>(a), {0x00});  // NOPs, 1 µs each
   z80_reg16(z80w::PC) = 0x4000;
   const uint64_t start = microsecond_counter;
-  const std::string out = run_with("C 100\nQ\n");
+  const std::string out = session("C 100\nQ\n", true);
   EXPECT_EQ(microsecond_counter - start, 0x100u);
   EXPECT_EQ(z80_reg16(z80w::PC), 0x4100);
   EXPECT_EQ(count_of(out, "B)reakpoint R)un"), 2u);
@@ -191,7 +173,6 @@ TEST_F(Monitor, TimedRunComesBackAfterTheGivenMicroseconds) {
 }
 
 TEST_F(Monitor, MicrosecondStepsHoldTheProcessor) {
-  REQUIRE_MACHINE();
   poke(0x4000, {0x01, 0x34, 0x12, 0x00});  // LD BC,&1234 (3 µs); NOP
   z80_reg16(z80w::PC) = 0x4000;
   const uint64_t start = microsecond_counter;
@@ -212,7 +193,6 @@ TEST_F(Monitor, MicrosecondStepsHoldTheProcessor) {
 }
 
 TEST_F(Monitor, HeldInterruptAcknowledgeIsShown) {
-  REQUIRE_MACHINE();
   for (int a = 0; a < 0x10000; ++a) poke(static_cast<uint16_t>(a), {0x00});
   // Standard screen timing so that the Gate Array raises its interrupt.
   const int regs[] = {63, 40, 46, 0x8E, 38, 0, 25, 30, 0, 7, 0, 0, 0x30, 0};
@@ -244,7 +224,6 @@ TEST_F(Monitor, HeldInterruptAcknowledgeIsShown) {
 }
 
 TEST_F(Monitor, DumpDisassemblyAndMemoryInput) {
-  REQUIRE_MACHINE();
   for (int a = 0x4000; a < 0x4200; ++a) poke(static_cast<uint16_t>(a), {0x00});
   std::string out = session("I 4000\n12\n34\n\n");
   EXPECT_EQ(peek(0x4000), 0x12);
@@ -279,7 +258,6 @@ TEST_F(Monitor, DumpDisassemblyAndMemoryInput) {
 }
 
 TEST_F(Monitor, FindWithJokersWrapsAround) {
-  REQUIRE_MACHINE();
   for (int a = 0; a < 0x10000; ++a) poke(static_cast<uint16_t>(a), {0xAA});
   poke(0x1000, {0x21, 0x12, 0x00});
   poke(0x2000, {0x21, 0x34, 0x01});  // high byte not 0
@@ -300,7 +278,6 @@ TEST_F(Monitor, FindWithJokersWrapsAround) {
 }
 
 TEST_F(Monitor, RegisterAndDeviceWords) {
-  REQUIRE_MACHINE();
   z80_reg16(z80w::DE) = 0x5555;
   const std::string out = session(
       "AF 1234\nBC=ABCD\nHL' BEEF\nIR 3F12\nIMD 5\nIFF1 7\nIFF2 0\nPC\n4321\nDE\n\n"
@@ -322,26 +299,19 @@ TEST_F(Monitor, RegisterAndDeviceWords) {
   EXPECT_EQ(psg_read(7), 0x3F);
   EXPECT_EQ(gate_array().multi, 0x8D);
   EXPECT_EQ(gate_array().mode, 1);
-  EXPECT_NE(out.find("XY : unknown command.\n"), std::string::npos);
-  EXPECT_NE(out.find("only what you see.\n"), std::string::npos);
-  EXPECT_NE(out.find("No hex value: zz\n"), std::string::npos);
-  EXPECT_NE(out.find("No hex value: 10000\n"), std::string::npos);
-  EXPECT_NE(out.find("PC : (0000)  ? 4321"), std::string::npos);
-  // The dump in the next pass shows the new values.
-  EXPECT_NE(out.find("AF=1234 BC=ABCD"), std::string::npos);
-  EXPECT_NE(out.find("IFF1=1 IFF2=0 IM=2"), std::string::npos);
+  // The answers, and the new values in the dump of the next pass.
+  for (const char* shown : {"XY : unknown command.\n", "only what you see.\n", "No hex value: zz\n",
+                            "No hex value: 10000\n", "PC : (0000)  ? 4321", "AF=1234 BC=ABCD",
+                            "IFF1=1 IFF2=0 IM=2"})
+    EXPECT_NE(out.find(shown), std::string::npos) << shown;
 }
 
 TEST_F(Monitor, SaveAndLoadWithATapeHeader) {
-  REQUIRE_MACHINE();
   for (int i = 0; i < 0x100; ++i) poke(static_cast<uint16_t>(0x4000 + i), {static_cast<uint8_t>(i * 7)});
   for (int a = 0x6000; a < 0x6200; ++a) poke(static_cast<uint16_t>(a), {0x00});
   std::string out = session("V 4000 block.bin 100\n");
-  const fs::path file = work / "block.bin";
-  ASSERT_TRUE(fs::exists(file)) << out;
-  ASSERT_EQ(fs::file_size(file), 128u + 256u);
-  std::vector<uint8_t> bytes(128 + 256);
-  std::ifstream(file, std::ios::binary).read(reinterpret_cast<char*>(bytes.data()), bytes.size());
+  std::vector<uint8_t> bytes = testsupport::file_bytes(work / "block.bin");
+  ASSERT_EQ(bytes.size(), 128u + 256u) << out;  // empty when the file was not written
   EXPECT_EQ(std::string(bytes.begin() + 1, bytes.begin() + 12), "BLOCK   BIN");
   EXPECT_EQ(bytes[18], 2);
   EXPECT_EQ(bytes[21] | bytes[22] << 8, 0x4000);
@@ -360,8 +330,8 @@ TEST_F(Monitor, SaveAndLoadWithATapeHeader) {
   // Names and lengths asked for; length 0 saves all 64 KB.
   out = session("V 0\nall.bin\n0\n");
   EXPECT_NE(out.find("file to save: all.bin\nlength to save: 0\n"), std::string::npos);
-  ASSERT_EQ(fs::file_size(work / "all.bin"), 128u + 65536u);
-  std::ifstream(work / "all.bin", std::ios::binary).read(reinterpret_cast<char*>(bytes.data()), 128);
+  bytes = testsupport::file_bytes(work / "all.bin");
+  ASSERT_EQ(bytes.size(), 128u + 65536u);
   EXPECT_EQ(bytes[64] | bytes[65] << 8 | bytes[66] << 16, 0x10000);  // 16 bits do not hold it
   out = session("L C000\nall.bin\n");
   EXPECT_NE(out.find("file to load: all.bin\nLoaded: all.bin (bfff)\n"), std::string::npos) << out;
@@ -376,7 +346,6 @@ TEST_F(Monitor, SaveAndLoadWithATapeHeader) {
 }
 
 TEST_F(Monitor, PromptFastModeAndEndOfInput) {
-  REQUIRE_MACHINE();
   set_setting(kw::EMULATION_SPEED, 0);
   std::string out = session("F\n");
   EXPECT_NE(out.find("------s-----> F\nfast Z80 is off Fast Z80 (x86 MC) is only possible with MS-DOS.\n"),

@@ -26,11 +26,15 @@ class PokeTest : public ::testing::Test {
   void TearDown() override {
     for (int q = 0; q < 4; ++q) write_bank[q] = saved_[q];
   }
-  void write_db(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
+  // The database written with this text, then opened.
+  bool open(const std::string& text) {
+    std::ofstream(path_, std::ios::binary) << text;
+    return db.open(path_.c_str());
+  }
   uint8_t& at(unsigned address) { return ram_[address >> 14][address & 0x3FFF]; }
 
   // The window's work without the window: the entry's pokes applied in order.
-  std::string apply_entry(PokeDatabase& db, int n, long asked = 0) {
+  std::string apply_entry(int n, long asked = 0) {
     std::string text, printed;
     auto ask = [&](long& v) { v = asked; return true; };
     if (!db.entry_text(text, n)) return "no entry";
@@ -42,40 +46,38 @@ class PokeTest : public ::testing::Test {
     return printed;
   }
 
+  PokeDatabase db;
   std::array<std::array<uint8_t, 0x4000>, 4> ram_{};
   uint8_t* saved_[4] = {};
   std::string path_;
 };
 
 TEST_F(PokeTest, HeaderPokeMarksMismatchedCheckAndQuestionMarksNeverStar) {
-  write_db(
+  ASSERT_TRUE(open(
       "; a comment line with \"quotes\" is skipped\n"
       "no quotes: ignored\n"
       "\"0\",\"Game\",\"Infinite lives\",\"A\",\"4000\",\"C9\",\"00\"\n"
       "\"0\",\"Game\",\"Check unknown\",\"B\",\"4001\",\"12\",\"?\"\n"
-      "\"0\",\"Game\",\"Value asked\",\"C\",\"C000\",\"?v\",\"3E\"\n");
+      "\"0\",\"Game\",\"Value asked\",\"C\",\"C000\",\"?v\",\"3E\"\n"));
   at(0x4000) = 0x3E;
   at(0x4001) = 0x55;
   at(0xC000) = 0x3E;
-  PokeDatabase db;
-  ASSERT_TRUE(db.open(path_.c_str()));
   std::string text;
   ASSERT_TRUE(db.entry_text(text, 0));
-  EXPECT_EQ(text,
-            "Game                      Infinite lives            A 4000 C9 00");
-  EXPECT_EQ(apply_entry(db, 0), "4000 C9 (3E)*");
+  EXPECT_EQ(text, "Game                      Infinite lives            A 4000 C9 00");
+  EXPECT_EQ(apply_entry(0), "4000 C9 (3E)*");
   EXPECT_EQ(at(0x4000), 0xC9);
-  EXPECT_EQ(apply_entry(db, 1), "4001 12 (55)");
+  EXPECT_EQ(apply_entry(1), "4001 12 (55)");
   EXPECT_EQ(at(0x4001), 0x12);
   // The asked value is decimal; the check matches, so no star.
-  EXPECT_EQ(apply_entry(db, 2, 200), "C000 C8 (3E)");
+  EXPECT_EQ(apply_entry(2, 200), "C000 C8 (3E)");
   EXPECT_EQ(at(0xC000), 200);
   EXPECT_FALSE(db.entry_text(text, 3));
   EXPECT_EQ(text, "");
 }
 
 TEST_F(PokeTest, NumberedLinesEndAtABreakInTheNumberingAndBadPokesApplyNothing) {
-  write_db(
+  ASSERT_TRUE(open(
       "\"0\",\"Game\",\"Several\",\"\",\"4000\",\"01\",\"00\"\n"
       "\"1\",\"\",\"\",\"\",\"4001\",\"02\",\"00\"\n"
       "\"2\",\"\",\"\",\"\",\"4002\",\"03\",\"00\"\n"
@@ -83,22 +85,20 @@ TEST_F(PokeTest, NumberedLinesEndAtABreakInTheNumberingAndBadPokesApplyNothing) 
       "\"0\",\"Game\",\"Zero address\",\"\",\"0000\",\"AA\",\"00\"\n"
       "\"0\",\"Game\",\"Comment after\",\"X\";\"4005\",\"BB\",\"00\"\n"
       "\"0\",\"Game\",\"Not hex\",\"\",\"40G5\",\"BB\",\"00\"\n"
-      "\"0\",\"Game\",\"No check\",\"\",\"4006\",\"BB\"\n");
-  PokeDatabase db;
-  ASSERT_TRUE(db.open(path_.c_str()));
-  EXPECT_EQ(apply_entry(db, 0), "4000 01 (00)|4001 02 (00)|4002 03 (00)");
+      "\"0\",\"Game\",\"No check\",\"\",\"4006\",\"BB\"\n"));
+  EXPECT_EQ(apply_entry(0), "4000 01 (00)|4001 02 (00)|4002 03 (00)");
   EXPECT_EQ(at(0x4002), 3);
   EXPECT_EQ(at(0x4004), 0);
   // Address 0000 applies nothing (and the ROM-less byte 0 stays).
-  EXPECT_EQ(apply_entry(db, 1), "");
+  EXPECT_EQ(apply_entry(1), "");
   EXPECT_EQ(at(0), 0);
   // A ';' behind the third field empties the rest of the line.
   std::string text;
   ASSERT_TRUE(db.entry_text(text, 2));
   EXPECT_EQ(text.substr(pokes::POKE_COLUMN), std::string(10, ' '));
-  EXPECT_EQ(apply_entry(db, 2), "");
-  EXPECT_EQ(apply_entry(db, 3), "");
-  EXPECT_EQ(apply_entry(db, 4), "");
+  EXPECT_EQ(apply_entry(2), "");
+  EXPECT_EQ(apply_entry(3), "");
+  EXPECT_EQ(apply_entry(4), "");
   for (unsigned a = 0x4005; a <= 0x4006; ++a) EXPECT_EQ(at(a), 0) << a;
 }
 
@@ -109,9 +109,7 @@ TEST_F(PokeTest, SeekingOnFromTheCachedEntryDoesNotRereadTheFile) {
     db_text += "\"0\",\"Program " + std::to_string(i) + std::string(30, 'x') +
                "\",\"poke\",\"\",\"4000\",\"01\",\"00\"\n\"1\",\"\",\"\",\"\",\"4001\",\"02\",\"00\"\n";
   }
-  write_db(db_text);
-  PokeDatabase db;
-  ASSERT_TRUE(db.open(path_.c_str()));
+  ASSERT_TRUE(open(db_text));
   std::string text;
   ASSERT_TRUE(db.entry_text(text, 40));
   EXPECT_EQ(text.substr(0, 11), "Program 40x");

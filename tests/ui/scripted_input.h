@@ -5,9 +5,10 @@
 #include <SDL.h>
 
 #include <atomic>
-#include <cstring>
 #include <mutex>
 #include <vector>
+
+#include "ui_test_support.h"
 
 class ScriptedInput {
  public:
@@ -32,6 +33,12 @@ class ScriptedInput {
     return *this;
   }
   ScriptedInput& click(int x, int y) { return add({Step::CLICK, x, y}); }
+  // Runs a dialogue fed with these steps and returns what it returns. Called on a
+  // temporary, the input lives until the whole expression is done.
+  template <class Dialogue>
+  auto run(Dialogue dialogue) {
+    return dialogue();
+  }
   bool done() {
     std::lock_guard<std::mutex> lock(mutex_);
     return next_ >= steps_.size();
@@ -53,15 +60,14 @@ class ScriptedInput {
     self->idle_ = 0;
     const Step s = self->steps_[self->next_++];
     SDL_Event e;
-    std::memset(&e, 0, sizeof e);
     if (s.kind == Step::KEY || (s.kind == Step::CHAR && !SDL_IsTextInputActive())) {
-      e.type = SDL_KEYDOWN;
+      e = uitest::event(SDL_KEYDOWN);
       e.key.keysym.sym = s.value;
     } else if (s.kind == Step::CHAR) {
-      e.type = SDL_TEXTINPUT;
+      e = uitest::event(SDL_TEXTINPUT);
       e.text.text[0] = static_cast<char>(s.value);
     } else {
-      e.type = SDL_MOUSEBUTTONDOWN;
+      e = uitest::event(SDL_MOUSEBUTTONDOWN);
       e.button.button = SDL_BUTTON_LEFT;
       e.button.x = s.value;
       e.button.y = s.y;

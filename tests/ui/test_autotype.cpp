@@ -7,28 +7,28 @@
 
 #include "hardware/autotype.h"
 #include "hardware/keyboard.h"
+#include "ui_test_support.h"
 
 namespace {
 
 using Keys = std::set<int>;
 
-// One keyboard scan as the firmware does it: rows 0 to 9 (reading row 0 steps the
-// typing). The keys read as pressed, as bit * 16 + row.
-Keys scan() {
-  Keys down;
-  for (int row = 0; row < 10; ++row) {
-    const uint8_t v = keyboard_row(row);
-    for (int bit = 0; bit < 8; ++bit)
-      if (!(v & (1 << bit))) down.insert(bit * 16 + row);
-  }
-  return down;
-}
+using uitest::scan;
 
 // Scans until typing ends (at most `limit` scans).
 std::vector<Keys> scans_until_idle(int limit = 200) {
   std::vector<Keys> out;
   while (keyboard_inputs().typing_active && limit-- > 0) out.push_back(scan());
   return out;
+}
+
+// The keys pressed by the typing still to come, scan by scan, each scan's keys in code
+// order.
+std::vector<int> keys_pressed() {
+  std::vector<int> pressed;
+  for (const Keys& k : scans_until_idle())
+    for (int key : k) pressed.push_back(key);
+  return pressed;
 }
 
 class AutoType : public ::testing::Test {
@@ -47,9 +47,7 @@ constexpr int A = 88, B = 102, SHIFT = CPC_KEY_SHIFT, RETURN = 34;
 TEST_F(AutoType, DifferentLettersNeedOneReleasedScan) {
   type_text("ab");
   EXPECT_TRUE(keyboard_inputs().typing_active);
-  const std::vector<Keys> s = scans_until_idle();
-  const std::vector<Keys> want = {NONE, {A}, NONE, {B}, NONE};
-  EXPECT_EQ(s, want);
+  EXPECT_EQ(scans_until_idle(), (std::vector<Keys>{NONE, {A}, NONE, {B}, NONE}));
   EXPECT_FALSE(keyboard_inputs().typing_active);
   EXPECT_EQ(scan(), NONE);
 }
@@ -64,30 +62,17 @@ TEST_F(AutoType, SameKeyTwiceNeedsTwoReleasedScans) {
 
 TEST_F(AutoType, PastedCarriageReturnLineFeedTypesOneReturn) {
   type_pasted("1\r\n2");
-  const std::vector<Keys> s = scans_until_idle();
-  int returns = 0;
-  for (const Keys& k : s) returns += k.count(RETURN);
-  EXPECT_EQ(returns, 1);
-  EXPECT_EQ(s.front(), NONE);
+  EXPECT_EQ(scan(), NONE);
   // The digits arrive in order around it.
-  std::vector<int> pressed;
-  for (const Keys& k : s)
-    for (int key : k) pressed.push_back(key);
-  EXPECT_EQ(pressed, (std::vector<int>{8, RETURN, 24}));
-
+  EXPECT_EQ(keys_pressed(), (std::vector<int>{8, RETURN, 24}));
   // Typed (not pasted), CR and LF are two RETURNs.
   type_text("\r\n");
-  returns = 0;
-  for (const Keys& k : scans_until_idle()) returns += k.count(RETURN);
-  EXPECT_EQ(returns, 2);
+  EXPECT_EQ(keys_pressed(), (std::vector<int>{RETURN, RETURN}));
 }
 
 TEST_F(AutoType, BitSevenClearedAndUntypableCharactersSkipped) {
   type_text("\xC1\x7F" "b");  // 0xC1 types 'A'; 127 has no key
-  std::vector<int> pressed;
-  for (const Keys& k : scans_until_idle())
-    for (int key : k) pressed.push_back(key);
-  EXPECT_EQ(pressed, (std::vector<int>{SHIFT, A, B}));  // keys of one scan in code order
+  EXPECT_EQ(keys_pressed(), (std::vector<int>{SHIFT, A, B}));  // keys of one scan in code order
 }
 
 TEST_F(AutoType, TextAppendedWhileTypingContinuesTheBuffer) {

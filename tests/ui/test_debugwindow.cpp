@@ -4,23 +4,21 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/machine.h"
 #include "debugger/monitor.h"
 #include "ui/debugwindow.h"
 #include "ui/window.h"
+#include "ui_test_support.h"
 #include "z80/z80.h"
 #include "z80/z80_bus.h"
 
 namespace {
 
+// A row's text inside the frame.
 std::string row_text(const winbase& w, int row) {
-  std::string s;
-  for (int c = 1; c < w.width() - 1; ++c) {
-    const int code = w.cell_code(c, row);
-    s += code < 0 ? '?' : static_cast<char>(code);
-  }
-  return s;
+  return uitest::row_text(w, row, 1, w.width() - 2);
 }
 
 void type(debugwindow& w, const std::string& text) {
@@ -35,12 +33,8 @@ TEST(DebugWindow, TextWrapsAndScrollsUp) {
   ASSERT_EQ(w.text_width(), 10);
   const std::string text = "line1\nA\tB\n0123456789abc\nlast\nprompt> ";
   w.add_text(text.data(), text.size());
-  const auto rows = w.rows();
-  ASSERT_EQ(rows.size(), 6u);
-  EXPECT_EQ(rows[1], "A       B");
-  EXPECT_EQ(rows[2], "0123456789");
-  EXPECT_EQ(rows[3], "abc");
-  EXPECT_EQ(rows[5], "prompt> ");
+  EXPECT_EQ(w.rows(),
+            (std::vector<std::string>{"line1", "A       B", "0123456789", "abc", "last", "prompt> "}));
 
   w.draw();
   // The last four rows are shown, the open row with the cursor after the prompt.
@@ -116,13 +110,11 @@ TEST(DebugWindow, MonitorReadsTypedLines) {
 
   auto push_text = [](const std::string& text) {
     for (char c : text) {
-      SDL_Event e{};
-      e.type = SDL_TEXTINPUT;
+      SDL_Event e = uitest::event(SDL_TEXTINPUT);
       e.text.text[0] = c;
       SDL_PushEvent(&e);
     }
-    SDL_Event e{};
-    e.type = SDL_KEYDOWN;
+    SDL_Event e = uitest::event(SDL_KEYDOWN);
     e.key.keysym.sym = SDLK_RETURN;
     SDL_PushEvent(&e);
   };

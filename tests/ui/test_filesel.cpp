@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "config/settings.h"
@@ -21,9 +23,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> names(const filesel_w& w) {
-  std::vector<std::string> v;
-  for (const FileEntry& e : w.entries) v.push_back(e.name);
+// The listed entries as name and kind.
+using Listing = std::vector<std::pair<std::string, int>>;
+Listing listing(const filesel_w& w) {
+  Listing v;
+  for (const FileEntry& e : w.entries) v.emplace_back(e.name, e.kind);
   return v;
 }
 
@@ -52,31 +56,28 @@ TEST(FileList, SortedInByteOrderWithKinds) {
   fs::create_directories(dir / "sub");
   filesel_w w(1, 2, 80, 19);
   ASSERT_EQ(list_directory(w, dir.string() + "/"), 0);
-  EXPECT_EQ(names(w), (std::vector<std::string>{"..", "A.DSK", "GAMES.ZIP", "b.dsk", "games.zip",
-                                                "more.Zip", "site.url", "sub"}));
-  EXPECT_EQ(entry(w, "..")->kind, KIND_DIRECTORY);
-  EXPECT_EQ(entry(w, "A.DSK")->kind, KIND_FILE);
+  EXPECT_EQ(listing(w), (Listing{{"..", KIND_DIRECTORY}, {"A.DSK", KIND_FILE},
+                                 {"GAMES.ZIP", KIND_ARCHIVE}, {"b.dsk", KIND_FILE},
+                                 {"games.zip", KIND_ARCHIVE}, {"more.Zip", KIND_ARCHIVE},
+                                 {"site.url", KIND_LINK}, {"sub", KIND_DIRECTORY}}));
   EXPECT_EQ(entry(w, "A.DSK")->size, 190464);
-  EXPECT_EQ(entry(w, "GAMES.ZIP")->kind, KIND_ARCHIVE);
-  EXPECT_EQ(entry(w, "more.Zip")->kind, KIND_ARCHIVE);
-  EXPECT_EQ(entry(w, "site.url")->kind, KIND_LINK);
-  EXPECT_EQ(entry(w, "sub")->kind, KIND_DIRECTORY);
   EXPECT_EQ(w.find_entry("b.dsk"), 3);
   EXPECT_EQ(w.find_entry("B.DSK"), -1);
   EXPECT_EQ(kind_of_name(".zip"), KIND_FILE);
   fs::remove_all(dir);
 }
 
-TEST(FileList, SortHandlesLargeAndOrderedListings) {
+TEST(FileList, LargeListingsAreSortedAndCut) {
   std::vector<FileEntry> v(1);
   for (int i = 1500; i > 0; --i) v.push_back({KIND_FILE, "f" + std::to_string(i % 700), 0});
+  auto by_name = [](const FileEntry& a, const FileEntry& b) { return a.name < b.name; };
   sort_entries(v, 1);
-  for (size_t i = 2; i < v.size(); ++i) ASSERT_LE(v[i - 1].name, v[i].name);
+  EXPECT_TRUE(std::is_sorted(v.begin() + 1, v.end(), by_name));
   sort_entries(v, 1);  // already sorted
-  for (size_t i = 2; i < v.size(); ++i) ASSERT_LE(v[i - 1].name, v[i].name);
-}
+  EXPECT_TRUE(std::is_sorted(v.begin() + 1, v.end(), by_name));
+  EXPECT_EQ(v.size(), 1501u);
 
-TEST(FileList, ManyEntriesAreCut) {
+  // A directory of more entries than the list holds is cut.
   auto dir = testsupport::temp_dir("filesel-many");
   for (int i = 0; i < FILESEL_LISTED_MAX + 20; ++i) touch(dir / ("f" + std::to_string(i)));
   filesel_w w(1, 2, 80, 19);
@@ -96,11 +97,11 @@ TEST(FileList, ArchiveFoldersAndMembers) {
   ZipBuilder::write(archive, z.bytes());
   filesel_w w(1, 2, 80, 19);
   ASSERT_EQ(list_directory(w, archive + "/"), 0);
-  EXPECT_EQ(names(w), (std::vector<std::string>{"..", "GAME.DSK", "deep", "docs"}));
+  EXPECT_EQ(listing(w), (Listing{{"..", KIND_DIRECTORY}, {"GAME.DSK", KIND_FILE},
+                                 {"deep", KIND_DIRECTORY}, {"docs", KIND_DIRECTORY}}));
   EXPECT_EQ(entry(w, "GAME.DSK")->size, 5);
-  EXPECT_EQ(entry(w, "deep")->kind, KIND_DIRECTORY);
   ASSERT_EQ(list_directory(w, archive + "/docs/"), 0);
-  EXPECT_EQ(names(w), (std::vector<std::string>{"..", "readme.txt"}));
+  EXPECT_EQ(listing(w), (Listing{{"..", KIND_DIRECTORY}, {"readme.txt", KIND_FILE}}));
 
   std::string a, inside;
   ASSERT_TRUE(split_archive_path(archive + "/deep/a/", a, inside));
@@ -152,22 +153,16 @@ TEST(FileList, LineFormatAndDescriptions) {
 }
 
 TEST(FileList, SplittingPaths) {
+  // Path, folder, name; ".." goes up, naming the folder left.
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"./disc/game.dsk", "./disc/", "game.dsk"}, {"./disc/", "./disc/", ""},
+      {"./disc/..", "./", "disc"},                {"/a/b.zip/inner/..", "/a/b.zip/", "inner"},
+      {"game.sna", "./", "game.sna"}};
   std::string d, n;
-  split_path("./disc/game.dsk", d, n);
-  EXPECT_EQ(d, "./disc/");
-  EXPECT_EQ(n, "game.dsk");
-  split_path("./disc/", d, n);
-  EXPECT_EQ(d, "./disc/");
-  EXPECT_EQ(n, "");
-  split_path("./disc/..", d, n);  // up, naming the folder left
-  EXPECT_EQ(d, "./");
-  EXPECT_EQ(n, "disc");
-  split_path("/a/b.zip/inner/..", d, n);
-  EXPECT_EQ(d, "/a/b.zip/");
-  EXPECT_EQ(n, "inner");
-  split_path("game.sna", d, n);
-  EXPECT_EQ(d, "./");
-  EXPECT_EQ(n, "game.sna");
+  for (const auto& [path, folder, name] : cases) {
+    split_path(path, d, n);
+    EXPECT_EQ(d + "|" + n, std::string(folder) + "|" + name) << path;
+  }
   auto dir = testsupport::temp_dir("filesel-up");
   fs::create_directories(dir / "x");
   {
@@ -191,54 +186,35 @@ TEST(FileDialog, ChoosesByKeysAndReturnsPathsBelowTheWorkingDirectory) {
   InDir in(dir);
   filesel_w w(1, 2, 80, 19);
 
-  {  // The preselected file is chosen with Return.
-    ScriptedInput input;
-    input.key(SDLK_RETURN);
-    std::string path = dir.string() + "/b.dsk";
-    ASSERT_EQ(choose_file(w, path), 0);
-    EXPECT_EQ(path, "./b.dsk");
-  }
-  {  // Into a folder by type-ahead, then a file in it.
-    ScriptedInput input;
-    input.type("g").key(SDLK_RETURN).type("b").key(SDLK_RETURN);
-    std::string path = "./";
-    ASSERT_EQ(choose_file(w, path), 0);
-    EXPECT_EQ(path, "./games/boulder.dsk");
-  }
-  {  // Into an archive, out of it with the parent entry, in again.
-    ScriptedInput input;
-    input.type("p").key(SDLK_RETURN);                          // pack.zip
-    input.key(SDLK_HOME).key(SDLK_RETURN);                     // "..": pack.zip preselected
-    input.key(SDLK_RETURN).key(SDLK_END).key(SDLK_RETURN);     // INSIDE.SNA
-    std::string path = "./games/";
-    ASSERT_EQ(choose_file(w, path), 0);
-    EXPECT_EQ(path, "./games/pack.zip/INSIDE.SNA");
-  }
-  {  // A new name gets the default extension.
-    filesel_w save(1, 2, 80, 19);
-    save.extras.push_back({KIND_NEW_FILE, "<new file>", 0});
-    save.default_extension = ".sna";
-    ScriptedInput input;
-    input.key(SDLK_DOWN).key(SDLK_RETURN).type("my").key(SDLK_RETURN);
-    std::string path = "./";
-    ASSERT_EQ(choose_file(save, path), 0);
-    EXPECT_EQ(path, "./my.sna");
-  }
-  {  // A click on a row chooses it.
-    ScriptedInput input;
-    // Rows of the list start at row 3 (window top 2 + frame); b.dsk is the third line.
-    input.click(64 + 8 * 10, 16 * (3 + 2) + 2);
-    std::string path = "./";
-    set_setting(kw::MOUSE_ENABLED, 1);
-    ASSERT_EQ(choose_file(w, path), 0);
-    EXPECT_EQ(path, "./b.dsk");
-  }
-  {  // Escape cancels and keeps the path.
-    ScriptedInput input;
-    input.key(SDLK_ESCAPE);
-    std::string path = "./A.DSK";
-    EXPECT_EQ(choose_file(w, path), 1);
-    EXPECT_EQ(path, "./A.DSK");
-  }
+  // The dialogue on a list window from a path, fed with the input: the path it returns.
+  auto choose = [](const ScriptedInput&, filesel_w& list, std::string path) {
+    return choose_file(list, path) == 0 ? path : "cancelled: " + path;
+  };
+  // The preselected file is chosen with Return.
+  EXPECT_EQ(choose(ScriptedInput().key(SDLK_RETURN), w, dir.string() + "/b.dsk"), "./b.dsk");
+  // Into a folder by type-ahead, then a file in it.
+  EXPECT_EQ(choose(ScriptedInput().type("g").key(SDLK_RETURN).type("b").key(SDLK_RETURN), w, "./"),
+            "./games/boulder.dsk");
+  // Into an archive (pack.zip), out of it with the parent entry (pack.zip preselected), in
+  // again and to its last entry.
+  EXPECT_EQ(choose(ScriptedInput()
+                       .type("p").key(SDLK_RETURN)
+                       .key(SDLK_HOME).key(SDLK_RETURN)
+                       .key(SDLK_RETURN).key(SDLK_END).key(SDLK_RETURN),
+                   w, "./games/"),
+            "./games/pack.zip/INSIDE.SNA");
+  // A new name gets the default extension.
+  filesel_w save(1, 2, 80, 19);
+  save.extras.push_back({KIND_NEW_FILE, "<new file>", 0});
+  save.default_extension = ".sna";
+  EXPECT_EQ(choose(ScriptedInput().key(SDLK_DOWN).key(SDLK_RETURN).type("my").key(SDLK_RETURN),
+                   save, "./"),
+            "./my.sna");
+  // A click on a row chooses it: rows of the list start at row 3 (window top 2 + frame);
+  // b.dsk is the third line.
+  set_setting(kw::MOUSE_ENABLED, 1);
+  EXPECT_EQ(choose(ScriptedInput().click(64 + 8 * 10, 16 * (3 + 2) + 2), w, "./"), "./b.dsk");
+  // Escape cancels and keeps the path.
+  EXPECT_EQ(choose(ScriptedInput().key(SDLK_ESCAPE), w, "./A.DSK"), "cancelled: ./A.DSK");
   fs::remove_all(dir);
 }

@@ -27,54 +27,6 @@ struct Rgb {
   int r, g, b;
 };
 
-class HostDisplay : public ::testing::Test {
- protected:
-  std::filesystem::path dir;
-  std::filesystem::path previous_dir;
-
-  void SetUp() override {
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
-    set_setting(kw::VIDEO_MODE, 0);
-    set_setting(kw::REALTIME, 0);
-    set_setting(kw::MOUSE_TYPE, 0);
-    set_setting(kw::JOY0_CURSOR_KEYS, 0);
-    set_setting(kw::VKBD_LANGUAGE, 0);
-    set_setting(kw::JOYSTICK_SIZE, 2);
-    ASSERT_EQ(display_init(), 0) << SDL_GetError();
-    // The output exactly the frame's size: every frame row is one output row.
-    SDL_SetWindowSize(display_window(), FRAME_WIDTH, FRAME_HEIGHT);
-    display_layout();
-    keyboard_release_vkbd();
-    previous_dir = std::filesystem::current_path();
-    dir = testsupport::temp_dir("hostdisplay");
-    std::filesystem::current_path(dir);
-  }
-
-  void TearDown() override {
-    std::filesystem::current_path(previous_dir);
-    std::filesystem::remove_all(dir);
-    display_shutdown();
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    keyboard_release_vkbd();
-  }
-
-  int width = 0, height = 0;
-  std::vector<uint32_t> output;
-
-  void grab() {
-    ASSERT_EQ(SDL_GetRendererOutputSize(display_renderer(), &width, &height), 0);
-    output.assign(size_t(width) * height, 0);
-    ASSERT_EQ(SDL_RenderReadPixels(display_renderer(), nullptr, SDL_PIXELFORMAT_ARGB8888,
-                                   output.data(), width * 4),
-              0)
-        << SDL_GetError();
-  }
-  Rgb at(int x, int y) const {
-    const uint32_t p = output[size_t(y) * width + x];
-    return Rgb{int((p >> 16) & 255), int((p >> 8) & 255), int(p & 255)};
-  }
-};
-
 // RGB565 as 8-bit channels (the renderer's expansion may differ in the low bits).
 Rgb expand(uint16_t p) {
   return Rgb{(p >> 11) * 255 / 31, ((p >> 5) & 63) * 255 / 63, (p & 31) * 255 / 31};
@@ -89,35 +41,89 @@ void fill_lines() {
     for (int x = 0; x < FRAME_WIDTH; ++x) frame_buffer[2 * y * FRAME_WIDTH + x] = line_colour(y);
 }
 
+class HostDisplay : public ::testing::Test {
+ protected:
+  // Screenshots go to the working directory: a fresh one for each test.
+  std::filesystem::path dir = testsupport::temp_dir("hostdisplay");
+  testsupport::InDir in_dir{dir};
+
+  void SetUp() override {
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    set_setting(kw::VIDEO_MODE, 0);
+    set_setting(kw::REALTIME, 0);
+    set_setting(kw::MOUSE_TYPE, 0);
+    set_setting(kw::JOY0_CURSOR_KEYS, 0);
+    set_setting(kw::VKBD_LANGUAGE, 0);
+    set_setting(kw::JOYSTICK_SIZE, 2);
+    ASSERT_EQ(display_init(), 0) << SDL_GetError();
+    // The output exactly the frame's size: every frame row is one output row.
+    SDL_SetWindowSize(display_window(), FRAME_WIDTH, FRAME_HEIGHT);
+    display_layout();
+    keyboard_release_vkbd();
+  }
+
+  void TearDown() override {
+    std::filesystem::remove_all(dir);
+    display_shutdown();
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    keyboard_release_vkbd();
+  }
+
+  int width = 0, height = 0;
+  std::vector<uint32_t> output;
+
+  // Draws the frame and reads back what the renderer shows.
+  void render_and_grab() {
+    render_frame();
+    ASSERT_EQ(SDL_GetRendererOutputSize(display_renderer(), &width, &height), 0);
+    output.assign(size_t(width) * height, 0);
+    ASSERT_EQ(SDL_RenderReadPixels(display_renderer(), nullptr, SDL_PIXELFORMAT_ARGB8888,
+                                   output.data(), width * 4),
+              0)
+        << SDL_GetError();
+  }
+  Rgb at(int x, int y) const {
+    const uint32_t p = output[size_t(y) * width + x];
+    return Rgb{int((p >> 16) & 255), int((p >> 8) & 255), int(p & 255)};
+  }
+  // Whether the message box's dark background covers the picture of fill_lines somewhere
+  // along the box's middle row.
+  bool message_box_shown() const {
+    const int cx = FRAME_WIDTH / 2, cy = FRAME_HEIGHT - 45;  // inside the 230 × 30 box
+    bool covered = false;
+    for (int x = cx - 100; x <= cx + 100; x += 10)
+      covered |= !near(at(x, cy), expand(line_colour(cy / 2)));
+    return covered;
+  }
+};
+
 TEST_F(HostDisplay, ModeZeroShowsEachLineTwiceModeOneWithScanLines) {
+  // Every seventh monitor line at three columns: the line's colour, and on the odd row
+  // the line again (mode 0) or a black scan line (mode 1).
+  auto check_lines = [&](bool scan_lines) {
+    for (int y = 0; y < FRAME_HEIGHT / 2; y += 7)
+      for (int x : {0, 383, 767}) {
+        const Rgb line = expand(line_colour(y));
+        ASSERT_TRUE(near(at(x, 2 * y), line)) << x << "," << y;
+        ASSERT_TRUE(near(at(x, 2 * y + 1), scan_lines ? Rgb{0, 0, 0} : line)) << x << "," << y;
+      }
+  };
   fill_lines();
-  render_frame();
-  grab();
+  render_and_grab();
   ASSERT_EQ(width, FRAME_WIDTH);
   ASSERT_EQ(height, FRAME_HEIGHT);
-  for (int y = 0; y < FRAME_HEIGHT / 2; y += 7)
-    for (int x : {0, 383, 767}) {
-      ASSERT_TRUE(near(at(x, 2 * y), expand(line_colour(y)))) << x << "," << y;
-      ASSERT_TRUE(near(at(x, 2 * y + 1), expand(line_colour(y)))) << x << "," << y;
-    }
-
+  check_lines(false);
   set_setting(kw::VIDEO_MODE, 1);
   display_layout();
-  render_frame();
-  grab();
-  for (int y = 0; y < FRAME_HEIGHT / 2; y += 7)
-    for (int x : {0, 383, 767}) {
-      ASSERT_TRUE(near(at(x, 2 * y), expand(line_colour(y)))) << x << "," << y;
-      ASSERT_TRUE(near(at(x, 2 * y + 1), Rgb{0, 0, 0})) << x << "," << y;
-    }
+  render_and_grab();
+  check_lines(true);
 }
 
 TEST_F(HostDisplay, RealtimePictureIsSmoothed) {
   clear_frame_buffer();
   for (int x = 384; x < FRAME_WIDTH; ++x) frame_buffer[x] = 0xFFFF;  // white from x = 384
   set_setting(kw::REALTIME, 1);
-  render_frame();
-  grab();
+  render_and_grab();
   // (2 × 0 + 5 × 0 + 2 × 31) / 9 = 6 of 31 before the edge, 22 of 31 on it.
   EXPECT_TRUE(near(at(383, 0), expand(static_cast<uint16_t>(6 << 11 | 14 << 5 | 6))));
   EXPECT_TRUE(near(at(384, 0), expand(static_cast<uint16_t>(24 << 11 | 49 << 5 | 24))));
@@ -129,8 +135,7 @@ TEST_F(HostDisplay, BadgeForItsFramesOnly) {
   clear_frame_buffer();
   show_badge("\xD4", 2);  // a triangle pointing right: its middle row is full
   for (int frame = 0; frame < 3; ++frame) {
-    render_frame();
-    grab();
+    render_and_grab();
     // Badge rectangle (30, 30, 100, 50): glyph row 3 lies at y 48..55, its pixels 0..7
     // at x 30..63.
     const bool shown = frame < 2;
@@ -140,29 +145,23 @@ TEST_F(HostDisplay, BadgeForItsFramesOnly) {
     EXPECT_TRUE(near(at(100, 52), Rgb{0, 0, 0})) << "frame " << frame;  // no second glyph
   }
   show_badge(" ", 100);  // a blank hides it at once
-  render_frame();
-  grab();
+  render_and_grab();
   EXPECT_TRUE(near(at(32, 52), Rgb{0, 0, 0}));
 }
 
 TEST_F(HostDisplay, MessageBoxFor50FramesPerSecond) {
   fill_lines();
   show_message("Hello", 1);
-  const int cx = FRAME_WIDTH / 2, cy = FRAME_HEIGHT - 45;  // inside the 230 × 30 box
-  for (int frame = 0; frame < 51; ++frame) {
-    render_frame();
-    if (frame != 0 && frame != 49 && frame != 50) continue;
-    grab();
-    const Rgb picture = expand(line_colour(cy / 2));
-    // The box's dark background covers the picture while the message lasts.
-    bool covered = false;
-    for (int x = cx - 100; x <= cx + 100; x += 10) covered |= !near(at(x, cy), picture);
-    EXPECT_EQ(covered, frame < 50) << "frame " << frame;
-    if (frame == 0) {
-      EXPECT_TRUE(near(at(cx - 130, cy), picture));  // left of the box
-      EXPECT_TRUE(near(at(cx, FRAME_HEIGHT - 20), expand(line_colour((FRAME_HEIGHT - 20) / 2))));
-    }
-  }
+  render_and_grab();
+  EXPECT_TRUE(message_box_shown());
+  const int cx = FRAME_WIDTH / 2, cy = FRAME_HEIGHT - 45;
+  EXPECT_TRUE(near(at(cx - 130, cy), expand(line_colour(cy / 2))));  // left of the box
+  EXPECT_TRUE(near(at(cx, FRAME_HEIGHT - 20), expand(line_colour((FRAME_HEIGHT - 20) / 2))));
+  for (int frame = 1; frame < 49; ++frame) render_frame();
+  render_and_grab();
+  EXPECT_TRUE(message_box_shown()) << "frame 49";
+  render_and_grab();
+  EXPECT_FALSE(message_box_shown()) << "frame 50";
 }
 
 // A notice of the machine (here: the large memory expansion switched on by an OUT) is
@@ -174,13 +173,8 @@ TEST_F(HostDisplay, MachineNoticeIsTheOnScreenMessage) {
   testing::internal::CaptureStdout();
   port_out(0x7BC4, 0xC4);
   const std::string out = testing::internal::GetCapturedStdout();
-  render_frame();
-  grab();
-  const int cx = FRAME_WIDTH / 2, cy = FRAME_HEIGHT - 45;
-  const Rgb picture = expand(line_colour(cy / 2));
-  bool covered = false;
-  for (int x = cx - 100; x <= cx + 100; x += 10) covered |= !near(at(x, cy), picture);
-  EXPECT_TRUE(covered);
+  render_and_grab();
+  EXPECT_TRUE(message_box_shown());
   EXPECT_NE(out.find("Pelko Memory Extension active!\n"), std::string::npos) << out;
   host_install_headless();
   memory_free();
@@ -200,12 +194,10 @@ TEST_F(HostDisplay, HeldOnScreenKeysShowInverted) {
                                v.rect.y + (k.y + 26) * v.rect.w / VKBD_WIDTH};
   };
   const auto q = centre(1), w = centre(2);
-  render_frame();
-  grab();
+  render_and_grab();
   const Rgb q_up = at(q.first, q.second), w_up = at(w.first, w.second);
   keyboard_set_vkbd_key(8 | 3 << 4, true);  // Q: row 8, bit 3
-  render_frame();
-  grab();
+  render_and_grab();
   const Rgb q_down = at(q.first, q.second), w_down = at(w.first, w.second);
   EXPECT_TRUE(near(q_down, Rgb{255 - q_up.r, 255 - q_up.g, 255 - q_up.b}))
       << q_up.r << " " << q_down.r;

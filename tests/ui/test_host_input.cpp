@@ -8,7 +8,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <set>
 
 #include "../test_support.h"
 #include "config/settings.h"
@@ -17,22 +16,21 @@
 #include "media/dsk.h"
 #include "media/tape_deck.h"
 #include "ui/events.h"
+#include "ui_test_support.h"
 
 namespace {
 
+using uitest::scan;
+
 void drop(const std::string& path) {
-  SDL_Event e;
-  std::memset(&e, 0, sizeof e);
-  e.type = SDL_DROPFILE;
+  SDL_Event e = uitest::event(SDL_DROPFILE);
   e.drop.file = SDL_strdup(path.c_str());
   ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError();
   poll_events();
 }
 
 void push_key(Uint32 type, SDL_Scancode sc, SDL_Keycode sym, Uint16 mod, Uint8 repeat = 0) {
-  SDL_Event e;
-  std::memset(&e, 0, sizeof e);
-  e.type = type;
+  SDL_Event e = uitest::event(type);
   e.key.keysym.scancode = sc;
   e.key.keysym.sym = sym;
   e.key.keysym.mod = mod;
@@ -41,20 +39,9 @@ void push_key(Uint32 type, SDL_Scancode sc, SDL_Keycode sym, Uint16 mod, Uint8 r
 }
 
 void push_text(const char* text) {
-  SDL_Event e;
-  std::memset(&e, 0, sizeof e);
-  e.type = SDL_TEXTINPUT;
+  SDL_Event e = uitest::event(SDL_TEXTINPUT);
   std::strcpy(e.text.text, text);
   ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError();
-}
-
-// The CPC keys (bit * 16 + row) down at the next keyboard scan of the firmware.
-std::set<int> scan() {
-  std::set<int> down;
-  for (int row = 0; row < 10; ++row)
-    for (int bit = 0; bit < 8; ++bit)
-      if (!(keyboard_row(row) & (1 << bit))) down.insert(bit * 16 + row);
-  return down;
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "config/messages.h"
-#include "ui/glyphs.h"
 #include "ui/select.h"
+#include "ui_test_support.h"
 
 namespace {
 
@@ -45,6 +45,9 @@ SelectState state_for(selectwin& w, int index = 0) {
   select_start(s, index);
   return s;
 }
+
+// Where a list stands: its first shown line and its current line.
+std::pair<int, int> place(const SelectState& s) { return {s.first, s.current}; }
 
 std::vector<std::string> numbered(int n) {
   std::vector<std::string> v;
@@ -89,15 +92,12 @@ TEST(SelectList, TypeAheadFindsLinesInAnyCase) {
   SelectState d = state_for(digits);
   EXPECT_EQ(select_key(digits, d, '1'), 0);
   EXPECT_EQ(d.current, 0);
-}
-
-TEST(SelectList, TypeAheadStopsAtTwentyCharacters) {
-  const std::string long_name(30, 'A');
-  listwin w({"x", long_name});
-  SelectState s = state_for(w);
-  for (int i = 0; i < 25; ++i) select_key(w, s, 'a');
-  EXPECT_EQ(s.search.size(), static_cast<size_t>(SEARCH_MAX));
-  EXPECT_EQ(s.current, 1);
+  // The search stops at twenty characters.
+  listwin long_line({"x", std::string(30, 'A')});
+  SelectState l = state_for(long_line);
+  for (int i = 0; i < 25; ++i) select_key(long_line, l, 'a');
+  EXPECT_EQ(l.search.size(), static_cast<size_t>(SEARCH_MAX));
+  EXPECT_EQ(l.current, 1);
 }
 
 TEST(SelectList, PagesAndEnds) {
@@ -108,28 +108,22 @@ TEST(SelectList, PagesAndEnds) {
   EXPECT_EQ(select_key(w, s, uikey::PAGE_UP), 0);
   EXPECT_EQ(s.current, 0);
   EXPECT_EQ(select_key(w, s, uikey::PAGE_DOWN) & selectbit::ROWS, selectbit::ROWS);
-  EXPECT_EQ(s.first, 5);
-  EXPECT_EQ(s.current, 5);
+  EXPECT_EQ(place(s), std::pair(5, 5));
   select_key(w, s, uikey::PAGE_DOWN);  // less than a page left: as End
-  EXPECT_EQ(s.current, 11);
-  EXPECT_EQ(s.first, 7);  // the last page is full
+  EXPECT_EQ(place(s), std::pair(7, 11));  // the last page is full
   EXPECT_EQ(select_key(w, s, uikey::PAGE_DOWN), 0);
   EXPECT_EQ(select_key(w, s, uikey::DOWN), 0);
   select_key(w, s, uikey::PAGE_UP);
-  EXPECT_EQ(s.first, 2);
-  EXPECT_EQ(s.current, 6);
+  EXPECT_EQ(place(s), std::pair(2, 6));
   select_key(w, s, uikey::PAGE_UP);  // less than a page above: to the top
-  EXPECT_EQ(s.first, 0);
-  EXPECT_EQ(s.current, 0);
+  EXPECT_EQ(place(s), std::pair(0, 0));
   select_key(w, s, uikey::END);
   EXPECT_EQ(s.current, 11);
   select_key(w, s, uikey::HOME);
-  EXPECT_EQ(s.first, 0);
-  EXPECT_EQ(s.current, 0);
+  EXPECT_EQ(place(s), std::pair(0, 0));
   // Down at the bottom row scrolls by one.
   for (int i = 0; i < 5; ++i) select_key(w, s, uikey::DOWN);
-  EXPECT_EQ(s.current, 5);
-  EXPECT_EQ(s.first, 1);
+  EXPECT_EQ(place(s), std::pair(1, 5));
   // Codes 0xFD and 0xFE scroll the view by one.
   select_key(w, s, 0xFD);
   EXPECT_EQ(s.first, 2);
@@ -140,8 +134,7 @@ TEST(SelectList, PagesAndEnds) {
 TEST(SelectList, StartingIndexNearTheEndShowsTheLastPage) {
   listwin w(numbered(12));
   SelectState s = state_for(w, 10);
-  EXPECT_EQ(s.current, 10);
-  EXPECT_EQ(s.first, 7);
+  EXPECT_EQ(place(s), std::pair(7, 10));
   SelectState t = state_for(w, 3);
   EXPECT_EQ(t.first, 3);
   listwin short_list(numbered(3));
@@ -151,31 +144,24 @@ TEST(SelectList, StartingIndexNearTheEndShowsTheLastPage) {
 }
 
 TEST(SelectList, FooterShowsTheScrollMarks) {
+  // The marks for more lines above and below (symbols 0xF4 and 0xF5), or blanks.
+  auto footer = [](const char* up, const char* down) {
+    return std::string("[") + up + "] [" + down + "] [<] [>] [ok] [" + message_text(msg::HELP) + "]";
+  };
   listwin w(numbered(12));
   SelectState s = state_for(w);
-  std::string f = select_footer(s);
-  EXPECT_EQ(f.substr(0, 8), std::string("[ ] [") + static_cast<char>(0xF5) + "] ");
-  EXPECT_EQ(f, std::string("[ ] [\xF5] [<] [>] [ok] [") + message_text(msg::HELP) + "]");
+  EXPECT_EQ(select_footer(s), footer(" ", "\xF5"));
   select_key(w, s, uikey::PAGE_DOWN);
-  f = select_footer(s);
-  EXPECT_EQ(static_cast<unsigned char>(f[1]), 0xF4);
-  EXPECT_EQ(static_cast<unsigned char>(f[5]), 0xF5);
+  EXPECT_EQ(select_footer(s), footer("\xF4", "\xF5"));
   select_key(w, s, uikey::END);
-  f = select_footer(s);
-  EXPECT_EQ(static_cast<unsigned char>(f[1]), 0xF4);
-  EXPECT_EQ(f[5], ' ');
+  EXPECT_EQ(select_footer(s), footer("\xF4", " "));
 
   // Drawn, the mark is the font's symbol and not the Latin-1 letter ô.
   select_draw_rows(w, s);
   const int row = w.height() - 2, column = 2 + 1;
   EXPECT_EQ(w.cell_code(column, row), 0xF4);
-  uint8_t symbol[8];
-  ui_symbol(0xF4, symbol);
-  const uint16_t fg = ui_colour(scheme_foreground(LIST_SCHEME));
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x)
-      EXPECT_EQ(w.pixels()[(row * 8 + y) * w.pitch() + column * 8 + x] == fg, ((symbol[y] >> (7 - x)) & 1) != 0)
-          << x << "," << y;
+  EXPECT_EQ(uitest::cell_rows(w, column, row, ui_colour(scheme_foreground(LIST_SCHEME))),
+            uitest::symbol(0xF4));
 }
 
 TEST(SelectList, ChoosingCancellingAndTheValueHooks) {

@@ -10,6 +10,7 @@
 #include "scripted_input.h"
 #include "ui/touch.h"
 #include "ui/ui.h"
+#include "ui_test_support.h"
 #include "video/artwork.h"
 #include "video/host_display.h"
 
@@ -19,9 +20,7 @@ namespace {
 constexpr float OUT_W = 768, OUT_H = 542;
 
 SDL_Event finger(Uint32 type, int x, int y, Uint32 time, SDL_FingerID id = 1) {
-  SDL_Event e;
-  std::memset(&e, 0, sizeof e);
-  e.type = type;
+  SDL_Event e = uitest::event(type);
   e.tfinger.type = type;
   e.tfinger.touchId = 7;  // a touch screen, not the mouse
   e.tfinger.fingerId = id;

@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -10,32 +11,14 @@
 
 #include "ui/glyphs.h"
 #include "ui/window.h"
+#include "ui_test_support.h"
 
-namespace {
+using uitest::cell_rows;
+using uitest::glyph;
+using uitest::row_text;
+using uitest::symbol;
 
-std::string row_text(const winbase& w, int row, int from, int to) {
-  std::string s;
-  for (int c = from; c <= to; ++c) {
-    const int code = w.cell_code(c, row);
-    s += code < 0 ? '?' : static_cast<char>(code);
-  }
-  return s;
-}
-
-// The 8 × 8 pixels of a cell as font bits (1 where the foreground colour is).
-void cell_bits(const winbase& w, int column, int row, uint16_t fg, uint8_t out[8]) {
-  for (int y = 0; y < 8; ++y) {
-    out[y] = 0;
-    for (int x = 0; x < 8; ++x) {
-      const uint16_t p = w.pixels()[(row * 8 + y) * w.pitch() + column * 8 + x];
-      if (p == fg) out[y] = static_cast<uint8_t>(out[y] | (0x80 >> x));
-    }
-  }
-}
-
-}  // namespace
-
-TEST(WindowText, WrapsAtTheRightEdgeToTheMarginColumn) {
+TEST(WindowText, WrapsAtTheRightEdgeAndNewlineBlanksTheRestOfTheLine) {
   framewindow w(0, 0, 9, 4);  // inside: columns 1..8, rows 1..3
   w.set_cursor(0, 1);
   w.print("12345678");
@@ -46,17 +29,7 @@ TEST(WindowText, WrapsAtTheRightEdgeToTheMarginColumn) {
   w.print("X");
   EXPECT_EQ(w.cell_code(1, 2), 'X');
 
-  // Without a frame the whole width holds text.
-  winbase plain(0, 0, 3, 1);
-  plain.print("abcde");
-  EXPECT_EQ(row_text(plain, 0, 0, 3), "abcd");
-  EXPECT_EQ(plain.cell_code(0, 1), 'e');
-}
-
-TEST(WindowText, NewlineBlanksTheRestOfTheLine) {
-  framewindow w(0, 0, 9, 4);
-  w.set_cursor(0, 1);
-  w.print("ABCDEFGH");
+  // A newline blanks the rest of its line.
   w.set_cursor(0, 1);
   w.print("ab\nc");
   EXPECT_EQ(row_text(w, 1, 1, 8), "ab      ");
@@ -65,6 +38,12 @@ TEST(WindowText, NewlineBlanksTheRestOfTheLine) {
   w.set_cursor(0, 1);
   w.print("x\r\ny");
   EXPECT_EQ(w.cell_code(1, 2), 'y');
+
+  // Without a frame the whole width holds text.
+  winbase plain(0, 0, 3, 1);
+  plain.print("abcde");
+  EXPECT_EQ(row_text(plain, 0, 0, 3), "abcd");
+  EXPECT_EQ(plain.cell_code(0, 1), 'e');
 }
 
 TEST(WindowText, TextBeyondTheLastRowOverwritesIt) {
@@ -81,32 +60,25 @@ TEST(WindowText, PixelsFollowTheColourScheme) {
   EXPECT_EQ(ui_colour(39), 0x2120);
   w.set_scheme(4);  // colour codes 36 and 37
   w.print("A");
-  uint8_t rows[8], bits[8];
-  ui_glyph('A', rows);
-  cell_bits(w, 0, 0, ui_colour(37), bits);
-  EXPECT_EQ(0, std::memcmp(rows, bits, 8));
+  EXPECT_EQ(cell_rows(w, 0, 0, ui_colour(37)), glyph('A'));
   // Clear font bits take the background colour.
-  EXPECT_EQ(w.pixels()[0], (rows[0] & 0x80) ? ui_colour(37) : ui_colour(36));
+  EXPECT_EQ(w.pixels()[0], (glyph('A')[0] & 0x80) ? ui_colour(37) : ui_colour(36));
   EXPECT_EQ(w.cell_scheme(0, 0), 4);
 }
 
 TEST(Glyphs, AccentedLettersShowTheBaseLetterWithTheAccentAbove) {
-  uint8_t base[8], accented[8];
   // Lower case: the letter keeps its rows, the mark sits above it.
-  ui_glyph('e', base);
-  ui_glyph(0xE9, accented);  // é
+  uitest::Rows base = glyph('e'), accented = glyph(0xE9);  // é
   int top = 0;
   while (!base[top]) ++top;
   ASSERT_GE(top, 2);
   for (int y = top; y < 8; ++y) EXPECT_EQ(accented[y], base[y]) << "row " << y;
   EXPECT_NE(accented[top - 1] | accented[top - 2], 0);
-  uint8_t grave[8];
-  ui_glyph(0xE8, grave);  // è: another mark on the same letter
-  EXPECT_NE(0, std::memcmp(grave, accented, 8));
+  EXPECT_NE(glyph(0xE8), accented);  // è: another mark on the same letter
 
   // Upper case: squeezed below the mark, still on its baseline.
-  ui_glyph('U', base);
-  ui_glyph(0xDC, accented);  // Ü
+  base = glyph('U');
+  accented = glyph(0xDC);  // Ü
   EXPECT_NE(accented[0] | accented[1], 0);
   int bottom = 7;
   while (!base[bottom]) --bottom;
@@ -115,36 +87,28 @@ TEST(Glyphs, AccentedLettersShowTheBaseLetterWithTheAccentAbove) {
   EXPECT_EQ(accented_letter(0xDC).accent, ACCENT_DIAERESIS);
 
   // The cedilla hangs below the c.
-  ui_glyph('c', base);
-  ui_glyph(0xE7, accented);
+  base = glyph('c');
   bottom = 7;
   while (!base[bottom]) --bottom;
   ASSERT_LT(bottom, 7);
-  EXPECT_NE(accented[bottom + 1], 0);
+  EXPECT_NE(glyph(0xE7)[bottom + 1], 0);
 
   // Printed through a window, the composed glyph is what the cell shows.
   winbase w(0, 0, 0, 0);
   w.set_scheme(5);
   w.print("\xF1");  // ñ
-  uint8_t shown[8], expected[8];
-  ui_glyph(0xF1, expected);
-  cell_bits(w, 0, 0, ui_colour(scheme_foreground(5)), shown);
-  EXPECT_EQ(0, std::memcmp(expected, shown, 8));
+  EXPECT_EQ(cell_rows(w, 0, 0, ui_colour(scheme_foreground(5))), glyph(0xF1));
 
   // In text, codes of the font's symbols above 0xC0 are Latin-1 letters: ñ is no arrow.
-  uint8_t symbol[8];
-  ui_symbol(0xF1, symbol);
-  EXPECT_NE(0, std::memcmp(symbol, expected, 8));
+  EXPECT_NE(symbol(0xF1), glyph(0xF1));
   // The scroll marks of list footers exist as symbols, distinct from ô and õ.
-  ui_symbol(uiglyph::SCROLL_UP, base);
-  ui_symbol(uiglyph::SCROLL_DOWN, accented);
-  EXPECT_NE(base[0] | base[1] | base[2], 0);
-  EXPECT_NE(0, std::memcmp(base, accented, 8));
-  ui_glyph(0xF4, symbol);
-  EXPECT_NE(0, std::memcmp(symbol, base, 8));
+  const uitest::Rows up = symbol(uiglyph::SCROLL_UP);
+  EXPECT_NE(up[0] | up[1] | up[2], 0);
+  EXPECT_NE(up, symbol(uiglyph::SCROLL_DOWN));
+  EXPECT_NE(glyph(0xF4), up);
 }
 
-TEST(WindowList, ClosingAMiddleWindowKeepsTheOrder) {
+TEST(WindowList, ClosingAMiddleWindowKeepsTheOrderAndASeventeenthIsNotListed) {
   window_list_clear();
   winbase a(0, 0, 1, 1), b(2, 0, 3, 1), c(4, 0, 5, 1);
   a.show();
@@ -164,10 +128,8 @@ TEST(WindowList, ClosingAMiddleWindowKeepsTheOrder) {
     EXPECT_EQ(window_list_count(), 4);
   }  // the destructor takes it out
   EXPECT_EQ(window_list_count(), 3);
-  window_list_clear();
-}
 
-TEST(WindowList, ASeventeenthWindowIsNotListed) {
+  // A seventeenth window is not listed.
   window_list_clear();
   std::vector<std::unique_ptr<winbase>> windows;
   for (int i = 0; i < WINDOW_LIST_MAX + 1; ++i) {
@@ -182,23 +144,22 @@ TEST(WindowList, ASeventeenthWindowIsNotListed) {
 }
 
 TEST(WindowGeometry, CellsAndScreenPoints) {
-  int x, y, w, h;
-  cell_rect_to_screen(0, 0, 79, 0, x, y, w, h);
-  EXPECT_EQ(x, 64);  // 80 columns centred on a 768-pixel picture
-  EXPECT_EQ(w, 640);
-  EXPECT_EQ(h, 16);
-  cell_rect_to_screen(-8, 2, 87, 5, x, y, w, h);
-  EXPECT_EQ(x, 0);
-  EXPECT_EQ(y, 32);
-  EXPECT_EQ(w, 768);
-  int column, row;
-  screen_to_cell(64 + 8 * 10 + 7, 16 * 5 + 15, column, row);
-  EXPECT_EQ(column, 10);
-  EXPECT_EQ(row, 5);
-  screen_to_cell(63, 0, column, row);
-  EXPECT_EQ(column, -1);  // left of the grid, not column 0
-  screen_to_cell(0, 0, column, row);
-  EXPECT_EQ(column, -8);
+  auto rect = [](int x1, int y1, int x2, int y2) {
+    std::array<int, 4> r;  // x, y, width, height
+    cell_rect_to_screen(x1, y1, x2, y2, r[0], r[1], r[2], r[3]);
+    return r;
+  };
+  auto cell = [](int x, int y) {
+    std::pair<int, int> c;  // column, row
+    screen_to_cell(x, y, c.first, c.second);
+    return c;
+  };
+  // 80 columns centred on a 768-pixel picture.
+  EXPECT_EQ(rect(0, 0, 79, 0), (std::array{64, 0, 640, 16}));
+  EXPECT_EQ(rect(-8, 2, 87, 5), (std::array{0, 32, 768, 64}));
+  EXPECT_EQ(cell(64 + 8 * 10 + 7, 16 * 5 + 15), std::pair(10, 5));
+  EXPECT_EQ(cell(63, 0), std::pair(-1, 0));  // left of the grid, not column 0
+  EXPECT_EQ(cell(0, 0), std::pair(-8, 0));
 
   // An empty window has no buffer and draws nothing.
   winbase empty(5, 5, 4, 4);
@@ -208,22 +169,17 @@ TEST(WindowGeometry, CellsAndScreenPoints) {
 }
 
 TEST(WaitKey, EventsBecomeKeyCodes) {
-  SDL_Event e;
-  std::memset(&e, 0, sizeof e);
-  e.type = SDL_WINDOWEVENT;
+  SDL_Event e = uitest::event(SDL_WINDOWEVENT);
   EXPECT_EQ(wait_key_event(e, 0), uikey::REDRAW);
 
-  std::memset(&e, 0, sizeof e);
-  e.type = SDL_MOUSEWHEEL;
-  e.wheel.y = -1;
-  EXPECT_EQ(wait_key_event(e, 0), uikey::PAGE_DOWN);
-  e.wheel.y = 0;
-  EXPECT_EQ(wait_key_event(e, 0), uikey::PAGE_DOWN);
-  e.wheel.y = 2;
-  EXPECT_EQ(wait_key_event(e, 0), uikey::PAGE_UP);
+  e = uitest::event(SDL_MOUSEWHEEL);
+  const std::pair<int, int> wheel[] = {{-1, uikey::PAGE_DOWN}, {0, uikey::PAGE_DOWN}, {2, uikey::PAGE_UP}};
+  for (const auto& [dy, key] : wheel) {
+    e.wheel.y = dy;
+    EXPECT_EQ(wait_key_event(e, 0), key) << dy;
+  }
 
-  std::memset(&e, 0, sizeof e);
-  e.type = SDL_KEYDOWN;
+  e = uitest::event(SDL_KEYDOWN);
   const std::pair<SDL_Keycode, int> keys[] = {
       {SDLK_F1, 315},       {SDLK_HOME, 327}, {SDLK_UP, 328},   {SDLK_PAGEUP, 329},
       {SDLK_LEFT, 331},     {SDLK_RIGHT, 333}, {SDLK_END, 335}, {SDLK_DOWN, 336},
@@ -239,17 +195,15 @@ TEST(WaitKey, EventsBecomeKeyCodes) {
   e.key.keysym.sym = SDLK_RIGHT;
   EXPECT_EQ(wait_key_event(e, 0), uikey::CTRL_RIGHT);
 
-  std::memset(&e, 0, sizeof e);
-  e.type = SDL_TEXTINPUT;
-  std::strcpy(e.text.text, "g");
-  EXPECT_EQ(wait_key_event(e, 0), 'g');
-  std::strcpy(e.text.text, "\xC3\xA9");  // é in UTF-8 is Latin-1 0xE9
-  EXPECT_EQ(wait_key_event(e, 0), 0xE9);
-  std::strcpy(e.text.text, "\xE2\x82\xAC");  // € has no Latin-1 code
-  EXPECT_EQ(wait_key_event(e, 0), 0);
+  // Text in UTF-8 becomes Latin-1: é is 0xE9; € has no Latin-1 code.
+  e = uitest::event(SDL_TEXTINPUT);
+  const std::pair<const char*, int> texts[] = {{"g", 'g'}, {"\xC3\xA9", 0xE9}, {"\xE2\x82\xAC", 0}};
+  for (const auto& [text, code] : texts) {
+    std::strcpy(e.text.text, text);
+    EXPECT_EQ(wait_key_event(e, 0), code) << text;
+  }
 
-  std::memset(&e, 0, sizeof e);
-  e.type = SDL_MOUSEBUTTONDOWN;
+  e = uitest::event(SDL_MOUSEBUTTONDOWN);
   e.button.button = SDL_BUTTON_LEFT;
   e.button.x = 64 + 8 * 3 + 1;
   e.button.y = 16 * 2 + 1;
@@ -265,9 +219,7 @@ TEST(WaitKey, EventsBecomeKeyCodes) {
 TEST(WaitKey, DroppedFilesGoToTheMediaLoader) {
   static std::string dropped;
   set_ui_drop_file([](const char* path) { dropped = path; });
-  SDL_Event e;
-  std::memset(&e, 0, sizeof e);
-  e.type = SDL_DROPFILE;
+  SDL_Event e = uitest::event(SDL_DROPFILE);
   e.drop.file = SDL_strdup("/tmp/game.dsk");
   EXPECT_EQ(wait_key_event(e, 0), 0);  // the wait goes on
   EXPECT_EQ(dropped, "/tmp/game.dsk");
@@ -277,16 +229,13 @@ TEST(WaitKey, DroppedFilesGoToTheMediaLoader) {
 TEST(WaitKey, TheModalWaitReturnsQueuedEvents) {
   ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_EVENTS), 0) << SDL_GetError();
   flush_input();
-  SDL_Event e;
-  std::memset(&e, 0, sizeof e);
-  e.type = SDL_KEYDOWN;
+  SDL_Event e = uitest::event(SDL_KEYDOWN);
   e.key.keysym.sym = SDLK_x;
   SDL_PushEvent(&e);
   flush_input();  // key events still queued are dropped
   e.key.keysym.sym = SDLK_END;
   SDL_PushEvent(&e);
-  std::memset(&e, 0, sizeof e);
-  e.type = SDL_WINDOWEVENT;
+  e = uitest::event(SDL_WINDOWEVENT);
   SDL_PushEvent(&e);
   EXPECT_EQ(wait_key(1), uikey::END);
   EXPECT_EQ(wait_key(1), uikey::REDRAW);

@@ -67,13 +67,9 @@ TEST(KeyboardLayoutChoice, UnwritablePlaceLeavesTheFileAlone) {
 }
 
 TEST(FunctionMenu, ColumnsOfTheTwelveButtons) {
-  EXPECT_EQ(menu_key_of_column(-9), 0);
-  EXPECT_EQ(menu_key_of_column(-8), 1);
-  EXPECT_EQ(menu_key_of_column(-1), 1);
-  EXPECT_EQ(menu_key_of_column(0), 2);
-  EXPECT_EQ(menu_key_of_column(40), 7);
-  EXPECT_EQ(menu_key_of_column(87), 12);
-  EXPECT_EQ(menu_key_of_column(88), 0);
+  // Text columns -8..87 span the bar's twelve 8-column buttons; 0 is no button.
+  const std::pair<int, int> keys[] = {{-9, 0}, {-8, 1}, {-1, 1}, {0, 2}, {40, 7}, {87, 12}, {88, 0}};
+  for (const auto& [column, key] : keys) EXPECT_EQ(menu_key_of_column(column), key) << column;
   const std::vector<uint16_t> bar = draw_menu_bar();
   ASSERT_EQ(bar.size(), static_cast<size_t>(768 * 64));
   // Every button has its own picture.
@@ -92,21 +88,17 @@ TEST(Snapshots, SavedSizeFollowsTheChoice) {
   hwtest::build_machine(192);
   reset_settings();
   auto dir = testsupport::temp_dir("snapshot-size");
-  const fs::path old_dir = fs::current_path();
-  fs::current_path(dir);
-  std::ofstream("game.sna") << "";
-  set_setting_text(kw::SNAPSHOT, (dir / "game.sna").c_str());
-  const int sizes_kb[] = {64, 128, 192};
-  for (int choice = 0; choice < 3; ++choice) {
-    set_setting(kw::SNA_SIZE, choice);  // preselected in the size window
-    {
-      ScriptedInput input;
-      input.key(SDLK_RETURN).key(SDLK_RETURN);
-      EXPECT_EQ(snapshot_save_chosen(), 0);
+  {
+    testsupport::InDir in(dir);
+    std::ofstream("game.sna") << "";
+    set_setting_text(kw::SNAPSHOT, (dir / "game.sna").c_str());
+    const int sizes_kb[] = {64, 128, 192};
+    for (int choice = 0; choice < 3; ++choice) {
+      set_setting(kw::SNA_SIZE, choice);  // preselected in the size window
+      EXPECT_EQ(ScriptedInput().key(SDLK_RETURN).key(SDLK_RETURN).run(snapshot_save_chosen), 0);
+      EXPECT_EQ(fs::file_size(dir / "game.sna"), 256u + sizes_kb[choice] * 1024u) << "choice " << choice;
     }
-    EXPECT_EQ(fs::file_size(dir / "game.sna"), 256u + sizes_kb[choice] * 1024u) << "choice " << choice;
   }
-  fs::current_path(old_dir);
   fs::remove_all(dir);
   memory_free();
   free_rom_list();
@@ -137,16 +129,9 @@ TEST(VirtualKeyboard, LayoutFileRoundTripAndBadFiles) {
 }
 
 TEST(FirstStart, LanguageAndLayoutWindowsTakeTheirKeys) {
-  {
-    ScriptedInput input;
-    input.type("73");  // 7 is no entry
-    EXPECT_EQ(choose_language(), 2);
-  }
-  {
-    ScriptedInput input;
-    input.click(64 + 8 * 36, 16 * 11 + 4);  // row 11: entry (11 - 4) / 3 = 2
-    EXPECT_EQ(choose_language(), 1);
-  }
+  EXPECT_EQ(ScriptedInput().type("73").run(choose_language), 2);  // 7 is no entry
+  // A click on row 11: entry (11 - 4) / 3 = 2.
+  EXPECT_EQ(ScriptedInput().click(64 + 8 * 36, 16 * 11 + 4).run(choose_language), 1);
   // The keyboard layouts: '2' is no choice; '5' is Danish (4). The choice is written
   // into the configuration file in use.
   auto dir = testsupport::temp_dir("vkbd-choice");
@@ -154,11 +139,7 @@ TEST(FirstStart, LanguageAndLayoutWindowsTakeTheirKeys) {
   std::ofstream(cfg) << "CPC_TYPE = 2\n";
   const std::string old_name = config_file_name();
   set_config_file_name(cfg.c_str());
-  {
-    ScriptedInput input;
-    input.type("25");
-    choose_vkbd_language();
-  }
+  ScriptedInput().type("25").run(choose_vkbd_language);
   EXPECT_EQ(setting(kw::VKBD_LANGUAGE), 4);
   EXPECT_EQ(file_text(cfg), "VKBD_LANGUAGE = 4 ; layout of virtual keybord (0-4)\nCPC_TYPE = 2\n");
   set_config_file_name(old_name.c_str());

@@ -26,22 +26,26 @@ struct ZipBuilder {
     u16(out, v >> 16);
   }
 
+  // The fields a member's local header and its central directory entry share: version
+  // needed 10, no flags, stored, time and date 0, crc 0 (not checked by the directory
+  // reader), the sizes, the name length and no extra field.
+  static void member_fields(std::string& out, const Member& m) {
+    u16(out, 10);
+    for (int i = 0; i < 4; ++i) u16(out, 0);
+    u32(out, 0);
+    u32(out, static_cast<uint32_t>(m.data.size()));
+    u32(out, static_cast<uint32_t>(m.data.size()));
+    u16(out, static_cast<unsigned>(m.name.size()));
+    u16(out, 0);
+  }
+
   // The whole archive; central_offset receives where its central directory starts.
   std::string bytes(uint32_t* central_offset = nullptr, int entries_override = -1) {
     std::string out;
     for (Member& m : members) {
       m.local_offset = static_cast<uint32_t>(out.size());
       out += std::string("PK\x03\x04", 4);
-      u16(out, 10);  // version needed
-      u16(out, 0);   // flags
-      u16(out, 0);   // stored
-      u16(out, 0);
-      u16(out, 0);   // time, date
-      u32(out, 0);   // crc (not checked by the directory reader)
-      u32(out, static_cast<uint32_t>(m.data.size()));
-      u32(out, static_cast<uint32_t>(m.data.size()));
-      u16(out, static_cast<unsigned>(m.name.size()));
-      u16(out, 0);
+      member_fields(out, m);
       out += m.name;
       out += m.data;
     }
@@ -49,20 +53,9 @@ struct ZipBuilder {
     if (central_offset) *central_offset = central;
     for (const Member& m : members) {
       out += std::string("PK\x01\x02", 4);
-      u16(out, 20);
-      u16(out, 10);
-      u16(out, 0);
-      u16(out, 0);
-      u16(out, 0);
-      u16(out, 0);
-      u32(out, 0);
-      u32(out, static_cast<uint32_t>(m.data.size()));
-      u32(out, static_cast<uint32_t>(m.data.size()));
-      u16(out, static_cast<unsigned>(m.name.size()));
-      u16(out, 0);  // extra
-      u16(out, 0);  // comment
-      u16(out, 0);  // disk
-      u16(out, 0);  // internal attributes
+      u16(out, 20);  // version made by
+      member_fields(out, m);
+      for (int i = 0; i < 3; ++i) u16(out, 0);  // comment length, disk, internal attributes
       u32(out, 0);  // external attributes
       u32(out, m.local_offset);
       out += m.name;
