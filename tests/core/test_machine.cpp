@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "config/config.h"
@@ -13,8 +15,11 @@
 #include "core/host.h"
 #include "core/machine.h"
 #include "core/startup.h"
-#include "core/teebuf.h"
+#include "hardware/autotype.h"
+#include "hardware/keyboard.h"
+#include "hardware/memory.h"
 #include "test_support.h"
+#include "video/screen_text.h"
 #include "z80/z80.h"
 
 namespace fs = std::filesystem;
@@ -48,25 +53,43 @@ class Machine : public testing::Test {
 };
 
 int frames_until_quit = 0;
+void (*frame_events)() = nullptr;  // host events (key changes) of the next frame end
 void quit_after_frames() {
+  if (frame_events) std::exchange(frame_events, nullptr)();
   if (--frames_until_quit <= 0) stop_request_word = stopbit::QUIT;
+}
+// Runs the set-up machine for `frames` frame ends, `events` at the first; its status.
+int run_frames(int frames, void (*events)() = nullptr) {
+  frames_until_quit = frames;
+  frame_events = events;
+  host.poll_events = quit_after_frames;
+  clear_stop_request();
+  return run_machine(false);
+}
+
+std::string last_screen_line() {
+  std::string last;
+  for (const std::string& line : screen_text(listed_lower_rom()))
+    if (line.find_first_not_of(' ') != std::string::npos) last = line;
+  return last;
 }
 
 }  // namespace
 
-// Each model is told from its ROMs. The disc ROM always gets its byte at 0x1BBB patched;
-// with TAPE_BYPASS the routine behind &BC77 (open for reading) starts with the trap
-// ED FC 77, RET.
+// Each model is told from its ROMs, and takes RAM in whole 64 KB steps. The disc ROM
+// always gets its byte at 0x1BBB patched; with TAPE_BYPASS the routine behind &BC77
+// (open for reading) starts with the trap ED FC 77, RET.
 TEST_F(Machine, DetectsEachModelAndPatchesItsRoms) {
   REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
   // Where each model's firmware keeps its copy of the main jumpblock.
   const int jumpblock_copy[] = {0x8AC, 0x8DC, 0x8DE};
   for (int type = 0; type <= 2; ++type) {
     SCOPED_TRACE("type " + std::to_string(type));
-    model_config(type, "TAPE_BYPASS = 1\n");
+    model_config(type, "TAPE_BYPASS = 1\nRAM_SIZE = 100\n");
     StartOptions options;
     ASSERT_EQ(setup_machine(options), 0);
     EXPECT_EQ(hardware_model(), type);
+    EXPECT_EQ(ram_size_kb(), 64);
     EXPECT_EQ(disc_rom_version(), 0);  // AMSDOS 0.5
     EXPECT_EQ(rom_count(), 3);
     EXPECT_EQ(first_rom_bank(), 10);
@@ -83,17 +106,11 @@ TEST_F(Machine, DetectsEachModelAndPatchesItsRoms) {
 TEST_F(Machine, RamSizeBankLayoutAndDiscRomPatches) {
   REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
   REQUIRE_ASSET(testsupport::rom_dir() + "/amsdos.rom");
-  model_config(2, "RAM_SIZE = 100\n");
-  StartOptions options;
-  ASSERT_EQ(setup_machine(options), 0);
-  EXPECT_EQ(ram_size_kb(), 64);
-  EXPECT_EQ(first_rom_bank(), 10);
-  teardown_machine();
-
   // The second ROM_BLOCKs for slots 0 and 255 arrive while the configuration is read,
   // before this pass has bank memory: they replace their entries.
   model_config(2, "RAM_SIZE = 576\nAMSDOS_DISABLED = 1\nAMSDOS_SPEEDUP = 1\n"
                   "ROM_BLOCK = 0, \"cpc6128.rom\", 1\nROM_BLOCK = 255, \"cpc6128.rom\", 0\n");
+  StartOptions options;
   ASSERT_EQ(setup_machine(options), 0);
   EXPECT_EQ(rom_count(), 3);
   EXPECT_EQ(hardware_model(), model::CPC6128);
@@ -210,16 +227,12 @@ TEST_F(Machine, RomListHoldsAtMostNineteenEntries) {
   free_rom_list();
   for (int slot = 0; slot < 25; ++slot) add_rom(slot, "x.rom", 0);
   EXPECT_EQ(rom_count(), MAX_ROMS);
-  add_rom(3, "y.rom", 2);  // a known slot is still replaced
-  int found = 0;
-  for (const RomEntry* e = rom_list(); e; e = e->next)
-    if (e->slot == 3) {
-      EXPECT_EQ(e->file, "y.rom");
-      EXPECT_EQ(e->offset, 2);
-      EXPECT_EQ(e->bank, 3);
-      ++found;
-    }
-  EXPECT_EQ(found, 1);
+  add_rom(3, "y.rom", 2);  // a known slot is still replaced, in its place
+  EXPECT_EQ(rom_count(), MAX_ROMS);
+  const RomEntry* e = rom_list();
+  while (e && e->slot != 3) e = e->next;
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(std::tie(e->file, e->offset, e->bank), std::tuple("y.rom", 2, 3));
   free_rom_list();
 }
 
@@ -262,14 +275,50 @@ TEST_F(Machine, BreakMaskDecidesWhetherAProcessorErrorStops) {
     bank_block(1)[0] = 0xF3;
     bank_block(1)[1] = 0x76;
     z80_reg16(9) = 0x4000;
-    frames_until_quit = 5;
-    host.poll_events = quit_after_frames;
-    clear_stop_request();
     testing::internal::CaptureStdout();
-    EXPECT_EQ(run_machine(false), 0);
+    EXPECT_EQ(run_frames(5), 0);
     const std::string out = testing::internal::GetCapturedStdout();
     const bool reported = out.find("Z80: halt with interrupts disabled at 4001") != std::string::npos;
     EXPECT_EQ(reported, mask == 7) << "mask " << mask << ": " << out;
     teardown_machine();
   }
+}
+
+// The real firmware at the BASIC prompt, given key changes faster than its keyboard
+// scans, all inside one frame's events.
+TEST_F(Machine, EveryKeyChangeInsideOneFrameReachesTheFirmwareScan) {
+  REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
+  use_config(testsupport::rom_config_lines(2, false));
+  StartOptions options;
+  ASSERT_EQ(setup_machine(options), 0);
+  run_frames(150);
+  ASSERT_EQ(last_screen_line(), "Ready");
+
+  // On-screen key A pressed, released, pressed and released between two scans: "aa".
+  run_frames(1, [] {
+    for (int down : {1, 0, 1, 0}) keyboard_cpc_key(keys_for_char('a').first, down);
+  });
+  run_frames(20);
+  EXPECT_EQ(last_screen_line(), "aa");
+
+  // Characters typed with the host's Shift held: the CPC gets SHIFT with 2 for the
+  // double quote, and no SHIFT for the slash (a host Shift+7 on a German layout).
+  constexpr int QUOTE_KEY = 52, SEVEN_KEY = 36;
+  run_frames(1, [] {
+    keyboard_host_key(hostkey::LSHIFT, 1);
+    keyboard_text_key(QUOTE_KEY, '"');
+    keyboard_text_key(QUOTE_KEY, -1);
+    keyboard_text_key(SEVEN_KEY, '/');
+    keyboard_text_key(SEVEN_KEY, -1);
+    keyboard_host_key(hostkey::LSHIFT, 0);
+  });
+  run_frames(20);
+  EXPECT_EQ(last_screen_line(), "aa\"/");
+
+  // A character key held for a second and a half: the firmware repeats it.
+  run_frames(1, [] { keyboard_text_key(QUOTE_KEY, 'x'); });
+  run_frames(75);
+  run_frames(1, [] { keyboard_text_key(QUOTE_KEY, -1); });
+  run_frames(10);
+  EXPECT_GT(last_screen_line().size(), 8u) << last_screen_line();
 }

@@ -1,18 +1,9 @@
 // PPI ports, the sound generator bus and the keyboard matrix, through the PPI's ports.
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "config/config.h"
-#include "config/messages.h"
-#include "core/host.h"
-#include "core/startup.h"
-#include "hardware/autotype.h"
 #include "hardware_fixture.h"
-#include "test_support.h"
-#include "video/screen_text.h"
 
 using namespace hwtest;
 
@@ -210,83 +201,4 @@ TEST_F(Keyboard, PpiSnapshotRoundTrip) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(now), 4), std::string("\x5A\x02\x2F\x82", 4));
   std::stringstream short_block(std::string(3, '\0'));
   EXPECT_EQ(ppi_load(short_block), 1);
-}
-
-// The real firmware (CPC 6128 ROMs) at the BASIC prompt, given key changes faster than
-// its keyboard scans, all inside one frame's events.
-namespace {
-
-int polls_left = 0;
-void (*poll_events)() = nullptr;  // key changes made at the first poll
-
-void poll_script() {
-  if (poll_events) {
-    poll_events();
-    poll_events = nullptr;
-  }
-  if (--polls_left <= 0) stop_request_word = stopbit::QUIT;
-}
-
-void run_polls(int polls, void (*events)() = nullptr) {
-  polls_left = polls;
-  poll_events = events;
-  clear_stop_request();
-  run_machine(false);
-}
-
-std::string last_screen_line() {
-  std::string last;
-  for (const std::string& line : screen_text(listed_lower_rom()))
-    if (line.find_first_not_of(' ') != std::string::npos) last = line;
-  return last;
-}
-
-}  // namespace
-
-TEST(KeyboardFirmware, EveryChangeInsideOneFrameReachesTheFirmwareScan) {
-  REQUIRE_ASSET(testsupport::rom_dir() + "/cpc6128.rom");
-  const auto work = testsupport::temp_dir("keyboard-firmware");
-  host_install_headless();
-  host.poll_events = poll_script;
-  set_message_file((testsupport::bin_dir() + "/arvelo.msg").c_str());
-  open_message_file();
-  reset_settings();
-  std::ofstream(work / "6128.cfg") << testsupport::rom_config_lines(2, false);
-  set_config_file_name((work / "6128.cfg").c_str());
-  StartOptions options;
-  ASSERT_EQ(setup_machine(options), 0);
-  run_polls(150);
-  ASSERT_EQ(last_screen_line(), "Ready");
-
-  // On-screen key A pressed, released, pressed and released between two scans: "aa".
-  run_polls(1, [] {
-    for (int down : {1, 0, 1, 0}) keyboard_cpc_key(keys_for_char('a').first, down);
-  });
-  run_polls(20);
-  EXPECT_EQ(last_screen_line(), "aa");
-
-  // Characters typed with the host's Shift held: the CPC gets SHIFT with 2 for the
-  // double quote, and no SHIFT for the slash (a host Shift+7 on a German layout).
-  constexpr int QUOTE_KEY = 52, SEVEN_KEY = 36;
-  run_polls(1, [] {
-    keyboard_host_key(hostkey::LSHIFT, 1);
-    keyboard_text_key(QUOTE_KEY, '"');
-    keyboard_text_key(QUOTE_KEY, -1);
-    keyboard_text_key(SEVEN_KEY, '/');
-    keyboard_text_key(SEVEN_KEY, -1);
-    keyboard_host_key(hostkey::LSHIFT, 0);
-  });
-  run_polls(20);
-  EXPECT_EQ(last_screen_line(), "aa\"/");
-
-  // A character key held for a second and a half: the firmware repeats it.
-  run_polls(1, [] { keyboard_text_key(QUOTE_KEY, 'x'); });
-  run_polls(75);
-  run_polls(1, [] { keyboard_text_key(QUOTE_KEY, -1); });
-  run_polls(10);
-  EXPECT_GT(last_screen_line().size(), 8u) << last_screen_line();
-
-  teardown_machine();
-  host_install_headless();
-  std::filesystem::remove_all(work);
 }
