@@ -343,17 +343,6 @@ TEST_F(Program, RequestedTypeFromCommandLineWinsOverConfiguration) {
   EXPECT_NE(r.out.find("CPC_TYPE = 1\n"), std::string::npos) << r.out;
 }
 
-TEST_F(Program, ConfigurationNamedAsFileWinsOverDashC) {
-  // Relative names: both are found where the program was started, not in its directory.
-  std::ofstream(work / "other.cfg") << "; nothing set\n";
-  shown_config("CRTC_TYPE = 0\n");
-  auto r = run({"-c", "show.cfg", "other.cfg"});
-  EXPECT_EQ(r.status, 12) << r.err;
-  EXPECT_NE(r.out.find("CONFIG: Using " + (work / "other.cfg").string()), std::string::npos) << r.out;
-  r = run({"-c", "./show.cfg"});
-  EXPECT_NE(r.out.find("CONFIG: Using " + (work / "show.cfg").string()), std::string::npos) << r.out;
-}
-
 TEST_F(Program, UnreadableConfigurationOrRomEndsWithStatusTwoOrThree) {
   auto r = run({"-c", (work / "absent.cfg").string()});
   EXPECT_EQ(r.status, 2);
