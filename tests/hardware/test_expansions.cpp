@@ -1,7 +1,5 @@
 // Printer port, paged RAM expansion and mouse, through the ports the CPC uses.
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -12,15 +10,7 @@ using namespace hwtest;
 
 namespace {
 
-class Expansions : public Hardware {
- protected:
-  void TearDown() override {
-    Hardware::TearDown();
-    set_setting_text(kw::PRINTER, nullptr);
-    if (!dir.empty()) std::filesystem::remove_all(dir);
-  }
-  std::filesystem::path dir;
-};
+using Expansions = Hardware;  // its set-up clears the PRINTER setting again
 
 using testsupport::file_text;
 
@@ -31,7 +21,7 @@ void print(std::initializer_list<uint8_t> bytes) {
 }  // namespace
 
 TEST_F(Expansions, PrinterTakesTheByteOnTheStrobesFallingEdge) {
-  dir = testsupport::temp_dir("printer");
+  const auto dir = testsupport::temp_dir("printer");
   const auto file = dir / "printer.txt";
   set_setting_text(kw::PRINTER, file.c_str());
   ASSERT_TRUE(printer_reset(ResetKind::POWER_ON));
@@ -55,6 +45,7 @@ TEST_F(Expansions, PrinterTakesTheByteOnTheStrobesFallingEdge) {
   EXPECT_NE(testing::internal::GetCapturedStdout().find(bad.string()), std::string::npos);
   print({0xC1, 0x41});  // output is lost, nothing breaks
   EXPECT_FALSE(std::filesystem::exists(bad));
+  std::filesystem::remove_all(dir);
 }
 
 TEST_F(Expansions, PagedExpansionMapsItsGroupInto32KHalves) {
