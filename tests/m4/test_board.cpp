@@ -65,26 +65,17 @@ TEST_F(M4Board, WritesIntoTheRomImage) {
   EXPECT_EQ(hwtest::peek(0xE000), 0x5A);
 }
 
-struct BadRom {
-  const char* what;
-  int size;            // bytes of the file, 0 for no file
-  int break_at;        // offset to corrupt (-1 none)
-  const char* message;
-};
-
-class M4Start : public Board, public ::testing::WithParamInterface<BadRom> {};
+// A ROM whose name or reply area is broken (a missing or short one: e2e.m4_open_rom):
+// the byte broken.
+class M4Start : public Board, public ::testing::WithParamInterface<std::pair<const char*, int>> {};
 
 TEST_P(M4Start, ABadRomLeavesTheBoardOff) {
-  const BadRom& p = GetParam();
   Bytes rom = board_rom();
-  if (p.break_at >= 0) rom[p.break_at] = 0x00;
-  rom.resize(p.size);
-  fs::remove(rom_dir / "M4.ROM");
-  if (p.size) write_file(rom_dir / "M4.ROM", rom);
-  if (!p.size) fs::create_directories(rom_dir / "M4.ROM");  // there, but no ROM to read
+  rom[GetParam().second] = 0x00;
+  write_file(rom_dir / "M4.ROM", rom);
   testing::internal::CaptureStderr();
   EXPECT_EQ(m4_start(), 1);
-  EXPECT_NE(testing::internal::GetCapturedStderr().find(p.message), std::string::npos);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("M4 ROM not valid."), std::string::npos);
   EXPECT_EQ(setting(kw::M4_ENABLED), 0);
   EXPECT_EQ(m4_board().rom_slot, -1);
   // &FE00 and &FC00 act as unused ports: nothing reaches the board.
@@ -94,12 +85,10 @@ TEST_P(M4Start, ABadRomLeavesTheBoardOff) {
 
 INSTANTIATE_TEST_SUITE_P(
     Roms, M4Start,
-    ::testing::Values(BadRom{"unreadable", 0, -1, "M4 ROM not found."},
-                      BadRom{"short", 8000, -1, "M4 ROM not valid."},
-                      BadRom{"name", m4::ROM_SIZE, NAME_TABLE - m4::ROM_BASE + 7, "M4 ROM not valid."},
+    ::testing::Values(std::pair{"name", NAME_TABLE - m4::ROM_BASE + 7},
                       // A reply area that would run past the ROM is refused.
-                      BadRom{"reply", m4::ROM_SIZE, m4::AREA_REPLY + 1, "M4 ROM not valid."}),
-    [](const auto& info) { return std::string(info.param.what); });
+                      std::pair{"reply", m4::AREA_REPLY + 1}),
+    [](const auto& info) { return std::string(info.param.first); });
 
 TEST_F(M4Board, RomSlotsFromTheCard) {
   Bytes config(m4::ROM_CONFIG_SIZE, 0);
