@@ -49,13 +49,8 @@ TEST_F(WebPaths, RequestsStayInsideTheirArea) {
       {"/", web::PathResult::NOT_FOUND},
       {"/SDCARD/" + std::string(5000, 'a'), web::PathResult::NOT_FOUND},
   };
-  for (const Case& c : cases) {
-    const web::MappedPath m = web::map_path(areas, c.path);
-    EXPECT_EQ(m.result, c.result) << c.path;
-    if (m.result == web::PathResult::OK) {
-      EXPECT_EQ(m.host_path.rfind(fs::canonical(base / "sd").string(), 0), 0u) << c.path;
-    }
-  }
+  // That an accepted path stays inside its area is fuzz_web_paths' check.
+  for (const Case& c : cases) EXPECT_EQ(web::map_path(areas, c.path).result, c.result) << c.path;
   EXPECT_EQ(web::map_path(areas, "/sdcard//games/./x").url_path, "/SDCARD/games/x");
 
   EXPECT_EQ(web::upload_name("C:\\Users\\me\\game.dsk"), "game.dsk");
