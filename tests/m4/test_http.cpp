@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <thread>
+#include <tuple>
 
 #include "m4/httpget.h"
 #include "m4/m4_fixture.h"
@@ -40,30 +41,19 @@ class LocalHttpServer {
   int pid_ = -1, port_ = 0;
 };
 
-class Http : public StartedBoard {
- protected:
-  fs::path site;
-  void SetUp() override {
-    StartedBoard::SetUp();
-    site = base / "site";
-    fs::create_directories(site / "cpc");
-  }
-};
+using Http = StartedBoard;
 
 TEST(HttpRequest, UrlsAreParsedOrRefused) {
   m4::HttpRequest r;
   std::string error;
+  // Host, port, path and offset.
+  const auto fields = [&] { return std::tie(r.host, r.port, r.path, r.offset); };
   ASSERT_TRUE(m4::parse_http_request("HTTP://example.org:8080/cpc/a.bin", &r, &error));
-  EXPECT_EQ(r.host, "example.org");
-  EXPECT_EQ(r.port, 8080);
-  EXPECT_EQ(r.path, "cpc/a.bin");
-  EXPECT_EQ(r.offset, 0);
+  EXPECT_EQ(fields(), std::tuple("example.org", 8080, "cpc/a.bin", 0L));
   ASSERT_TRUE(m4::parse_http_request("example.org/x, offset=0x1F", &r, &error));
-  EXPECT_EQ(r.port, 80);
-  EXPECT_EQ(r.offset, 0x1F);
+  EXPECT_EQ(fields(), std::tuple("example.org", 80, "x", 0x1FL));
   ASSERT_TRUE(m4::parse_http_request("example.org, offset=20", &r, &error));
-  EXPECT_EQ(r.path, "");
-  EXPECT_EQ(r.offset, 20);
+  EXPECT_EQ(fields(), std::tuple("example.org", 80, "", 20L));
   for (const char* bad : {"", "/x", "http://", "h:0/x", "h:65536/x", "h:0x50/x", "h:/x", "h/a b",
                           "h/x\r\nX-Evil: 1", "h/x, offset=zz", "h/x, offset=-1", "h/x, offset=0x"}) {
     EXPECT_FALSE(m4::parse_http_request(bad, &r, &error)) << bad;
@@ -72,6 +62,7 @@ TEST(HttpRequest, UrlsAreParsedOrRefused) {
 
 TEST_F(Http, DownloadsOntoTheCardAndIntoTheMessageText) {
   const Bytes file = pattern(70000, 1);
+  const fs::path site = base / "site";
   write_file(site / "games" / "game.bin", file);
   LocalHttpServer server(site);
   ASSERT_GT(server.port(), 0) << "python3 http.server did not start";
@@ -113,6 +104,7 @@ TEST_F(Http, FirmwareUpdateWritesBothRomsOnlyWhenNewer) {
   // version.bin: board ROM 1.2.3, NMI ROM 0.1.5. The firmware: the versions, the board
   // ROM, then the NMI ROM whose mark lies 480 bytes in.
   const Bytes versions{0x03, 0x02, 0x01, 0x00, 0x05, 0x01, 0x00, 0x00};
+  const fs::path site = base / "site";
   write_file(site / "cpc" / "version.bin", versions);
   const Bytes board_rom = pattern(m4::ROM_SIZE, 2);
   Bytes hack = pattern(m4::ROM_SIZE, 3);

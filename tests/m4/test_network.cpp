@@ -87,7 +87,7 @@ class Network : public StartedBoard {
 };
 
 TEST_F(Network, OffOnAndConfiguration) {
-  // Network off: no sockets, no resolver, no signal, no configuration.
+  // Network off: no sockets, resolver, signal or configuration; on: localhost resolves.
   EXPECT_EQ(send(0x433C, {0}), (Bytes{3, 0x3C, 0x43, 0}));
   EXPECT_EQ(send(0x4331), (Bytes{3, 0x31, 0x43, 0xF3}));
   EXPECT_EQ(send_text(0x4336, {}, {"localhost"}), (Bytes{3, 0x36, 0x43, 0xF3}));
@@ -96,6 +96,10 @@ TEST_F(Network, OffOnAndConfiguration) {
 
   send(0x433C, {1});
   EXPECT_EQ(send(0x4337), (Bytes{3, 0x37, 0x43, 0xFF}));
+  EXPECT_EQ(send_text(0x4336, {}, {"localhost"}), (Bytes{3, 0x36, 0x43, 1}));
+  ASSERT_TRUE(wait_for([] { return status_byte(0, m4::STATUS_STATE) == m4::STATE_RESOLVED; }));
+  EXPECT_EQ(status_ip(0), Bytes(LOOPBACK, LOOPBACK + 4));
+  EXPECT_EQ(status_byte(0, m4::STATUS_ERROR), 0);
   const Bytes c = send(0x433B);
   ASSERT_EQ(c.size(), 1u + 0xC6);
   EXPECT_EQ(c[1], 0x3B);
@@ -104,16 +108,15 @@ TEST_F(Network, OffOnAndConfiguration) {
   EXPECT_STREQ(reinterpret_cast<const char*>(block + 0x10), "ArveloWiFi");
   EXPECT_STREQ(reinterpret_cast<const char*>(block + 0x30), "milk stone");
   EXPECT_STREQ(reinterpret_cast<const char*>(block + 0x8C), "localhost");
-  EXPECT_EQ(Bytes(block + 0x74, block + 0x78), (Bytes{255, 255, 255, 0}));
-  // Gateway and name server: the board's address with its last byte 1.
-  const Bytes gateway{block[0x70], block[0x71], block[0x72], 1};
-  EXPECT_EQ(Bytes(block + 0x78, block + 0x7C), gateway);
-  EXPECT_EQ(Bytes(block + 0x7C, block + 0x80), gateway);
-  EXPECT_NE(block[0x70], 127);
+  // Net mask, then gateway and name server: the board's address with its last byte 1.
+  const uint8_t* ip = block + 0x70;
+  EXPECT_EQ(Bytes(block + 0x74, block + 0x80),
+            (Bytes{255, 255, 255, 0, ip[0], ip[1], ip[2], 1, ip[0], ip[1], ip[2], 1}));
+  EXPECT_NE(ip[0], 127);
   EXPECT_EQ(std::string(block + 0xBE, block + 0xC4), "abcdef");
 
   char text[64];
-  std::snprintf(text, sizeof text, "Got IP %d.%d.%d.%d\r\n", block[0x70], block[0x71], block[0x72], block[0x73]);
+  std::snprintf(text, sizeof text, "Got IP %d.%d.%d.%d\r\n", ip[0], ip[1], ip[2], ip[3]);
   send(0x4323);
   EXPECT_EQ(reply_text(), text);
   EXPECT_EQ(std::string(m4_board().message), text);
@@ -245,13 +248,6 @@ TEST_F(Network, ListenAcceptAndReceiveFromALocalClient) {
   EXPECT_EQ(recv(client, answer, sizeof answer, 0), 4);
   EXPECT_STREQ(answer, "pong");
   close(client);
-}
-
-TEST_F(Network, ResolvesLocalhost) {
-  EXPECT_EQ(send_text(0x4336, {}, {"localhost"}), (Bytes{3, 0x36, 0x43, 1}));
-  ASSERT_TRUE(wait_for([] { return status_byte(0, m4::STATUS_STATE) == m4::STATE_RESOLVED; }));
-  EXPECT_EQ(status_ip(0), Bytes(LOOPBACK, LOOPBACK + 4));
-  EXPECT_EQ(status_byte(0, m4::STATUS_ERROR), 0);
 }
 
 }  // namespace
