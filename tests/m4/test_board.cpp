@@ -65,13 +65,19 @@ TEST_F(M4Board, WritesIntoTheRomImage) {
   EXPECT_EQ(hwtest::peek(0xE000), 0x5A);
 }
 
-// A ROM whose name or reply area is broken (a missing or short one: e2e.m4_open_rom):
-// the byte broken.
-class M4Start : public Board, public ::testing::WithParamInterface<std::pair<const char*, int>> {};
+// A ROM with a byte of its name or of its reply area's address changed (a missing or
+// short one: e2e.m4_open_rom).
+struct BadRom {
+  const char* what;
+  int at;
+  uint8_t value;
+};
+
+class M4Start : public Board, public ::testing::WithParamInterface<BadRom> {};
 
 TEST_P(M4Start, ABadRomLeavesTheBoardOff) {
   Bytes rom = board_rom();
-  rom[GetParam().second] = 0x00;
+  rom[GetParam().at] = GetParam().value;
   write_file(rom_dir / "M4.ROM", rom);
   testing::internal::CaptureStderr();
   EXPECT_EQ(m4_start(), 1);
@@ -83,12 +89,13 @@ TEST_P(M4Start, ABadRomLeavesTheBoardOff) {
   EXPECT_EQ(m4_board().command_length, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Roms, M4Start,
-    ::testing::Values(std::pair{"name", NAME_TABLE - m4::ROM_BASE + 7},
-                      // A reply area that would run past the ROM is refused.
-                      std::pair{"reply", m4::AREA_REPLY + 1}),
-    [](const auto& info) { return std::string(info.param.first); });
+// A reply area below the ROM, or one that would run past its end (2 KB from &FF00), is
+// refused.
+INSTANTIATE_TEST_SUITE_P(Roms, M4Start,
+                         ::testing::Values(BadRom{"name", NAME_TABLE - m4::ROM_BASE + 7, 0x00},
+                                           BadRom{"reply_below", m4::AREA_REPLY + 1, 0x00},
+                                           BadRom{"reply_past_end", m4::AREA_REPLY + 1, 0xFF}),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 TEST_F(M4Board, RomSlotsFromTheCard) {
   Bytes config(m4::ROM_CONFIG_SIZE, 0);
