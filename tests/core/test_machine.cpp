@@ -242,14 +242,10 @@ TEST_F(Machine, RunDriverEndsOnQuitAndLoopRestartsOnRestart) {
   // machine up twice, then ends with status 0. A configuration without VKBD_LANGUAGE
   // (written by hand, or by an older version) asks for the keyboard layout at every
   // start; one with a layout never does.
-  static int prepare_calls;
-  static int polls;
-  static int layout_windows;
+  static int prepare_calls, polls, layout_windows;
   for (const char* layout : {"", "VKBD_LANGUAGE = 2\n"}) {
     model_config(2, layout);
-    prepare_calls = 0;
-    polls = 0;
-    layout_windows = 0;
+    prepare_calls = polls = layout_windows = 0;
     host.prepare_run = [] { ++prepare_calls; };
     host.choose_vkbd_layout = [] { ++layout_windows; };
     host.poll_events = [] {

@@ -204,8 +204,7 @@ TEST_F(SdCard, EraseRenameCopyAndDirectories) {
   // File information: size, the 8.3 name at 13 and the long name at 26.
   write_text(sd / "A long name.txt", "12345");
   const Bytes info = send_text(0x4316, {}, {"alongn~1.txt"});
-  EXPECT_EQ(info[3], 0);
-  EXPECT_EQ(info[4], 5);
+  EXPECT_EQ(Bytes(info.begin() + 3, info.begin() + 5), (Bytes{0, 5}));  // status, size
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&info[13])), "ALONGN~1.TXT");
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&info[26])), "A long name.txt");
 
