@@ -11,10 +11,11 @@ namespace {
 
 constexpr uint8_t READ = 0x00, WRITE = 0x02, ANY_SLOT = 0x80;
 
+using Opened = std::pair<uint8_t, uint8_t>;  // an open's status and slot
+
 class SdCard : public StartedBoard {
  protected:
-  // Opens a file; the reply's status and slot.
-  std::pair<uint8_t, uint8_t> open(uint8_t mode, const std::string& name) {
+  Opened open(uint8_t mode, const std::string& name) {
     const Bytes r = send_text(0x4301, {mode}, {name});
     return {r[3], r[4]};
   }
@@ -31,9 +32,8 @@ class SdCard : public StartedBoard {
 
 TEST_F(SdCard, WriteReadCloseKeepsTheOldFileAsBak) {
   write_text(sd / "GAME.TXT", "old");
-  auto [status, slot] = open(WRITE, "game.txt");
-  ASSERT_EQ(status, 0);
-  EXPECT_EQ(slot, 2);
+  uint8_t slot = 2;
+  ASSERT_EQ(open(WRITE, "game.txt"), (Opened{0, slot}));
   EXPECT_EQ(write(slot, "new text"), 0);
   EXPECT_TRUE(fs::exists(sd / "GAME.$$$"));  // the old file stays until the close
   EXPECT_EQ(send(0x4304, {slot}), (Bytes{3, 0x04, 0x43, 0}));
@@ -42,9 +42,8 @@ TEST_F(SdCard, WriteReadCloseKeepsTheOldFileAsBak) {
   EXPECT_FALSE(fs::exists(sd / "GAME.$$$"));
   EXPECT_EQ(send(0x4304, {slot})[3], 0xFF);  // no longer open
 
-  std::tie(status, slot) = open(READ, "GAME.TXT");
-  ASSERT_EQ(status, 0);
-  EXPECT_EQ(slot, 1);
+  slot = 1;
+  ASSERT_EQ(open(READ, "GAME.TXT"), (Opened{0, slot}));
   EXPECT_EQ(send(0x4311, {slot}), (Bytes{6, 0x11, 0x43, 8, 0, 0, 0}));
   EXPECT_EQ(read(slot, 3), Bytes({'n', 'e', 'w'}));
   EXPECT_EQ(send(0x430A, {slot}), (Bytes{5, 0x0A, 0x43, 3, 0, 0}));
@@ -65,23 +64,21 @@ TEST_F(SdCard, HeaderDecidesTheExtensionAndSearchFindsIt) {
     for (int i = 0; i < 67; ++i) sum += file[i];
     file[67] = static_cast<uint8_t>(sum);
     file[68] = static_cast<uint8_t>(sum >> 8);
-    auto [status, slot] = open(WRITE | ANY_SLOT, type ? "PROG2" : "PROG1");
-    ASSERT_EQ(status, 0);
-    EXPECT_EQ(slot, 3);
-    Bytes p{slot, 200, 0};
+    ASSERT_EQ(open(WRITE | ANY_SLOT, type ? "PROG2" : "PROG1"), (Opened{0, 3}));
+    Bytes p{3, 200, 0};
     p.insert(p.end(), file.begin(), file.end());
     EXPECT_EQ(send(0x431B, p)[3], 0);
-    send(0x4304, {slot});
+    send(0x4304, {3});
   }
   EXPECT_TRUE(fs::exists(sd / "PROG1.BAS"));
   EXPECT_TRUE(fs::exists(sd / "PROG2.BIN"));
   EXPECT_EQ(open(READ, "prog1").first, 0);
   EXPECT_EQ(open(READ, "prog2").first, 0);
-  EXPECT_EQ(open(READ, "prog3"), (std::pair<uint8_t, uint8_t>{4, 0xFF}));
+  EXPECT_EQ(open(READ, "prog3"), (Opened{4, 0xFF}));
 
   // Slots 3-9 serve the any-slot opens; an eighth gets status 0x12.
   for (int i = 0; i < 7; ++i) EXPECT_EQ(open(READ | ANY_SLOT, "PROG1.BAS").second, 3 + i);
-  EXPECT_EQ(open(READ | ANY_SLOT, "PROG1.BAS"), (std::pair<uint8_t, uint8_t>{0x12, 0}));
+  EXPECT_EQ(open(READ | ANY_SLOT, "PROG1.BAS"), (Opened{0x12, 0}));
   m4_reset(ResetKind::POWER_ON);
   EXPECT_EQ(open(READ | ANY_SLOT, "PROG1.BAS").second, 3);
 }
@@ -244,7 +241,7 @@ TEST_F(SdCard, DiscImageAsADirectory) {
   EXPECT_EQ(rest[55], 255);
   EXPECT_EQ(send(0x4302, {slot, 1, 0})[3], 20);
   EXPECT_EQ(open(WRITE, "new.bas").first, 10);
-  EXPECT_EQ(open(READ, "none.bas"), (std::pair<uint8_t, uint8_t>{4, 0xFF}));
+  EXPECT_EQ(open(READ, "none.bas"), (Opened{4, 0xFF}));
 
   // Sectors by track and ID; a write goes into the image.
   EXPECT_EQ(send(0x430B, {0, 0xC5})[3], 0);
