@@ -65,23 +65,29 @@ TEST_F(M4Board, WritesIntoTheRomImage) {
   EXPECT_EQ(hwtest::peek(0xE000), 0x5A);
 }
 
-// A ROM with a byte of its name or of its reply area's address changed (a missing or
-// short one: e2e.m4_open_rom).
+// A ROM that cannot be read, a short one, or one with a byte of its name or of its reply
+// area's address changed.
 struct BadRom {
   const char* what;
-  int at;
+  int size;        // bytes of the file, 0 for a directory in its place
+  int at;          // offset changed (-1 none)
   uint8_t value;
+  const char* message;
 };
 
 class M4Start : public Board, public ::testing::WithParamInterface<BadRom> {};
 
 TEST_P(M4Start, ABadRomLeavesTheBoardOff) {
+  const BadRom& p = GetParam();
   Bytes rom = board_rom();
-  rom[GetParam().at] = GetParam().value;
-  write_file(rom_dir / "M4.ROM", rom);
+  if (p.at >= 0) rom[p.at] = p.value;
+  rom.resize(p.size);
+  fs::remove(rom_dir / "M4.ROM");
+  if (p.size) write_file(rom_dir / "M4.ROM", rom);
+  else fs::create_directories(rom_dir / "M4.ROM");  // there, but no ROM to read
   testing::internal::CaptureStderr();
   EXPECT_EQ(m4_start(), 1);
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("M4 ROM not valid."), std::string::npos);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find(p.message), std::string::npos);
   EXPECT_EQ(setting(kw::M4_ENABLED), 0);
   EXPECT_EQ(m4_board().rom_slot, -1);
   // &FE00 and &FC00 act as unused ports: nothing reaches the board.
@@ -91,11 +97,14 @@ TEST_P(M4Start, ABadRomLeavesTheBoardOff) {
 
 // A reply area below the ROM, or one that would run past its end (2 KB from &FF00), is
 // refused.
-INSTANTIATE_TEST_SUITE_P(Roms, M4Start,
-                         ::testing::Values(BadRom{"name", NAME_TABLE - m4::ROM_BASE + 7, 0x00},
-                                           BadRom{"reply_below", m4::AREA_REPLY + 1, 0x00},
-                                           BadRom{"reply_past_end", m4::AREA_REPLY + 1, 0xFF}),
-                         [](const auto& info) { return std::string(info.param.what); });
+INSTANTIATE_TEST_SUITE_P(
+    Roms, M4Start,
+    ::testing::Values(BadRom{"unreadable", 0, -1, 0, "M4 ROM not found."},
+                      BadRom{"short", 8000, -1, 0, "M4 ROM not valid."},
+                      BadRom{"name", m4::ROM_SIZE, NAME_TABLE - m4::ROM_BASE + 7, 0, "M4 ROM not valid."},
+                      BadRom{"reply_below", m4::ROM_SIZE, m4::AREA_REPLY + 1, 0x00, "M4 ROM not valid."},
+                      BadRom{"reply_past_end", m4::ROM_SIZE, m4::AREA_REPLY + 1, 0xFF, "M4 ROM not valid."}),
+    [](const auto& info) { return std::string(info.param.what); });
 
 TEST_F(M4Board, RomSlotsFromTheCard) {
   Bytes config(m4::ROM_CONFIG_SIZE, 0);
