@@ -63,7 +63,7 @@ wait_for_screen "$WORK/pasted.png" || fail "Shift+Insert did not type the clipbo
 quit
 
 # What the user sees is the runner's picture (smoothed: REALTIME is on).
-share=$($PICTURES window "$WORK/window.png" "$WORK/reference.png" --smooth) ||
+share=$($PICTURES window "$WORK/window.png" "$WORK/reference.png") ||
   fail "window differs from the reference picture (matching share $share)"
 
 # Print Screen: an 8-bit BMP of the CPC screen, found pixel for pixel in the reference.

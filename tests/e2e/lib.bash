@@ -57,8 +57,8 @@ M4_SD_PATH = "$WORK/sd"
 CFG
 }
 
-# A private program directory: the binary, the data files and the ROMs, like a user's
-# installation; and a private HOME.
+# A private program directory: the binary, the data files and the ROMs (none with
+# "without-roms"), like a user's installation; and a private HOME.
 make_install() {
   make_work
   PROG=$WORK/prog
@@ -67,5 +67,5 @@ make_install() {
   cp -r "$BIN_DIR"/. "$PROG"/
   rm -rf "$PROG/rom"
   mkdir -p "$PROG/rom"
-  cp "$ROM_DIR"/*.rom "$PROG/rom/"
+  [ "${1:-}" = without-roms ] || cp "$ROM_DIR"/*.rom "$PROG/rom/"
 }
