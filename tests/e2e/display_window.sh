@@ -66,9 +66,11 @@ quit
 share=$($PICTURES window "$WORK/window.png" "$WORK/reference.png") ||
   fail "window differs from the reference picture (matching share $share)"
 
-# Print Screen: an 8-bit BMP of the CPC screen, found pixel for pixel in the reference.
-info=$($PICTURES bmp8 "$WORK/screenshot.bmp") || fail "screenshot.bmp is not a valid 8-bit BMP ($info)"
-read -r w h colours <<<"$info"
+# Print Screen: an 8-bit BMP of the CPC screen (the file's layout: the unit test
+# Screenshot.BmpFileLayout), found pixel for pixel in the reference.
+read -r magic w h bits <<<"$(python3 -c 'import struct, sys; b = open(sys.argv[1], "rb").read()
+print(b[:2].decode("latin-1"), *struct.unpack_from("<iixxH", b, 18))' "$WORK/screenshot.bmp")"
+[ "$magic $bits" = "BM 8" ] || fail "screenshot.bmp is not an 8-bit BMP ($magic, $bits bits)"
 [ "$w" -eq 640 ] || fail "screenshot width $w (the 40-column screen is 640 pixels)"
 [ "$h" -ge 380 ] && [ "$h" -le 400 ] || fail "screenshot height $h"
 at=$($PICTURES locate "$WORK/screenshot.bmp" "$WORK/reference.png") ||
@@ -77,7 +79,7 @@ at=$($PICTURES locate "$WORK/screenshot.bmp" "$WORK/reference.png") ||
 # The text spans more of the screen with the border cropped, more still full screen.
 [ "${sizes[0]}" = "Geometry: 768x544" ] || fail "crop mode changed the window: ${sizes[0]}"
 [ "${sizes[3]}" = "Geometry: 768x544" ] || fail "window not restored: ${sizes[3]}"
-span() { read -r x1 _ x2 _ <<<"$($PICTURES ink "$WORK/mode$1.png")"; echo $((x2 - x1)); }
+span() { convert "$WORK/mode$1.png" -fx 'r > 160/255 && g > 160/255 && b < 100/255' -trim -format %w info:; }
 [ "$(span 1)" -gt $(($(span 4) + 100)) ] || fail "border crop did not enlarge the text ($(span 4), cropped $(span 1))"
 if [ -n "$WM" ]; then
   [ "${sizes[1]}" = "Geometry: 1280x1024" ] || fail "no full screen: ${sizes[1]}"
@@ -88,4 +90,4 @@ else
   [ "${CI:-}" != "true" ] || fail "no window manager for the full-screen checks"
   echo "full screen not checked (no window manager installed)"
 fi
-echo "PASS (window match $share, screenshot ${w}x$h with $colours colours at $at)"
+echo "PASS (window match $share, screenshot ${w}x$h at $at)"

@@ -8,14 +8,7 @@ require_asset "$ROM_DIR/amsdos.rom"
 command -v pasmo >/dev/null || skip "pasmo not installed"
 HERE=$(cd "$(dirname "$0")" && pwd)
 RUN="$BIN_DIR/arvelo-run"
-WORK=$(mktemp -d /tmp/arvelo-m4net.XXXXXX)
-ECHO_PID=
-cleanup() {
-  [ -n "$ECHO_PID" ] && kill "$ECHO_PID" 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
+make_work
 make_m4_config
 python3 -u - >"$WORK/port" <<'PY' &
 import socket
@@ -29,7 +22,7 @@ while True:
     client.sendall(data.lower())
     client.close()
 PY
-ECHO_PID=$!
+PID=$!  # the echo server, ended with the script
 for _ in $(seq 50); do [ -s "$WORK/port" ] && break; sleep 0.1; done
 echo "ECHO_PORT equ $(cat "$WORK/port")" >"$WORK/port.inc"
 cp "$HERE/m4_net/echo.asm" "$WORK/"

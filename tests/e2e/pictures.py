@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
 """Picture checks for the window tests (pictures read through ImageMagick's convert).
 
-  pictures.py bmp8 FILE                  an 8-bit indexed BMP: prints "W H COLOURS"
   pictures.py locate PART FULL           PART appears pixel for pixel inside FULL:
                                          prints "X Y"
   pictures.py window WINDOW FULL [--skip Y0 Y1]
@@ -16,12 +15,9 @@
                                          BLOCKxBLOCK block's average within TOLERANCE
                                          (0-255, per colour channel) of the reference's;
                                          prints the largest difference
-  pictures.py ink FILE                   bounding box of the bright yellow text pixels:
-                                         prints "X1 Y1 X2 Y2"
 Exit status 0 when the check holds, 1 otherwise (also when a picture cannot be read).
 """
 import re
-import struct
 import subprocess
 import sys
 
@@ -33,24 +29,6 @@ def load(path):
     assert header, "not an 8-bit PPM picture"
     w, h = int(header.group(1)), int(header.group(2))
     return w, h, data[header.end():header.end() + w * h * 3]
-
-
-def bmp8(path):
-    b = open(path, "rb").read()
-    if b[:2] != b"BM" or len(b) < 54:
-        print("not a BMP file")
-        return 1
-    size, offset, header = struct.unpack_from("<I4xII", b, 2)
-    w, h, planes, bpp, compression, _, _, _, colours = struct.unpack_from("<iiHHIIiiI", b, 18)
-    stride = (w + 3) & ~3
-    ok = (size == len(b) and header == 40 and planes == 1 and bpp == 8 and compression == 0
-          and 0 < colours <= 256 and offset == 54 + 4 * colours
-          and offset + stride * abs(h) == len(b) and w > 0 and h != 0)
-    if ok:
-        pixels = b[offset:]
-        ok = all(pixels[r * stride + x] < colours for r in range(abs(h)) for x in range(w))
-    print(w, abs(h), colours)
-    return 0 if ok else 1
 
 
 def locate(part_path, full_path):
@@ -149,22 +127,6 @@ def same(ref_path, path, block, tolerance, box=None):
     return 0 if worst <= tolerance else 1
 
 
-def ink(path):
-    w, h, px = load(path)
-    xs, ys = [], []
-    for y in range(h):
-        for x in range(w):
-            r, g, b = px[(y * w + x) * 3:(y * w + x) * 3 + 3]
-            if r > 160 and g > 160 and b < 100:
-                xs.append(x)
-                ys.append(y)
-    if not xs:
-        print("no ink")
-        return 1
-    print(min(xs), min(ys), max(xs), max(ys))
-    return 0
-
-
 def main(argv):
     try:
         return run(argv)
@@ -175,8 +137,6 @@ def main(argv):
 
 def run(argv):
     command, args = (argv[0], argv[1:]) if argv else ("", [])
-    if command == "bmp8" and len(args) == 1:
-        return bmp8(args[0])
     if command == "locate" and len(args) == 2:
         return locate(*args)
     if command == "window" and len(args) == 2:
@@ -187,8 +147,6 @@ def run(argv):
         return same(*args, 1, 0)
     if command == "same" and len(args) == 8:
         return same(args[0], args[1], int(args[2]), float(args[3]), [int(v) for v in args[4:]])
-    if command == "ink" and len(args) == 1:
-        return ink(args[0])
     print(__doc__)
     return 2
 

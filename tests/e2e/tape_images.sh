@@ -3,6 +3,8 @@
 # title screen on a 464 and on a 6128 (fast loading on and off); a BASIC program and a
 # binary file SAVEd onto a blank tape load back from the written image; the same
 # program saved as CSW, and that recording turned into a WAV file by sox, loads too.
+# (A second recording's new name beside the image in the deck: the unit test
+# TapeDeck.SaveIsRecordedAndWrittenUnderANewName.)
 set -euo pipefail
 
 source "$(dirname "$0")/lib.bash"
@@ -70,9 +72,6 @@ out=$(run --model 464 --tape "$work/saved.cdt" --seconds 60 --screen-text \
 # The sum of i * (i + 1) for i = 0..255: every byte at its place.
 grep -q '^ 5592320' <<<"$out" || fail "the saved binary file did not load back: $out"
 grep -q '^TAPE OK' <<<"$out" || fail "the saved program did not load: $out"
-# Saving again with the image in the deck writes a new image beside it.
-run --model 464 --tape "$work/saved.cdt" --seconds 25 --type "${program}SAVE \"AGAIN\"\n" >/dev/null 2>&1
-[ -s "$work/saved-1.cdt" ] || fail "a second recording did not get a new name: $(ls "$work")"
 
 # ---- The same program as CSW, and as a WAV made from it by sox --------------------------------
 run --model 464 --tape "$work/saved.csw" --seconds 25 --type "${program}SAVE \"PROG\"\n" >/dev/null 2>&1
