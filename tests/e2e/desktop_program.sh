@@ -103,6 +103,7 @@ for name in running window monitor errorbox; do
   [ $name = errorbox ] || [ "$status" != 0 ] || fail "$name: exit status 0 after the display was lost"
 done
 [ -f "$WORK/errorbox.box" ] || fail "errorbox: no error box titled \"Arvelo Error\""
+read -r _ status <"$WORK/errorbox.result"
 [ "$status" = 231 ] || fail "errorbox: exit status $status (expected 231 = 999 & 255)"
 grep -q '^Caught SIGTERM: a termination request was sent to the program$' "$WORK/errorbox.err" ||
   fail "errorbox: no signal line: $(cat "$WORK/errorbox.err")"

@@ -108,11 +108,10 @@ done
 # The poke window shows the entry and each poke with the byte it replaced (the first
 # two: the units had time to run); back in the game the status line reads 99 in the
 # time's first two digits.
-crop() { convert "$1" -crop "$2" +repage "$3"; }
-crop "$WORK/poke_applied.png" 566x40+104+88 "$WORK/poke_window.png"
-crop "$WORK/poke_game.png" 348x26+96+72 "$WORK/poke_status.png"
-crop "$WORK/poke_asked.png" 566x24+104+88 "$WORK/poke_lives.png"
-for s in poke_window poke_status poke_lives; do
+for crop in "poke_window poke_applied 566x40+104+88" "poke_status poke_game 348x26+96+72" \
+  "poke_lives poke_asked 566x24+104+88"; do
+  read -r s from box <<<"$crop"
+  convert "$WORK/$from.png" -crop "$box" +repage "$WORK/$s.png"
   [ -f "$ref/setup_$s.png" ] || fail "no reference setup_$s.png"
   [ "$(differ "$WORK/$s.png" "$ref/setup_$s.png")" -eq 0 ] || fail "$s differs from its reference"
 done

@@ -6,13 +6,11 @@
 # damaged files are the unit tests' business: Snapshot.*.)
 
 source "$(dirname "$0")/lib.bash"
-roms=$ROM_DIR
-require_runner "$roms/cpc6128.rom"
-bin=$RUNNER
+require_runner "$ROM_DIR/cpc6128.rom"
 make_work
 cd "$WORK"
 
-run() { "$bin" --rom-dir "$roms" "$@"; }
+run() { "$RUNNER" --rom-dir "$ROM_DIR" "$@"; }
 # Byte or little-endian word/quad of a file.
 field() { python3 -c "import sys; d=open(sys.argv[1],'rb').read(); print(int.from_bytes(d[$2:$2+$3],'little'))" "$1"; }
 

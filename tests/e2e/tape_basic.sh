@@ -3,15 +3,12 @@
 # files in the tape directory, on a CPC 464 (no disc ROM) and on a 6128 after |TAPE.
 
 source "$(dirname "$0")/lib.bash"
-roms=$ROM_DIR
-require_runner "$roms/cpc464.rom" "$roms/cpc6128.rom"
-bin=$RUNNER
+require_runner "$ROM_DIR/cpc464.rom" "$ROM_DIR/cpc6128.rom"
 make_work
-work=$WORK
-tape=$work/tape
+tape=$WORK/tape
 mkdir "$tape"
 
-run() { "$bin" --rom-dir "$roms" --tape-dir "$tape" "$@"; }
+run() { "$RUNNER" --rom-dir "$ROM_DIR" --tape-dir "$tape" "$@"; }
 
 # Checks the 128-byte header of a tape file: name, type, load address, length (both
 # fields), checksum, and the file's size.
