@@ -127,9 +127,8 @@ total=$(($(identify -format '%w*%h' "$WORK/basic.png")))
 read -r r g b <<<"$(pixel "$WORK/basic.png" 384 400)"
 [ "$r" -lt 60 ] && [ "$g" -lt 60 ] && [ "$b" -gt 90 ] ||
   fail "machine not running after the splash window (pixel $r $g $b)"
-# F1 shows the help window; the function menu's F1 button shows the same window.
-[ "$(differ "$WORK/help.png" "$WORK/basic.png")" -gt $((total / 10)) ] || fail "F1 showed no help window"
-[ "$(differ "$WORK/menu.png" "$WORK/basic.png")" -gt $((total / 50)) ] || fail "no function menu"
+# The function menu's F1 button shows the help window F1 shows (both as their references
+# below).
 [ "$(differ "$WORK/help_from_menu.png" "$WORK/help.png")" -lt $((total / 100)) ] ||
   fail "the menu's F1 button did not open the help window"
 # The windows look as the references that were checked by eye; every reference is there.
