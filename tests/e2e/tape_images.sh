@@ -4,7 +4,7 @@
 # binary file SAVEd onto a blank tape load back from the written image; the same
 # program saved as CSW, and that recording turned into a WAV file by sox, loads too.
 # (A second recording's new name beside the image in the deck: the unit test
-# TapeDeck.SaveIsRecordedAndWrittenUnderANewName.)
+# TapeDeck.SaveIsRecordedUnderANewNameAsCdtOrCsw.)
 
 source "$(dirname "$0")/lib.bash"
 require_runner "$ROM_DIR/cpc464.rom" "$ROM_DIR/cpc6128.rom"
