@@ -29,7 +29,8 @@ start() {
   SDL_AUDIODRIVER=dummy "$PROG/arvelo" "$@" >"$WORK/$RUN_NAME.out" 2>"$WORK/$RUN_NAME.err" &
   PID=$!
   WID=$(find_window)
-  [ -n "$WID" ] || fail "$RUN_NAME: no window: $(cat "$WORK/$RUN_NAME.err")"
+  [ -n "$WID" ] ||
+    fail "$RUN_NAME: no window after 20 s: $(tail -3 "$WORK/$RUN_NAME.out") $(cat "$WORK/$RUN_NAME.err")"
   focus_window "$WID"
   sleep 2
 }
