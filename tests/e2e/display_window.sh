@@ -28,7 +28,7 @@ if [ -z "$WM" ] && [ "${CI:-}" = "true" ]; then fail "openbox (window manager) n
 echo '<openbox_config xmlns="http://openbox.org/3.4/rc"><keyboard/><mouse/></openbox_config>' >"$WORK/openbox.xml"
 if [ -n "$WM" ]; then "$WM" --config-file "$WORK/openbox.xml" >/dev/null 2>&1 & fi
 # Another client owns the clipboard, as an editor after "copy".
-python3 "$HERE/clipboard.py" 'print 2+3\r\n' 170 &
+python3 "$HERE/clipboard.py" 'print 2+3\r\n' 300 &
 sleep 1
 start window -c "$PROG/window.cfg"
 geometry() { xdotool getwindowgeometry "$WID" | grep -o 'Geometry: .*'; }

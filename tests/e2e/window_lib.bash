@@ -9,10 +9,10 @@ in_x_server() {
 HERE=$(cd "$(dirname "$0")" && pwd)
 PICTURES="python3 $HERE/pictures.py"
 
-# The program's window id, once it is shown (empty after 40 s without it: a start on a
-# loaded machine, with other builds running, took more than 20 s).
+# The program's window id, once it is shown (empty after 60 s without it: a start on a
+# loaded machine, with other builds running, took more than 40 s).
 find_window() {
-  timeout 40 xdotool search --sync --onlyvisible --name '^Arvelo$' 2>/dev/null | head -1 || true
+  timeout 60 xdotool search --sync --onlyvisible --name '^Arvelo$' 2>/dev/null | head -1 || true
 }
 
 # Keyboard focus to the window, with the pointer in it.
@@ -31,7 +31,7 @@ start() {
   PID=$!
   WID=$(find_window)
   [ -n "$WID" ] ||
-    fail "$RUN_NAME: no window after 40 s: $(tail -3 "$WORK/$RUN_NAME.out") $(cat "$WORK/$RUN_NAME.err")"
+    fail "$RUN_NAME: no window after 60 s: $(tail -3 "$WORK/$RUN_NAME.out") $(cat "$WORK/$RUN_NAME.err")"
   focus_window "$WID"
   sleep 2
 }
