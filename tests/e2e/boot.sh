@@ -11,9 +11,10 @@ SRC=${ARVELO_SOURCE_DIR:-$(cd "$(dirname "$0")/../.." && pwd)}
 make_work
 
 # ---- Banners ----------------------------------------------------------------------------
-check_boot() {
+check_boot() {  # MODEL BASIC-VERSION RAM-KB [RUNNER OPTIONS...]
   local model=$1 basic=$2 ram=$3
-  "$RUN" --model "$model" --rom-dir "$ROM_DIR" --seconds 3 --screen-text >"$WORK/$model.txt" 2>"$WORK/$model.err" ||
+  shift 3
+  "$RUN" --model "$model" --rom-dir "$ROM_DIR" --seconds 4 --screen-text "$@" >"$WORK/$model.txt" 2>"$WORK/$model.err" ||
     fail "$model: arvelo-run failed: $(cat "$WORK/$model.err")"
   grep -q "Amstrad ${ram}K Microcomputer" "$WORK/$model.txt" || fail "$model: no start-up banner: $(cat "$WORK/$model.txt")"
   grep -q "^ BASIC $basic\$" "$WORK/$model.txt" || fail "$model: no BASIC $basic line: $(cat "$WORK/$model.txt")"
@@ -21,7 +22,7 @@ check_boot() {
 }
 check_boot 464 1.0 64
 check_boot 664 1.1 64
-check_boot 6128 1.1 128
+check_boot 6128 1.1 128 --type 'PRINT 6*7\n'
 
 # ---- Screenshot --------------------------------------------------------------------------
 "$RUN" --model 6128 --rom-dir "$ROM_DIR" --seconds 3 --screenshot "$WORK/basic.png" 2>"$WORK/shot.err" ||
@@ -35,10 +36,8 @@ python3 "$PICS" same "$SRC/tests/e2e/boot_6128.png" "$WORK/basic.png" || fail "P
 python3 "$PICS" same "$WORK/basic.png" "$WORK/basic.bmp" || fail "BMP and PNG screenshots differ"
 
 # ---- Typing at the prompt ----------------------------------------------------------------------
-"$RUN" --model 6128 --rom-dir "$ROM_DIR" --seconds 4 --type 'PRINT 6*7\n' --screen-text >"$WORK/type.txt" 2>"$WORK/type.err" ||
-  fail "--type run failed: $(cat "$WORK/type.err")"
-grep -q '^PRINT 6\*7$' "$WORK/type.txt" || fail "typed line not shown: $(cat "$WORK/type.txt")"
-grep -q '^ 42$' "$WORK/type.txt" || fail "PRINT 6*7 did not show 42: $(cat "$WORK/type.txt")"
+grep -q '^PRINT 6\*7$' "$WORK/6128.txt" || fail "typed line not shown: $(cat "$WORK/6128.txt")"
+grep -q '^ 42$' "$WORK/6128.txt" || fail "PRINT 6*7 did not show 42: $(cat "$WORK/6128.txt")"
 "$RUN" --model 464 --rom-dir "$ROM_DIR" --seconds 5 --type '10 MODE 2:PRINT "WIDE"\nRUN\n' --screen-text >"$WORK/mode2.txt" 2>&1 ||
   fail "mode 2 run failed"
 grep -q '^WIDE$' "$WORK/mode2.txt" || fail "mode 2 screen not read: $(cat "$WORK/mode2.txt")"

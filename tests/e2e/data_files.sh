@@ -23,13 +23,16 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# expect_failure NAME EXPECTED-TEXT PYTHON-MUTATION: the mutation edits a copy of data/
-# (its directory is argv[1]); the checker must then fail and name the problem.
+# expect_failure NAME EXPECTED-TEXT FILE PYTHON: PYTHON changes s, the bytes of FILE in a
+# copy of data/ (L: its lines); the checker must then fail and name the problem.
 expect_failure() {
-  local name=$1 expected=$2 mutation=$3 dir="$work/$1" out
+  local name=$1 expected=$2 dir="$work/$1" out
   mkdir -p "$dir"
   cp "$src"/data/arvelo.msg "$src"/data/arvelo.dat "$src"/data/arvelo.hlp "$src"/data/arvelo0.cfg "$dir"/
-  python3 -c "$mutation" "$dir"
+  python3 -c "import re, sys
+p = sys.argv[1]; s = open(p, 'rb').read(); L = s.split(b'\n')
+$4
+open(p, 'wb').write(s)" "$dir/$3"
   if out=$(python3 "$check" "$dir"); then
     echo "checker accepted a broken copy: $name"
     fail=1
@@ -40,58 +43,23 @@ expect_failure() {
   fi
 }
 
-expect_failure placeholder "message 179 has no GR text" '
-import sys; p = sys.argv[1] + "/arvelo.msg"
-lines = open(p, "rb").read().split(b"\n"); lines[257 + 179] = b"-"
-open(p, "wb").write(b"\n".join(lines))'
-
-expect_failure short_msg "has 1027 lines" '
-import sys; p = sys.argv[1] + "/arvelo.msg"
-lines = open(p, "rb").read().split(b"\n"); del lines[600]
-open(p, "wb").write(b"\n".join(lines))'
-
-expect_failure utf8_msg "holds UTF-8 sequences" '
-import sys; p = sys.argv[1] + "/arvelo.msg"
-data = open(p, "rb").read(); open(p, "wb").write(data.decode("latin-1").encode("utf-8"))'
-
-expect_failure palette95 "RGB_PAL_GREEN has 95 values" '
-import re, sys; p = sys.argv[1] + "/arvelo.dat"
-s = open(p).read(); i = s.index("RGB_PAL_GREEN =")
-head, tail = s[:i], s[i:]
-tail = re.sub(r"(\d+), +(\d+), +(\d+) +(; 31:)", r"\1, \2 \4", tail, count=1)
-open(p, "w").write(head + tail)'
-
-expect_failure lost_key "KEYTAB_GR: CPC keys out of reach" '
-import sys; p = sys.argv[1] + "/arvelo.dat"
-lines = open(p).read().split("\n")
-start = next(i for i, l in enumerate(lines) if l.startswith("KEYTAB_GR"))
-q = next(i for i in range(start, len(lines)) if lines[i].strip().startswith("20,"))
-del lines[q]; open(p, "w").write("\n".join(lines))'
-
-expect_failure missing_language "has no SP version" '
-import sys; p = sys.argv[1] + "/arvelo.hlp"
-s = open(p, "rb").read(); open(p, "wb").write(s.replace(b"#[F7.SP]", b"#[F7X.SP]"))'
-
-expect_failure dead_link "leads to no UK topic" '
-import sys; p = sys.argv[1] + "/arvelo.hlp"
-s = open(p, "rb").read(); open(p, "wb").write(s.replace(b"[KEYBOARD] The PC", b"[KEYBORD] The PC", 1))'
-
-expect_failure label_without_topic "for message 43" '
-import sys; p = sys.argv[1] + "/arvelo.msg"
-lines = open(p, "rb").read().split(b"\n"); lines[43] = b"Realtime"
-open(p, "wb").write(b"\n".join(lines))'
-
-expect_failure template_bounds "out of bounds: not 64 <= 32 <= 4160" '
-import sys; p = sys.argv[1] + "/arvelo0.cfg"
-s = open(p).read(); open(p, "w").write(s.replace("RAM_SIZE = 128", "RAM_SIZE = 32", 1))'
-
-expect_failure template_section "#ENDIF' missing" '
-import sys; p = sys.argv[1] + "/arvelo0.cfg"
-s = open(p).read(); i = s.rindex("#ENDIF"); open(p, "w").write(s[:i] + s[i + 6:])'
-
-expect_failure template_keyword "saved keyword SNA_SIZE is missing" '
-import sys; p = sys.argv[1] + "/arvelo0.cfg"
-s = open(p).read(); open(p, "w").write(s.replace("SNA_SIZE = 0\n", ""))'
+expect_failure placeholder "message 179 has no GR text" arvelo.msg 'L[257 + 179] = b"-"; s = b"\n".join(L)'
+expect_failure short_msg "has 1027 lines" arvelo.msg 'del L[600]; s = b"\n".join(L)'
+expect_failure utf8_msg "holds UTF-8 sequences" arvelo.msg 's = s.decode("latin-1").encode("utf-8")'
+expect_failure palette95 "RGB_PAL_GREEN has 95 values" arvelo.dat '
+i = s.index(b"RGB_PAL_GREEN =")
+s = s[:i] + re.sub(rb"(\d+), +(\d+), +(\d+) +(; 31:)", rb"\1, \2 \4", s[i:], count=1)'
+expect_failure lost_key "KEYTAB_GR: CPC keys out of reach" arvelo.dat '
+start = next(i for i, l in enumerate(L) if l.startswith(b"KEYTAB_GR"))
+del L[next(i for i in range(start, len(L)) if L[i].strip().startswith(b"20,"))]
+s = b"\n".join(L)'
+expect_failure missing_language "has no SP version" arvelo.hlp 's = s.replace(b"#[F7.SP]", b"#[F7X.SP]")'
+expect_failure dead_link "leads to no UK topic" arvelo.hlp 's = s.replace(b"[KEYBOARD] The PC", b"[KEYBORD] The PC", 1)'
+expect_failure label_without_topic "for message 43" arvelo.msg 'L[43] = b"Realtime"; s = b"\n".join(L)'
+expect_failure template_bounds "out of bounds: not 64 <= 32 <= 4160" arvelo0.cfg \
+  's = s.replace(b"RAM_SIZE = 128", b"RAM_SIZE = 32", 1)'
+expect_failure template_section "#ENDIF' missing" arvelo0.cfg 'i = s.rindex(b"#ENDIF"); s = s[:i] + s[i + 6:]'
+expect_failure template_keyword "saved keyword SNA_SIZE is missing" arvelo0.cfg 's = s.replace(b"SNA_SIZE = 0\n", b"")'
 
 if [ "$fail" -ne 0 ]; then
   echo "data_files: FAILED"

@@ -5,19 +5,17 @@
 # size. Text typed while the disc works arrives whole.
 
 source "$(dirname "$0")/lib.bash"
-roms=$ROM_DIR disks=$TESTDATA/disks
-require_runner "$roms/cpc6128.rom" "$roms/amsdos.rom" "$disks/boulderdash_cpc.dsk" "$disks/dtc_cpc.dsk"
-bin=$RUNNER
+disks=$TESTDATA/disks
+require_runner "$ROM_DIR/cpc6128.rom" "$ROM_DIR/amsdos.rom" "$disks/boulderdash_cpc.dsk" "$disks/dtc_cpc.dsk"
 make_work
-work=$WORK
 # The shared images are never opened for writing: the runs use copies.
-cp "$disks/boulderdash_cpc.dsk" "$disks/dtc_cpc.dsk" "$work/"
-(cd "$work" && zip -q games.zip boulderdash_cpc.dsk)
-export TMPDIR=$work
+cp "$disks/boulderdash_cpc.dsk" "$disks/dtc_cpc.dsk" "$WORK/"
+(cd "$WORK" && zip -q games.zip boulderdash_cpc.dsk)
+export TMPDIR=$WORK
 
-run() { "$bin" --model 6128 --rom-dir "$roms" "$@"; }
+run() { "$RUNNER" --model 6128 --rom-dir "$ROM_DIR" "$@"; }
 
-out=$(run --disc "$work/boulderdash_cpc.dsk" --type 'cat\n' --seconds 8 --screen-text 2>&1) ||
+out=$(run --disc "$WORK/boulderdash_cpc.dsk" --type 'cat\n' --seconds 8 --screen-text 2>&1) ||
   fail "CAT run failed: $out"
 grep -q 'BOULDER \.BAS' <<<"$out" || fail "CAT does not list BOULDER.BAS: $out"
 grep -q '145K free' <<<"$out" || fail "CAT does not show the free space: $out"
@@ -29,23 +27,23 @@ pictures() { python3 "$(dirname "$0")/pictures.py" "$@"; }
 matches() { pictures same "$ref/$1" "$2" >/dev/null || fail "$3 (largest difference $(pictures same "$ref/$1" "$2"))"; }
 
 # Boulder Dash (standard image) starts its BASIC loader, which shows the title picture.
-run --disc "$work/boulderdash_cpc.dsk" --autostart --seconds 30 --screenshot "$work/boulder.png" >/dev/null
-matches disc_boulderdash_30s.png "$work/boulder.png" "Boulder Dash's title picture not shown after 30 s"
+run --disc "$WORK/boulderdash_cpc.dsk" --autostart --seconds 30 --screenshot "$WORK/boulder.png" >/dev/null
+matches disc_boulderdash_30s.png "$WORK/boulder.png" "Boulder Dash's title picture not shown after 30 s"
 
 # The same disc inside a ZIP archive starts identically and leaves no temporary file.
-run --disc "$work/games.zip/boulderdash_cpc.dsk" --autostart --seconds 30 --screenshot "$work/boulder_zip.png" >/dev/null
-matches disc_boulderdash_30s.png "$work/boulder_zip.png" "the disc from the ZIP archive does not show the title picture"
-! ls "$work"/TMP?????.\$\$\$ >/dev/null 2>&1 || fail "temporary file left behind"
+run --disc "$WORK/games.zip/boulderdash_cpc.dsk" --autostart --seconds 30 --screenshot "$WORK/boulder_zip.png" >/dev/null
+matches disc_boulderdash_30s.png "$WORK/boulder_zip.png" "the disc from the ZIP archive does not show the title picture"
+! ls "$WORK"/TMP?????.\$\$\$ >/dev/null 2>&1 || fail "temporary file left behind"
 
 # The extended-format demo starts its -DTC program: its picture after 40 s.
-run --disc "$work/dtc_cpc.dsk" --autostart --seconds 40 --screenshot "$work/dtc.png" >/dev/null
-matches disc_dtc_40s.png "$work/dtc.png" "the demo's picture after 40 s differs"
+run --disc "$WORK/dtc_cpc.dsk" --autostart --seconds 40 --screenshot "$WORK/dtc.png" >/dev/null
+matches disc_dtc_40s.png "$WORK/dtc.png" "the demo's picture after 40 s differs"
 
 # SAVE on a copy of a disc, then LOAD and RUN in a fresh machine.
-size=$(stat -c %s "$work/boulderdash_cpc.dsk")
-run --disc "$work/boulderdash_cpc.dsk" --type '10 print "saved on disc"\nsave "test"\n' --seconds 10 >/dev/null
-[ "$(stat -c %s "$work/boulderdash_cpc.dsk")" = "$size" ] || fail "the image changed its size"
-out=$(run --disc "$work/boulderdash_cpc.dsk" --type 'load "test"\nrun\n' --seconds 10 --screen-text)
+size=$(stat -c %s "$WORK/boulderdash_cpc.dsk")
+run --disc "$WORK/boulderdash_cpc.dsk" --type '10 print "saved on disc"\nsave "test"\n' --seconds 10 >/dev/null
+[ "$(stat -c %s "$WORK/boulderdash_cpc.dsk")" = "$size" ] || fail "the image changed its size"
+out=$(run --disc "$WORK/boulderdash_cpc.dsk" --type 'load "test"\nrun\n' --seconds 10 --screen-text)
 grep -q '^saved on disc' <<<"$out" || fail "the saved program did not come back: $out"
 
 # Text typed ahead of a busy machine arrives whole: the firmware keeps only 20 keys
@@ -58,14 +56,14 @@ typed_whole() {
     fail "$1: typed text lost: $2"
 }
 for model in 464 664 6128; do
-  typing() { "$bin" --model $model --rom-dir "$roms" --tape-dir "$work" --seconds 15 --screen-text "$@"; }
-  cp "$disks/boulderdash_cpc.dsk" "$work/typing.dsk"
-  typed_whole "$model after CAT" "$(typing --disc "$work/typing.dsk" --type "CAT\n$lines")"
+  typing() { "$RUNNER" --model $model --rom-dir "$ROM_DIR" --tape-dir "$WORK" --seconds 15 --screen-text "$@"; }
+  cp "$disks/boulderdash_cpc.dsk" "$WORK/typing.dsk"
+  typed_whole "$model after CAT" "$(typing --disc "$WORK/typing.dsk" --type "CAT\n$lines")"
   # A disc whose only program lists the disc: the autostart runs it.
-  typed_whole "$model after SAVE" "$(typing --disc "$work/typing.dsk" \
+  typed_whole "$model after SAVE" "$(typing --disc "$WORK/typing.dsk" \
     --type "|ERA,\"*.*\"\n10 PRINT \"AUTO RAN\":CAT\nSAVE \"DISC\"\n$lines")"
   [ $model = 464 ] && continue
-  out=$(typing --disc "$work/typing.dsk" --autostart --type "$lines")
+  out=$(typing --disc "$WORK/typing.dsk" --autostart --type "$lines")
   grep -q '^AUTO RAN' <<<"$out" || fail "$model: the autostart did not run the disc's program: $out"
   typed_whole "$model during the autostart" "$out"
 done

@@ -26,10 +26,18 @@ require_runner() {
   for f in "$@"; do require_asset "$f"; done
 }
 
-# A private work directory in WORK, removed at the end (kept with ARVELO_E2E_KEEP).
+# At the end: no program the script started (PID) outlives it; the work directory goes
+# unless ARVELO_E2E_KEEP asks to keep it.
+cleanup() {
+  [ -z "${PID:-}" ] || kill -9 "$PID" 2>/dev/null || true
+  [ -n "${ARVELO_E2E_KEEP:-}" ] || rm -rf "$WORK"
+}
+
+# A private work directory in WORK.
 make_work() {
   WORK=$(mktemp -d /tmp/arvelo-e2e.XXXXXX)
-  [ -n "${ARVELO_E2E_KEEP:-}" ] && echo "work directory: $WORK" || trap 'rm -rf "$WORK"' EXIT
+  [ -z "${ARVELO_E2E_KEEP:-}" ] || echo "work directory: $WORK"
+  trap cleanup EXIT
 }
 
 # A CPC 6128 with the M4 board in $WORK/m4.cfg: the shared ROMs linked into $WORK/roms,
@@ -49,16 +57,15 @@ M4_SD_PATH = "$WORK/sd"
 CFG
 }
 
-# A private program directory: the binary, the data files and the ROMs, like a user's
-# installation; and a private HOME.
+# A private program directory: the binary, the data files and the ROMs (none with
+# "without-roms"), like a user's installation; and a private HOME.
 make_install() {
-  WORK=$(mktemp -d /tmp/arvelo-e2e.XXXXXX)
+  make_work
   PROG=$WORK/prog
   export HOME=$WORK/home
   mkdir -p "$PROG" "$HOME"
   cp -r "$BIN_DIR"/. "$PROG"/
   rm -rf "$PROG/rom"
   mkdir -p "$PROG/rom"
-  cp "$ROM_DIR"/*.rom "$PROG/rom/"
-  [ -n "${ARVELO_E2E_KEEP:-}" ] && echo "work directory: $WORK" || trap 'rm -rf "$WORK"' EXIT
+  [ "${1:-}" = without-roms ] || cp "$ROM_DIR"/*.rom "$PROG/rom/"
 }

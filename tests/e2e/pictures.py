@@ -1,26 +1,23 @@
 #!/usr/bin/env python3
 """Picture checks for the window tests (pictures read through ImageMagick's convert).
 
-  pictures.py bmp8 FILE                  an 8-bit indexed BMP: prints "W H COLOURS"
   pictures.py locate PART FULL           PART appears pixel for pixel inside FULL:
                                          prints "X Y"
-  pictures.py window WINDOW FULL [--smooth] [--skip Y0 Y1]
+  pictures.py window WINDOW FULL [--skip Y0 Y1]
                                          a window capture at the frame's size shows
-                                         FULL's monitor lines, each twice (with --smooth
-                                         after the real-time smoothing; rows Y0 to Y1-1
-                                         left out, where the picture moves); prints the
-                                         share of matching pixels
-  pictures.py same REFERENCE PICTURE [BLOCK TOLERANCE [X Y W H]]
-                                         the same size (or both holding the box X Y W H,
-                                         which alone is compared), and every BLOCKxBLOCK
-                                         block's average within TOLERANCE (0-255, per
-                                         colour channel) of the reference's (default 1 0:
-                                         pixel for pixel); prints the largest difference
-  pictures.py ink FILE [X Y W H]         bounding box of the bright yellow text pixels:
-                                         prints "X1 Y1 X2 Y2"
+                                         FULL's monitor lines, each twice, after the
+                                         real-time smoothing (rows Y0 to Y1-1 left out,
+                                         where the picture moves); prints the share of
+                                         matching pixels
+  pictures.py same REFERENCE PICTURE [BLOCK TOLERANCE X Y W H]
+                                         the same size, pixel for pixel; or both holding
+                                         the box X Y W H, which alone is compared, every
+                                         BLOCKxBLOCK block's average within TOLERANCE
+                                         (0-255, per colour channel) of the reference's;
+                                         prints the largest difference
 Exit status 0 when the check holds, 1 otherwise (also when a picture cannot be read).
 """
-import struct
+import re
 import subprocess
 import sys
 
@@ -28,37 +25,10 @@ import sys
 def load(path):
     data = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True,
                           stdout=subprocess.PIPE).stdout
-    # P6 header: magic, width, height, maxval, separated by white space.
-    fields, pos = [], 0
-    while len(fields) < 4:
-        while data[pos:pos + 1].isspace():
-            pos += 1
-        start = pos
-        while not data[pos:pos + 1].isspace():
-            pos += 1
-        fields.append(data[start:pos])
-    pos += 1
-    assert fields[0] == b"P6", "not a PPM picture"
-    w, h = int(fields[1]), int(fields[2])
-    return w, h, data[pos:pos + w * h * 3]
-
-
-def bmp8(path):
-    b = open(path, "rb").read()
-    if b[:2] != b"BM" or len(b) < 54:
-        print("not a BMP file")
-        return 1
-    size, offset, header = struct.unpack_from("<I4xII", b, 2)
-    w, h, planes, bpp, compression, _, _, _, colours = struct.unpack_from("<iiHHIIiiI", b, 18)
-    stride = (w + 3) & ~3
-    ok = (size == len(b) and header == 40 and planes == 1 and bpp == 8 and compression == 0
-          and 0 < colours <= 256 and offset == 54 + 4 * colours
-          and offset + stride * abs(h) == len(b) and w > 0 and h != 0)
-    if ok:
-        pixels = b[offset:]
-        ok = all(pixels[r * stride + x] < colours for r in range(abs(h)) for x in range(w))
-    print(w, abs(h), colours)
-    return 0 if ok else 1
+    header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)
+    assert header, "not an 8-bit PPM picture"
+    w, h = int(header.group(1)), int(header.group(2))
+    return w, h, data[header.end():header.end() + w * h * 3]
 
 
 def locate(part_path, full_path):
@@ -99,7 +69,7 @@ def expand(p):
     return ((r << 3) | (r >> 2), (g << 2) | (g >> 4), (b << 3) | (b >> 2))
 
 
-def window(window_path, full_path, smoothing, skip=(0, 0)):
+def window(window_path, full_path, skip):
     ww, wh, win = load(window_path)
     fw, fh, full = load(full_path)
     if (ww, wh) != (fw, fh):
@@ -111,9 +81,7 @@ def window(window_path, full_path, smoothing, skip=(0, 0)):
             continue
         row = full[y * fw * 3:(y + 1) * fw * 3]
         line = [to565(row[3 * x], row[3 * x + 1], row[3 * x + 2]) for x in range(fw)]
-        if smoothing:
-            line = smooth(line)
-        want = [expand(p) for p in line]
+        want = [expand(p) for p in smooth(line)]
         for dy in (0, 1):
             base = (y + dy) * ww * 3
             for x in range(fw):
@@ -159,23 +127,6 @@ def same(ref_path, path, block, tolerance, box=None):
     return 0 if worst <= tolerance else 1
 
 
-def ink(path, box):
-    w, h, px = load(path)
-    x0, y0, bw, bh = box if box else (0, 0, w, h)
-    xs, ys = [], []
-    for y in range(y0, min(h, y0 + bh)):
-        for x in range(x0, min(w, x0 + bw)):
-            r, g, b = px[(y * w + x) * 3:(y * w + x) * 3 + 3]
-            if r > 160 and g > 160 and b < 100:
-                xs.append(x)
-                ys.append(y)
-    if not xs:
-        print("no ink")
-        return 1
-    print(min(xs), min(ys), max(xs), max(ys))
-    return 0
-
-
 def main(argv):
     try:
         return run(argv)
@@ -185,23 +136,17 @@ def main(argv):
 
 
 def run(argv):
-    if len(argv) >= 2 and argv[0] == "bmp8":
-        return bmp8(argv[1])
-    if len(argv) >= 3 and argv[0] == "locate":
-        return locate(argv[1], argv[2])
-    if len(argv) >= 3 and argv[0] == "window":
-        rest = argv[3:]
-        skip = (0, 0)
-        if "--skip" in rest:
-            at = rest.index("--skip")
-            skip = (int(rest[at + 1]), int(rest[at + 2]))
-        return window(argv[1], argv[2], "--smooth" in rest, skip)
-    if len(argv) in (3, 5, 9) and argv[0] == "same":
-        block, tolerance = (int(argv[3]), float(argv[4])) if len(argv) >= 5 else (1, 0)
-        box = [int(v) for v in argv[5:]] if len(argv) == 9 else None
-        return same(argv[1], argv[2], block, tolerance, box)
-    if len(argv) in (2, 6) and argv[0] == "ink":
-        return ink(argv[1], [int(v) for v in argv[2:]] if len(argv) == 6 else None)
+    command, args = (argv[0], argv[1:]) if argv else ("", [])
+    if command == "locate" and len(args) == 2:
+        return locate(*args)
+    if command == "window" and len(args) == 2:
+        return window(*args, (0, 0))
+    if command == "window" and len(args) == 5 and args[2] == "--skip":
+        return window(args[0], args[1], (int(args[3]), int(args[4])))
+    if command == "same" and len(args) == 2:
+        return same(*args, 1, 0)
+    if command == "same" and len(args) == 8:
+        return same(args[0], args[1], int(args[2]), float(args[3]), [int(v) for v in args[4:]])
     print(__doc__)
     return 2
 

@@ -4,21 +4,19 @@
 # 2; every value they measure must be the one they print as the real CPC's.
 
 source "$(dirname "$0")/lib.bash"
-roms=$ROM_DIR disc=$TESTDATA/disks/shaker26.dsk
-require_runner "$roms/cpc6128.rom" "$roms/amsdos.rom" "$disc"
-bin=$RUNNER
+disc=$TESTDATA/disks/shaker26.dsk
+require_runner "$ROM_DIR/cpc6128.rom" "$ROM_DIR/amsdos.rom" "$disc"
 make_work
-work=$WORK
-cp "$disc" "$work/shaker.dsk"  # the shared image is never opened for writing
-export TMPDIR=$work
+cp "$disc" "$WORK/shaker.dsk"  # the shared image is never opened for writing
+export TMPDIR=$WORK
 
 # page TYPE MODULE KEY SPACES: the screen text after the module's menu key and SPACES
 # presses of the space bar (each turns a page).
 page() {
-  local args=(--model 6128 --rom-dir "$roms" --crtc "$1" --disc "$work/shaker.dsk"
+  local args=(--model 6128 --rom-dir "$ROM_DIR" --crtc "$1" --disc "$WORK/shaker.dsk"
               --type "RUN\"SHAKE26$2\n" --then 10 "$3") at=14 i
   for ((i = 0; i < $4; i++)); do args+=(--then $at ' '); at=$((at + 4)); done
-  "$bin" "${args[@]}" --seconds $((at + 4)) --screen-text 2>/dev/null
+  "$RUNNER" "${args[@]}" --seconds $((at + 4)) --screen-text 2>/dev/null
 }
 
 # Fails on the page's own verdicts and on any "#measured (Exp#expected)" that differ.

@@ -5,8 +5,7 @@
 # report of the sanitizer fails the test.
 source "$(dirname "$0")/lib.bash"
 SRC=${ARVELO_SOURCE_DIR:?ARVELO_SOURCE_DIR not set}
-WORK=$(mktemp -d /tmp/arvelo-tsan.XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
+make_work
 
 cat >"$WORK/stress.cpp" <<'CPP'
 #include <atomic>

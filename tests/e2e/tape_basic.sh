@@ -3,32 +3,25 @@
 # files in the tape directory, on a CPC 464 (no disc ROM) and on a 6128 after |TAPE.
 
 source "$(dirname "$0")/lib.bash"
-roms=$ROM_DIR
-require_runner "$roms/cpc464.rom" "$roms/cpc6128.rom"
-bin=$RUNNER
+require_runner "$ROM_DIR/cpc464.rom" "$ROM_DIR/cpc6128.rom"
 make_work
-work=$WORK
-tape=$work/tape
+tape=$WORK/tape
 mkdir "$tape"
 
-run() { "$bin" --rom-dir "$roms" --tape-dir "$tape" "$@"; }
+run() { "$RUNNER" --rom-dir "$ROM_DIR" --tape-dir "$tape" "$@"; }
 
-# Checks the 128-byte header of a tape file: name, type, load address, length.
+# Checks the 128-byte header of a tape file: name, type, load address, length (both
+# fields), checksum, and the file's size.
 header() {
   python3 - "$@" <<'EOF'
 import sys
-path, name, ftype, load, length = sys.argv[1], sys.argv[2], int(sys.argv[3], 0), int(sys.argv[4], 0), int(sys.argv[5], 0)
+path, name, ftype, load, length = sys.argv[1], sys.argv[2], *(int(a, 0) for a in sys.argv[3:])
 d = open(path, 'rb').read()
-h = d[:128]
-word = lambda i: h[i] | h[i + 1] << 8
-problems = []
-if word(67) != sum(h[:67]) & 0xFFFF: problems.append('checksum')
-if h[1:12] != name.ljust(11).encode(): problems.append('name %r' % h[1:12])
-if h[18] != ftype: problems.append('type %d' % h[18])
-if word(21) != load: problems.append('load address %#x' % word(21))
-if word(24) != length or (h[64] | h[65] << 8 | h[66] << 16) != length: problems.append('length')
-if len(d) != 128 + length: problems.append('file size %d' % len(d))
-if problems: sys.exit(path + ': ' + ', '.join(problems))
+word = lambda i: d[i] | d[i + 1] << 8
+got = (d[1:12], d[18], word(21), word(24), d[64] | d[65] << 8 | d[66] << 16, word(67), len(d))
+want = (name.ljust(11).encode(), ftype, load, length, length, sum(d[:67]) & 0xFFFF, 128 + length)
+if got != want:
+    sys.exit('%s: header %s, expected %s' % (path, got, want))
 EOF
 }
 

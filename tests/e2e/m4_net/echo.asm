@@ -41,10 +41,7 @@ wait_connect:                   ; until connected, failed, or 65536 polls
         ld a, (iy + 1)
         cp STATE_CONNECTED
         jr z, connected
-        call pause
-        dec de
-        ld a, d
-        or e
+        call tick
         jr nz, wait_connect
         jp fail_connect
 connected:
@@ -60,10 +57,7 @@ wait_data:                      ; until all five bytes wait
         ld a, (iy + 2)
         cp 5
         jr nc, have_data
-        call pause
-        dec de
-        ld a, d
-        or e
+        call tick
         jr nz, wait_data
         jp fail_receive
 have_data:
@@ -160,9 +154,12 @@ out_byte:
         out (c), a
         ret
 
-; A short wait between two looks at the status.
-pause:  ld b, 0
+; A short wait between two looks at the status; Z when DE, counting them down, is 0.
+tick:   ld b, 0
 spin:   djnz spin
+        dec de
+        ld a, d
+        or e
         ret
 
 print:  ld a, (hl)
