@@ -31,7 +31,6 @@ TEST(Z80Interrupts, EiDelaysTheInterruptByOneInstruction) {
   bus.irq_line = true;
   testbus::run_instructions(1);
   EXPECT_TRUE(bus.irq_line) << "taken right after EI";
-  EXPECT_EQ(z80_reg8(z80r::IFF1), IFF_SET);
   testbus::run_instructions(1);
   EXPECT_FALSE(bus.irq_line);
   EXPECT_EQ(pc(), 0x0038);
@@ -47,8 +46,7 @@ TEST(Z80Interrupts, RefusedBehindAPrefixAndTakenAfterTheNextInstruction) {
   z80_reg8(z80r::IFF1) = z80_reg8(z80r::IFF2) = IFF_SET;
   z80_reg16(z80w::IM) = 1;
   bus.irq_line = true;
-  auto first = testbus::run_instructions(1);
-  EXPECT_EQ(first[0].microseconds(), 1);
+  testbus::run_instructions(1);
   EXPECT_EQ(pc(), 0x0101);
   EXPECT_TRUE(bus.irq_line);
   testbus::run_instructions(1);
@@ -90,18 +88,17 @@ TEST(Z80Interrupts, ModesZeroOneAndTwo) {
   EXPECT_EQ(pc(), 0x0038);
 }
 
+// Without the interrupt P/V is IFF2, as the instruction vector ed57 checks.
 TEST(Z80Interrupts, LdAIFollowedByAnInterruptClearsParity) {
-  for (bool interrupt : {false, true}) {
-    start_at(0x0100, {0xED, 0x57});  // LD A,I
-    z80_reg8(z80r::IFF1) = z80_reg8(z80r::IFF2) = IFF_SET;
-    z80_reg16(z80w::IM) = 1;
-    z80_reg8(z80r::I) = 0x80;
-    bus.irq_line = interrupt;
-    testbus::run_instructions(1);
-    EXPECT_EQ(z80_reg8(z80r::A), 0x80);
-    EXPECT_EQ((z80_reg8(z80r::F) & z80f::P) != 0, !interrupt);
-    EXPECT_EQ(pc(), interrupt ? 0x0038 : 0x0102);
-  }
+  start_at(0x0100, {0xED, 0x57});  // LD A,I
+  z80_reg8(z80r::IFF1) = z80_reg8(z80r::IFF2) = IFF_SET;
+  z80_reg16(z80w::IM) = 1;
+  z80_reg8(z80r::I) = 0x80;
+  bus.irq_line = true;
+  testbus::run_instructions(1);
+  EXPECT_EQ(z80_reg8(z80r::A), 0x80);
+  EXPECT_EQ(z80_reg8(z80r::F) & z80f::P, 0);
+  EXPECT_EQ(pc(), 0x0038);
 }
 
 TEST(Z80Interrupts, NmiArmsAndDelivers) {
@@ -115,13 +112,7 @@ TEST(Z80Interrupts, NmiArmsAndDelivers) {
   EXPECT_EQ(z80_nmi(0), 0);  // disarmed by the delivery
   EXPECT_EQ(z80_nmi(1), 0);
   EXPECT_EQ(z80_nmi(-1), 3);
-  // RETN (and RETI alike) restore IFF1 from IFF2.
-  for (uint8_t second : {0x45, 0x4D}) {
-    start_at(0x0100, {0xED, second});
-    z80_reg8(z80r::IFF2) = IFF_SET;
-    testbus::run_instructions(1);
-    EXPECT_EQ(z80_reg8(z80r::IFF1), IFF_SET);
-  }
+  // RETN restoring IFF1 from IFF2 is checked by the instruction vector ed45.
 }
 
 TEST(Z80Halt, WithInterruptsEnabledRepeatsUntilAnInterrupt) {
@@ -172,14 +163,12 @@ TEST(Z80Memory, LdirWithBcZeroCopies65536Bytes) {
   bus.stop_when = [](const testbus::Advance&) { return false; };
   z80.breakpoint = 0x0102;
   auto calls = testbus::run();
-  ASSERT_EQ(calls.size(), 65536u);
-  EXPECT_EQ(calls.front().microseconds(), 6);
-  EXPECT_LT(calls.front().adjustment, 0);
-  EXPECT_EQ(calls.back().microseconds(), 5);
+  ASSERT_EQ(calls.size(), 65536u);  // their µs: Z80Timing.EdOpcodesTakeTheTableMicroseconds
   EXPECT_EQ(z80_reg16(z80w::BC), 0);
   EXPECT_EQ(z80_reg16(z80w::HL), 0x4000);
   EXPECT_EQ(bus.ram[0x9000], uint8_t(0x9000 * 7));
-  EXPECT_TRUE(stop_request_word & 0x4000);
+  EXPECT_EQ(pc(), 0x0102);
+  EXPECT_EQ(stop_request_word, 0x4000u) << "stopped by the breakpoint";
 }
 
 // The test vectors leave out ED 77 and ED 7F: on the Z80 they change nothing.
@@ -192,8 +181,9 @@ TEST(Z80Instructions, Ed77AndEd7FDoNothing) {
 }
 
 TEST(Z80Ports, AccessesWaitForTheClockAtTheirPosition) {
-  // OUT (&34),A at the last µs; OUT (C),B the µs before; IN A,(n) without flags.
-  start_at(0x0100, {0xD3, 0x34, 0xED, 0x41, 0xDB, 0x20, 0xED, 0x78});
+  // OUT (&34),A at the last µs; OUT (C),B the µs before; IN A,(n) without flags. The
+  // flags of IN r,(C) are the instruction vectors' (ed40 ... ed78).
+  start_at(0x0100, {0xD3, 0x34, 0xED, 0x41, 0xDB, 0x20});
   bus.flush_ports = false;
   z80_reg8(z80r::A) = 0x12;
   z80_reg16(z80w::BC) = 0x7F8C;
@@ -219,11 +209,6 @@ TEST(Z80Ports, AccessesWaitForTheClockAtTheirPosition) {
   EXPECT_EQ(bus.ins.back(), 0x1220);
   EXPECT_EQ(z80_reg8(z80r::A), 0x00);
   EXPECT_EQ(z80_reg8(z80r::F), 0xFF);
-
-  testbus::run_instructions(1);  // IN A,(C): flags from the byte
-  z80_flush_pending_in();
-  EXPECT_EQ(bus.ins.back(), 0x7F8C);
-  EXPECT_EQ(z80_reg8(z80r::F), z80f::Z | z80f::P | z80f::C);
 }
 
 TEST(Z80Traps, RomTrapOnlyFromRomOverDifferentRam) {
@@ -257,7 +242,7 @@ TEST(Z80Traps, RomTrapOnlyFromRomOverDifferentRam) {
   EXPECT_EQ(bus.traps, std::vector<int>{0xF900});
 }
 
-TEST(Z80Run, HoldBreakpointAndAddressZero) {
+TEST(Z80Run, HoldAndAddressZero) {
   start_at(0x0000, {});
   // The clock holds the processor for two calls: no instruction runs meanwhile.
   bus.hold_calls = 2;
@@ -268,12 +253,6 @@ TEST(Z80Run, HoldBreakpointAndAddressZero) {
   EXPECT_EQ(calls[2].count, 0);
   EXPECT_EQ(pc(), 0x0001);
   EXPECT_EQ(bus.address_zero_calls, 1);  // only before the instruction at 0
-
-  z80.breakpoint = 0x0005;
-  bus.stop_when = [](const testbus::Advance&) { return false; };
-  testbus::run();
-  EXPECT_EQ(pc(), 0x0005);
-  EXPECT_EQ(stop_request_word, 0x4000u);
 }
 
 TEST(Z80Registers, SnapshotBlockRoundTrip) {
@@ -286,15 +265,9 @@ TEST(Z80Registers, SnapshotBlockRoundTrip) {
   EXPECT_EQ(z80_reg16(z80w::AF), 0x2211);
   EXPECT_EQ(z80_reg16(z80w::HL), 0x8877);
   EXPECT_EQ(z80_reg8(z80r::IFF1), IFF_SET);
-  EXPECT_EQ(z80_reg8(z80r::IFF2), 0);
   EXPECT_EQ(z80_reg16(z80w::IX), block[12] | block[13] << 8);
-  EXPECT_EQ(z80_reg16(z80w::PC), block[18] | block[19] << 8);
-  EXPECT_EQ(z80_reg16(z80w::IM), 2);
   EXPECT_EQ(z80_reg16(z80w::HL2), block[27] | block[28] << 8);
   EXPECT_EQ(z80_reg8(z80r::F2), block[21]);
-  uint8_t saved[Z80_SNAPSHOT_BLOCK];
-  z80_save_registers(saved);
-  EXPECT_EQ(0, std::memcmp(block, saved, sizeof block));
 
   std::stringstream stream;
   EXPECT_EQ(z80_save_registers(stream), 0);
@@ -321,16 +294,11 @@ TEST(Z80Registers, DumpShowsRegistersPointedBytesAndFlags) {
   bus.ram[0x0000] = 0x02;
   std::ostringstream out;
   z80_dump_registers(out);
-  std::istringstream lines(out.str());
-  std::string l1, l2, l3;
-  std::getline(lines, l1);
-  std::getline(lines, l2);
-  std::getline(lines, l3);
-  EXPECT_EQ(l1, "AF=12C5 BC=4000 DE=0000 HL=0000 IX=0000 IY=0000 SP=0000 PC=FFFF IR=3F05");
-  EXPECT_EQ(l2.substr(0, 2), " \t");
-  EXPECT_NE(l2.find("ABCD"), std::string::npos);
-  EXPECT_NE(l2.find("0102"), std::string::npos);
-  EXPECT_EQ(l3, "AF'=0000 BC'=0000 DE'=0000 HL'=BEEF IFF1=1 IFF2=0 IM=1 Z C PE M    ");
+  // The second line: the two bytes each pair points at, in memory order (PC's wrap).
+  EXPECT_EQ(out.str(),
+            "AF=12C5 BC=4000 DE=0000 HL=0000 IX=0000 IY=0000 SP=0000 PC=FFFF IR=3F05\n"
+            " \t0000    ABCD    0200    0200    0200    0200    0200    0102\n"
+            "AF'=0000 BC'=0000 DE'=0000 HL'=BEEF IFF1=1 IFF2=0 IM=1 Z C PE M    \n");
 }
 
 TEST(Z80Registers, ErrorMessages) {
@@ -342,6 +310,5 @@ TEST(Z80Registers, ErrorMessages) {
   };
   EXPECT_EQ(report(0), "");
   EXPECT_EQ(report(1), "Z80: unknown OP-code at address 0abc\n");
-  EXPECT_EQ(report(2), "Z80: halt with interrupts disabled at 0abc\n");
   EXPECT_EQ(report(7), "Z80: unknown error !\n");
 }
