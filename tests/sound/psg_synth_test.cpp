@@ -207,27 +207,22 @@ TEST_F(SynthTest, AllSixteenEnvelopeShapes) {
   }
 }
 
-TEST_F(SynthTest, EnvelopeOnChannelBUsesTheCentreTable) {
+TEST_F(SynthTest, EnvelopeStandsStillUnheardAndUsesTheCentreTableOnChannelB) {
   start(62500);
   write(7, 0x3F);
   write(11, 1);
+  write(13, 8);
+  run(16 * 100);
+  EXPECT_EQ(psg_synth_view().envelope_step, 0u) << "no channel follows it, no tone or noise";
+  write(7, 0x3E);  // a tone enabled: the envelope runs
+  run(16 * 100);
+  EXPECT_GT(psg_synth_view().envelope_step, 50u);
+
+  write(7, 0x3F);
   write(9, 0x10);
   write(13, 13);  // rises, then holds at the top
   render_to();
   const Stereo s = run(16 * 40);
   EXPECT_EQ(s.left.back(), CENTRE[15] >> 1);
   EXPECT_EQ(s.right.back(), CENTRE[15] >> 1);
-}
-
-TEST_F(SynthTest, EnvelopeStandsStillWhenNothingCanHearIt) {
-  start(62500);
-  write(7, 0x3F);
-  write(8, 0);
-  write(11, 1);
-  write(13, 8);
-  run(16 * 100);
-  EXPECT_EQ(psg_synth_view().envelope_step, 0u);
-  write(7, 0x3E);  // a tone enabled: the envelope runs
-  run(16 * 100);
-  EXPECT_GT(psg_synth_view().envelope_step, 50u);
 }
