@@ -72,27 +72,21 @@ TEST_F(AdvanceTest, InstructionTimeRoundsUpToWholeMicroseconds) {
   EXPECT_EQ(advance(23, 0), 6u);
 }
 
-TEST_F(AdvanceTest, SingleStepModeReturnsTheOwedTime) {
-  stop_request_word |= stopbit::STEP;
-  uint64_t t0 = microsecond_counter;
-  EXPECT_EQ(video_advance(16, 0, wait, refresh), 3);
-  EXPECT_EQ(microsecond_counter - t0, 1u);
-  EXPECT_EQ(video_advance(0, 0, wait, refresh), 2);
-  EXPECT_EQ(video_advance(0, 0, wait, refresh), 1);
-  EXPECT_EQ(video_advance(0, 0, wait, refresh), 0);
-  EXPECT_EQ(microsecond_counter - t0, 4u);
-  clear_stop_request();
-}
-
-TEST_F(AdvanceTest, DeferredOutFallsIntoTheRightMicrosecond) {
+// In single-step mode each call runs one microsecond and returns the microseconds the
+// instruction still owes; a deferred OUT is performed in its microsecond.
+TEST_F(AdvanceTest, SingleStepModeAndDeferredOutFallIntoTheRightMicrosecond) {
   // Position 1: performed when one microsecond of the instruction is left.
   z80.pending_out = Z80PendingOut{0xBC00, 12, 1};
   stop_request_word |= stopbit::STEP;
-  EXPECT_EQ(video_advance(12, 0, wait, refresh), 2);
+  const uint64_t t0 = microsecond_counter;
+  EXPECT_EQ(video_advance(16, 0, wait, refresh), 3);
+  EXPECT_EQ(microsecond_counter - t0, 1u);
+  EXPECT_EQ(video_advance(0, 0, wait, refresh), 2);
   EXPECT_NE(crtc_selected(), 12);
   EXPECT_EQ(video_advance(0, 0, wait, refresh), 1);
   EXPECT_EQ(crtc_selected(), 12);
   EXPECT_EQ(video_advance(0, 0, wait, refresh), 0);
+  EXPECT_EQ(microsecond_counter - t0, 4u);
   // Position 0: after the last microsecond.
   z80.pending_out = Z80PendingOut{0xBC00, 9, 0};
   EXPECT_EQ(video_advance(8, 0, wait, refresh), 1);
@@ -114,12 +108,9 @@ TEST_F(AdvanceTest, InterruptWaitsWhileDisabledAndIsOfferedAfterEachInstruction)
   EXPECT_FALSE(ga_interrupt_pending());
   EXPECT_EQ(z80_reg16(z80w::PC), 0x0038);
   EXPECT_EQ(took, 1u + 4u + 1u) << "instruction, acknowledge (IM 1), one more µs";
-}
-
-TEST_F(AdvanceTest, AcknowledgeIsShorterAfterNegativeAdjustment) {
   run_until_pending();
   enable_interrupts();
-  EXPECT_EQ(advance(4, -4), 2u + 4u);
+  EXPECT_EQ(advance(4, -4), 2u + 4u) << "the acknowledge is shorter after a negative adjustment";
 }
 
 TEST_F(AdvanceTest, LateAcknowledgeClearsCounterBit5) {
@@ -149,6 +140,8 @@ TEST_F(AdvanceTest, WaitWordClearedOnRefusalOnlyWithoutInterruptResume) {
 }
 
 TEST_F(AdvanceTest, FrameEndWorkRunsOncePerFrameAtAnInterrupt) {
+  EXPECT_EQ(crtc_type(), 1);
+  set_setting(kw::CRTC_TYPE, 2);
   uint64_t previous_start = 0;
   for (int frame = 0; frame < 5; ++frame) {
     const int rendered = renders;
@@ -162,16 +155,10 @@ TEST_F(AdvanceTest, FrameEndWorkRunsOncePerFrameAtAnInterrupt) {
     EXPECT_GE(frame_start_time(), frame_end);
     EXPECT_LE(microsecond_counter - frame_end, 52u * 64u) << "at the next interrupt";
     EXPECT_EQ(polls, polls_before + 1);
+    EXPECT_EQ(crtc_type(), 2) << "the CRTC type setting is taken again at frame end";
     previous_start = frame_start_time();
   }
   EXPECT_EQ(marks, renders);
-}
-
-TEST_F(AdvanceTest, CrtcTypeIsTakenAgainAtFrameEnd) {
-  EXPECT_EQ(crtc_type(), 1);
-  set_setting(kw::CRTC_TYPE, 2);
-  run_instructions_until([] { return marks != 0; });
-  EXPECT_EQ(crtc_type(), 2);
 }
 
 TEST_F(AdvanceTest, LongFrameKeepsPollingEvents) {

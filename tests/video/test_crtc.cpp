@@ -68,8 +68,6 @@ TEST_F(CrtcTest, SnapshotBlockRoundTripAndSelectionWraps) {
   crtc_select(9);
   uint8_t block[CRTC_BLOCK_SIZE];
   crtc_save(block);
-  EXPECT_EQ(block[0], 9);
-  EXPECT_EQ(block[1 + 4], 13);
 
   crtc_reset();
   EXPECT_EQ(crtc_selected(), 0);
@@ -91,35 +89,8 @@ TEST_F(CrtcTest, SnapshotBlockRoundTripAndSelectionWraps) {
   EXPECT_EQ(crtc_register(4), 13);
 }
 
-TEST_F(CrtcTest, RasterBlockRoundTrip) {
-  program_standard_crtc();
-  settle();
-  run_to(7, 3, 20);
-  uint8_t a[RASTER_BLOCK_SIZE];
-  raster_save(a);
-  const BeamState before = beam_state();
-  const uint64_t time = microsecond_counter;
-  uint64_t stored = 0;
-  for (int i = 0; i < 8; ++i) stored |= static_cast<uint64_t>(a[14 + i]) << (8 * i);
-  EXPECT_EQ(stored, time);
-
-  video_run(12345);
-  raster_load(a);
-  BeamState after = beam_state();
-  EXPECT_EQ(after.hcc, before.hcc);
-  EXPECT_EQ(after.vcc, before.vcc);
-  EXPECT_EQ(after.rc, before.rc);
-  EXPECT_EQ(after.y, before.y);
-  EXPECT_EQ(after.x, static_cast<int8_t>(before.x)) << "x is kept as one signed byte";
-  EXPECT_EQ(microsecond_counter, time);
-  uint8_t b[RASTER_BLOCK_SIZE];
-  raster_save(b);
-  for (int i = 0; i < RASTER_BLOCK_SIZE; ++i) {
-    if (i == 12) continue;
-    EXPECT_EQ(a[i], b[i]) << "byte " << i;
-  }
-}
-
+// The raster block's round trip (the beam, the counters and the time at bytes 14-21) is
+// Snapshot.LoadBringsBackTheSavedMachine's, with the beam moved by a run.
 TEST_F(CrtcTest, RasterBlockIdleCountersAndAdjust) {
   uint8_t a[RASTER_BLOCK_SIZE] = {};
   a[5] = 255;
@@ -144,18 +115,11 @@ TEST_F(CrtcTest, DumpShowsCountersAndBeam) {
   run_to(2, 1, 50);  // inside the HSYNC (46..59)
   std::ostringstream out;
   crtc_dump(out);
-  std::istringstream lines(out.str());
-  std::string l1, l2;
-  std::getline(lines, l1);
-  std::getline(lines, l2);
-  EXPECT_EQ(l1.rfind("CRTC:  counter = 32 04 02 ", 0), 0u) << l1;
-  // MA = 0x3000 + 2 rows of 40 + 50 characters; line 1 of the row.
-  EXPECT_NE(l1.find("\tC904: "), std::string::npos) << l1;
-  EXPECT_EQ(l2.rfind("BEAM:  x=", 0), 0u) << l2;
-  EXPECT_NE(l2.find(" HSYNC"), std::string::npos);
-  EXPECT_EQ(l2.find("VSYNC"), std::string::npos);
-  EXPECT_NE(l2.find(" VDE"), std::string::npos);
-  EXPECT_NE(l2.find("irq counter: "), std::string::npos);
+  // Character 50 (hex 32), HSYNC count 4, row 2, no adjust, no VSYNC, line 1; MA = 0x3000
+  // + 2 rows of 40 + 50 characters; an interrupt is left pending since the reset.
+  EXPECT_EQ(out.str(),
+            "CRTC:  counter = 32 04 02 00    01\tC904: FF FF\n"
+            "BEAM:  x=-80 y=  57 (decimal) HSYNC INT           VDE irq counter: 35\n");
 }
 
 }  // namespace

@@ -27,11 +27,26 @@ std::vector<uint64_t> collect_interrupts(int us) {
   return at;
 }
 
-class RasterTypes : public VideoTest, public ::testing::WithParamInterface<int> {};
+// Microseconds of the next complete VSYNC (0 when none comes within two frames).
+uint64_t next_vsync_length() {
+  int limit = 2 * FRAME_US;
+  while (vsync_active() && --limit > 0) video_run(1);
+  while (!vsync_active() && --limit > 0) video_run(1);
+  uint64_t start_us = microsecond_counter;
+  while (vsync_active() && --limit > 0) video_run(1);
+  return limit > 0 ? microsecond_counter - start_us : 0;
+}
+
+// Each test runs on the CRTC type of its parameter, programmed as the firmware does.
+class RasterTypes : public VideoTest, public ::testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    start(GetParam());
+    program_standard_crtc();
+  }
+};
 
 TEST_P(RasterTypes, FirmwareTimingGives312LinesAndSixInterruptsPerFrame) {
-  start(GetParam());
-  program_standard_crtc();
   settle();
   const BeamState settled = beam_state();
   EXPECT_EQ(settled.vertical_hold, 0);
@@ -51,8 +66,6 @@ TEST_P(RasterTypes, FirmwareTimingGives312LinesAndSixInterruptsPerFrame) {
 }
 
 TEST_P(RasterTypes, VsyncResynchronisesTheInterruptCounter) {
-  start(GetParam());
-  program_standard_crtc();
   settle();
   // Counter reset 40 lines before the VSYNC: 42 at the second HSYNC end after it,
   // so the resynchronisation raises an interrupt.
@@ -81,8 +94,6 @@ TEST_P(RasterTypes, VsyncResynchronisesTheInterruptCounter) {
 }
 
 TEST_P(RasterTypes, PixelsOfEachModeComeFromThePenTables) {
-  start(GetParam());
-  program_standard_crtc();
   const int inks[17] = {21, 11, 6, 18, 0, 1, 2, 3, 5, 7, 8, 9, 10, 12, 13, 14, 4};
   for (int pen = 0; pen < 17; ++pen) ga_set_ink(pen, inks[pen]);
   // First character of the screen: R12/R13 = 0x3000 is block 3, offset 0.
@@ -111,8 +122,6 @@ TEST_P(RasterTypes, PixelsOfEachModeComeFromThePenTables) {
 }
 
 TEST_P(RasterTypes, InkChangeShowsFromTheNextCharacter) {
-  start(GetParam());
-  program_standard_crtc();
   ga_set_ink(0, 4);
   ga_set_ink(16, 20);
   settle();
@@ -127,8 +136,6 @@ TEST_P(RasterTypes, InkChangeShowsFromTheNextCharacter) {
 }
 
 TEST_P(RasterTypes, ModeChangeWaitsForHsyncUnlessHsyncJustBegan) {
-  start(GetParam());
-  program_standard_crtc();
   ga_set_mode(1);
   settle();
   ASSERT_EQ(ga_screen_mode(), 1);
@@ -148,6 +155,36 @@ TEST_P(RasterTypes, ModeChangeWaitsForHsyncUnlessHsyncJustBegan) {
   EXPECT_EQ(ga_screen_mode(), 0);
   run_to(5, 1, 47);
   EXPECT_EQ(ga_screen_mode(), 1);
+}
+
+TEST_P(RasterTypes, VerticalAdjustLengthensTheFrame) {
+  crtc_write_register(5, 4);  // four lines more than the 312
+  settle();
+  renders = 0;
+  while (renders == 0) video_run(1);
+  uint64_t t0 = microsecond_counter;
+  while (renders == 1) video_run(1);
+  EXPECT_EQ(microsecond_counter - t0, 316u * 64u);
+}
+
+TEST_P(RasterTypes, HsyncWidthZeroRaisesNoInterruptOnTypes0And1) {
+  crtc_write_register(3, 0x80);
+  auto irq = collect_interrupts(5 * FRAME_US);
+  if (GetParam() == 2)
+    EXPECT_EQ(irq.size(), 5u * 19968u / (52u * 64u)) << "type 2 takes width 0 as 16";
+  else
+    EXPECT_TRUE(irq.empty());
+}
+
+TEST_P(RasterTypes, VsyncWidthFollowsTheType) {
+  for (int r3 : {0x2E, 0x1E, 0x0E}) {
+    start(GetParam());
+    program_standard_crtc(r3);  // VSYNC width from the high nibble on type 0 only
+    settle();
+    const uint64_t lines = GetParam() == 0 ? (r3 >> 4 ? r3 >> 4 : 16) : 16;
+    for (int frame = 0; frame < 3; ++frame)
+      EXPECT_EQ(next_vsync_length(), lines * 64u) << "R3 " << r3;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllTypes, RasterTypes, ::testing::Values(0, 1, 2));
@@ -204,18 +241,6 @@ TEST_F(RasterTest, TextOnBlackShowsEveryLitPixelOfTheFont) {
   video_set_fast_path(true);
 }
 
-TEST_F(RasterTest, HsyncWidthZeroRaisesNoInterruptOnTypes0And1) {
-  for (int type = 0; type < 3; ++type) {
-    start(type);
-    program_standard_crtc(0x80);
-    auto irq = collect_interrupts(5 * FRAME_US);
-    if (type == 2)
-      EXPECT_EQ(irq.size(), 5u * 19968u / (52u * 64u)) << "type 2 takes width 0 as 16";
-    else
-      EXPECT_TRUE(irq.empty()) << "type " << type;
-  }
-}
-
 TEST_F(RasterTest, NarrowHsyncCountsButTheMonitorRunsFree) {
   program_standard_crtc(0x82);
   auto irq = collect_interrupts(5 * FRAME_US);
@@ -236,29 +261,6 @@ TEST_F(RasterTest, NoVsyncStillMakesFramesAndPollsEvents) {
   video_run(10 * FRAME_US);
   EXPECT_EQ(renders, 0);
   EXPECT_GE(polls, 1);
-}
-
-// Microseconds of the next complete VSYNC (0 when none comes within two frames).
-uint64_t next_vsync_length() {
-  int limit = 2 * FRAME_US;
-  while (vsync_active() && --limit > 0) video_run(1);
-  while (!vsync_active() && --limit > 0) video_run(1);
-  uint64_t start_us = microsecond_counter;
-  while (vsync_active() && --limit > 0) video_run(1);
-  return limit > 0 ? microsecond_counter - start_us : 0;
-}
-
-TEST_F(RasterTest, VsyncWidthFollowsTheType) {
-  for (int type = 0; type < 3; ++type) {
-    for (int r3 : {0x2E, 0x1E, 0x0E}) {
-      start(type);
-      program_standard_crtc(r3);  // VSYNC width from the high nibble on type 0 only
-      settle();
-      const uint64_t lines = type == 0 ? (r3 >> 4 ? r3 >> 4 : 16) : 16;
-      for (int frame = 0; frame < 3; ++frame)
-        EXPECT_EQ(next_vsync_length(), lines * 64u) << "type " << type << " R3 " << r3;
-    }
-  }
 }
 
 // Skew (R8 bits 4 and 5) shows the border for that many characters on type 0 only,
@@ -282,19 +284,6 @@ TEST_F(RasterTest, SkewDelaysTheDisplayOnType0Only) {
   }
 }
 
-TEST_F(RasterTest, VerticalAdjustLengthensTheFrame) {
-  for (int type = 0; type < 3; ++type) {
-    start(type);
-    program_standard_crtc();
-    crtc_write_register(5, 4);
-    settle();
-    renders = 0;
-    while (renders == 0) video_run(1);
-    uint64_t t0 = microsecond_counter;
-    while (renders == 1) video_run(1);
-    EXPECT_EQ(microsecond_counter - t0, 316u * 64u) << "type " << type;
-  }
-}
 
 TEST_F(RasterTest, DisplayBoundsOfThePreviousFrameGiveThePicture) {
   program_standard_crtc();
@@ -326,16 +315,6 @@ TEST_F(RasterTest, ShortFramesPullTheVerticalHold) {
   int hold = b.vertical_hold;
   video_run(10 * FRAME_US);
   EXPECT_EQ(beam_state().vertical_hold, hold) << "settles";
-}
-
-TEST_F(RasterTest, DebuggerBreakTimeRaisesTimedStop) {
-  program_standard_crtc();
-  video_arm_break(microsecond_counter + 1000);
-  video_run(999);
-  EXPECT_EQ(stop_request_word, 0u);
-  video_run(1);
-  EXPECT_EQ(stop_request_word & 0x24000u, 0x24000u);
-  EXPECT_FALSE(video_break_armed());
 }
 
 TEST_F(RasterTest, FrameBufferWritesStayInside) {
