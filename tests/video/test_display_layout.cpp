@@ -28,56 +28,47 @@ TEST(DisplayLayout, IntegerScalingSteps) {
   for (const auto& o : outputs) EXPECT_EQ(integer_scale_for(o.w, o.h), o.scale) << o.w << " × " << o.h;
 }
 
-TEST(DisplayLayout, IntegerScalingPlacesPictureAndBars) {
-  PictureLayout l = compute_picture_layout(1000, 700, 1, false);
-  EXPECT_EQ(l.picture, (ScreenRect{116, 0, 768, 544}));  // centred, at the top
-  EXPECT_EQ(l.bars[0], (ScreenRect{0, 0, 116, 700}));
-  EXPECT_EQ(l.bars[1], (ScreenRect{884, 0, 116, 700}));
-  EXPECT_EQ(l.bars[2], (ScreenRect{116, 544, 768, 156}));
-
-  // Taller (and wider) than the output: centred both ways, nothing to fill.
-  l = compute_picture_layout(700, 450, 1, false);
-  EXPECT_EQ(l.picture, (ScreenRect{-34, -47, 768, 544}));
-  for (const ScreenRect& b : l.bars) EXPECT_TRUE(b.empty());
-
-  // Below 334 × 222 the picture is a quarter of the frame.
-  l = compute_picture_layout(320, 240, 1, false);
-  EXPECT_EQ(l.scale, 0.25);
-  EXPECT_EQ(l.picture, (ScreenRect{64, 0, 192, 136}));
-}
-
-TEST(DisplayLayout, AspectFitTakesFullWidthOrFullHeight) {
-  // Relatively taller than 768:544: full width at the top, a bar below.
-  PictureLayout l = compute_picture_layout(800, 800, 0, false);
-  EXPECT_EQ(l.picture, (ScreenRect{0, 0, 800, 566}));
-  EXPECT_TRUE(l.bars[0].empty());
-  EXPECT_TRUE(l.bars[1].empty());
-  EXPECT_EQ(l.bars[2], (ScreenRect{0, 566, 800, 234}));
-
-  // Relatively wider: full height, centred, bars left and right.
-  l = compute_picture_layout(1000, 544, 0, false);
-  EXPECT_EQ(l.picture, (ScreenRect{116, 0, 768, 544}));
-  EXPECT_EQ(l.bars[0], (ScreenRect{0, 0, 116, 544}));
-  EXPECT_EQ(l.bars[1], (ScreenRect{884, 0, 116, 544}));
-  EXPECT_TRUE(l.bars[2].empty());
-
-  // The exact frame size fills the output.
-  l = compute_picture_layout(768, 544, 0, false);
-  EXPECT_EQ(l.picture, (ScreenRect{0, 0, 768, 544}));
-  for (const ScreenRect& b : l.bars) EXPECT_TRUE(b.empty());
-
-  // The window of scale 1 (two rows less than the frame).
-  l = compute_picture_layout(768, 542, 0, false);
-  EXPECT_EQ(l.picture, (ScreenRect{1, 0, 765, 542}));
-}
-
-TEST(DisplayLayout, DebuggerPanelLeavesTheRightPartFree) {
+// Picture and left, right and bottom bars for an output size; a bar given as {} must be
+// empty.
+TEST(DisplayLayout, PicturePlacementAndBars) {
+  const struct {
+    int w, h, integer;
+    bool debugger;
+    ScreenRect picture, bars[3];
+  } cases[] = {
+      // Integer scaling: centred, at the top.
+      {1000, 700, 1, false, {116, 0, 768, 544},
+       {{0, 0, 116, 700}, {884, 0, 116, 700}, {116, 544, 768, 156}}},
+      // Taller (and wider) than the output: centred both ways, nothing to fill.
+      {700, 450, 1, false, {-34, -47, 768, 544}, {}},
+      // Below 334 × 222 the picture is a quarter of the frame.
+      {320, 240, 1, false, {64, 0, 192, 136},
+       {{0, 0, 64, 240}, {256, 0, 64, 240}, {64, 136, 192, 104}}},
+      // Aspect fit, relatively taller than 768:544: full width at the top, a bar below.
+      {800, 800, 0, false, {0, 0, 800, 566}, {{}, {}, {0, 566, 800, 234}}},
+      // Relatively wider: full height, centred, bars left and right.
+      {1000, 544, 0, false, {116, 0, 768, 544}, {{0, 0, 116, 544}, {884, 0, 116, 544}, {}}},
+      // The exact frame size fills the output.
+      {768, 544, 0, false, {0, 0, 768, 544}, {}},
+      // The window of scale 1 (two rows less than the frame).
+      {768, 542, 0, false, {1, 0, 765, 542}, {{0, 0, 1, 542}, {766, 0, 2, 542}, {}}},
+      // Beside the debugger panel, which takes the right part of the output.
+      {1408, 544, 0, true, {0, 0, 768, 544}, {{}, {}, {}}},
+      // A degenerate output gives an empty picture rather than a negative one.
+      {0, 0, 0, false, {}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.w << " × " << c.h << (c.integer ? " integer" : " fit"));
+    const PictureLayout l = compute_picture_layout(c.w, c.h, c.integer, c.debugger);
+    if (c.picture.empty()) EXPECT_TRUE(l.picture.empty());
+    else EXPECT_EQ(l.picture, c.picture);
+    for (int k = 0; k < 3; ++k) {
+      if (c.bars[k].empty()) EXPECT_TRUE(l.bars[k].empty()) << "bar " << k;
+      else EXPECT_EQ(l.bars[k], c.bars[k]) << "bar " << k;
+    }
+  }
+  EXPECT_EQ(compute_picture_layout(320, 240, 1, false).scale, 0.25);
   EXPECT_EQ(width_beside_debugger(1408), 768);
-  const PictureLayout l = compute_picture_layout(1408, 544, 0, true);
-  EXPECT_EQ(l.picture, (ScreenRect{0, 0, 768, 544}));
-  EXPECT_LE(l.picture.x + l.picture.w, 1408 - 639);
-  // A degenerate output gives an empty picture rather than a negative one.
-  EXPECT_TRUE(compute_picture_layout(0, 0, 0, false).picture.empty());
 }
 
 TEST(DisplaySource, DisplayAreaWithInterlaceFieldOrTheWholeFrame) {
@@ -136,7 +127,7 @@ TEST(DisplaySmoothing, FrameConversionLinesAndScanLines) {
   for (int x = 0; x < FRAME_WIDTH; ++x) ASSERT_EQ(full[543 * FRAME_WIDTH + x], 0);
 }
 
-TEST(DisplayBadge, GlyphsDoubledInWidth) {
+TEST(DisplayBadge, GlyphsDoubledInWidthAndBlankTextHides) {
   std::vector<uint32_t> p(BADGE_WIDTH * BADGE_HEIGHT);
   ASSERT_TRUE(pack_badge("3x", p.data()));
   for (int g = 0; g < 3; ++g) {
@@ -153,10 +144,9 @@ TEST(DisplayBadge, GlyphsDoubledInWidth) {
   EXPECT_EQ(p[3 * BADGE_WIDTH + 0], BADGE_SET);          // triangle 212, row 3 full
   EXPECT_EQ(p[3 * BADGE_WIDTH + 16 + 15], BADGE_SET);    // triangle 214, row 3 full
   EXPECT_EQ(p[0 * BADGE_WIDTH + 16 + 0], BADGE_CLEAR);   // its tip is on the right
-}
 
-TEST(DisplayBadge, EmptyOrBlankTextHides) {
-  std::vector<uint32_t> p(BADGE_WIDTH * BADGE_HEIGHT, 7);
+  // Empty or blank text hides the badge and clears every pixel.
+  p.assign(p.size(), 7);
   EXPECT_FALSE(pack_badge("", p.data()));
   EXPECT_FALSE(pack_badge(" x", p.data()));
   EXPECT_FALSE(pack_badge(nullptr, p.data()));
@@ -212,8 +202,6 @@ TEST(DisplayHotKeys, ScreenOffsetStaysWithinZeroToFifteen) {
   EXPECT_EQ(step_screen_offset(15, 1), 15);
   EXPECT_EQ(step_screen_offset(0, 1), 1);
   EXPECT_EQ(step_screen_offset(15, -1), 14);
-  EXPECT_EQ(next_display_mode(3), 0);
-  EXPECT_EQ(next_display_mode(0), 1);
 }
 
 }  // namespace
