@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <tuple>
+
 #include "disc_support.h"
 #include "hardware/memory.h"
 
@@ -144,19 +146,6 @@ TEST_F(DskTest, HostileImagesNeverCrashOrChangeSize) {
   EXPECT_EQ(read(0, 0, 0, 2, 2).data.at(0), pattern(0, 0, 2, 0));
 }
 
-TEST_F(DskTest, AutostartFindsTheProgramsOfTheRealDiscs) {
-  REQUIRE_ASSET(disks_dir() + "/boulderdash_cpc.dsk");
-  REQUIRE_ASSET(disks_dir() + "/dtc_cpc.dsk");
-  set_setting(kw::DRIVE_A_AUTOSTART, 1);
-  insert(0, copy_disk("boulderdash_cpc.dsk"));
-  EXPECT_EQ(autostart_name(), "BOULDER .BAS");
-  EXPECT_EQ(drive_block_size(0), 1024);
-  insert(0, copy_disk("dtc_cpc.dsk"));
-  EXPECT_EQ(autostart_name(), "-DTC    .   ");
-  set_setting(kw::DRIVE_A_AUTOSTART, 0);
-  EXPECT_EQ(autostart_name(), "(none)");
-}
-
 TEST_F(DskTest, AutostartChoosesAmongDirectoryEntries) {
   set_setting(kw::DRIVE_A_AUTOSTART, 1);
   const std::vector<std::pair<std::vector<Entry>, const char*>> cases = {
@@ -185,6 +174,8 @@ TEST_F(DskTest, AutostartChoosesAmongDirectoryEntries) {
   std::memcpy(image.data() + directory + 1, "SYSGAME BAS", 11);
   insert(0, put_image("sys.dsk", image));
   EXPECT_EQ(autostart_name(), "SYSGAME .BAS");
+  set_setting(kw::DRIVE_A_AUTOSTART, 0);
+  EXPECT_EQ(autostart_name(), "(none)") << "autostart switched off";
 }
 
 TEST_F(DskTest, AutostartText) {
@@ -195,14 +186,13 @@ TEST_F(DskTest, AutostartText) {
   std::vector<uint8_t> ram(65536, 0);
   uint8_t* saved[4];
   for (int i = 0; i < 4; i++) saved[i] = read_bank[i], read_bank[i] = ram.data() + i * 16384;
-  ram[0xA866] = 1, ram[0xBC79] = 2, ram[0xBC78] = 3;
-  EXPECT_FALSE(dsk_autostart_needs_prefix());
-  ram[0xBC79] = 1;
-  EXPECT_TRUE(dsk_autostart_needs_prefix());
-  ram[0xBC79] = 2, ram[0xBC78] = 0xA4;
-  EXPECT_TRUE(dsk_autostart_needs_prefix());
-  ram[0xBC78] = 0xFF, ram[0xBC79] = 0xFF;
-  EXPECT_TRUE(dsk_autostart_needs_prefix());
+  // {&A866, &BC79, &BC78, prefix needed}
+  const std::tuple<uint8_t, uint8_t, uint8_t, bool> cases[] = {
+      {1, 2, 3, false}, {1, 1, 3, true}, {1, 2, 0xA4, true}, {1, 0xFF, 0xFF, true}};
+  for (auto [a866, bc79, bc78, needed] : cases) {
+    ram[0xA866] = a866, ram[0xBC79] = bc79, ram[0xBC78] = bc78;
+    EXPECT_EQ(dsk_autostart_needs_prefix(), needed) << int(bc79) << " " << int(bc78);
+  }
   for (int i = 0; i < 4; i++) read_bank[i] = saved[i];
 }
 
