@@ -108,7 +108,7 @@ using Segments = std::vector<uint32_t>;
 // ---- Block cases ---------------------------------------------------------------------------------
 
 struct BlockCase {
-  const char* name;
+  const char* name;  // also the test's name
   Bytes image;
   Runs runs;                 // expected segment lengths in ticks
   size_t blocks = 1;         // entries of the block list
@@ -126,38 +126,38 @@ std::vector<BlockCase> block_cases() {
       {"standard", tzx({standard(2, {0x80})}),
        {{4336, 3223}, {1334, 1}, {1470, 1}, {3420, 2}, {1710, 14}, {14000, 1}}},
       // Header flag 0x00: 8063 pilot pulses; eight zero bits; no pause.
-      {"standard header", tzx({standard(0, {0x00})}),
+      {"standard_header", tzx({standard(0, {0x00})}),
        {{4336, 8063}, {1334, 1}, {1470, 1}, {1710, 16}}},
       // Two bytes, three bits used of the last: 1 0 1 0 0 0 0 0, then 1 1 1. The last
       // pulse (2 + 2 + 22 = 26th) is low: the pause rises for 1 ms, then falls.
       {"turbo", tzx({turbo(1000, 300, 400, 250, 500, 2, 3, 3, {0xA0, 0xE0})}),
        {{2000, 2}, {600, 1}, {800, 1}, {1000, 2}, {500, 2}, {1000, 2}, {500, 10}, {1000, 6},
         {7000, 1}, {14000, 1}}},
-      {"pure tone", tzx({tone(1000, 5)}), {{2000, 5}}},
-      {"pulse sequence", tzx({{0x13, 3, 100, 0, 200, 0, 0x2C, 0x01}}),
+      {"pure_tone", tzx({tone(1000, 5)}), {{2000, 5}}},
+      {"pulse_sequence", tzx({{0x13, 3, 100, 0, 200, 0, 0x2C, 0x01}}),
        {{200, 1}, {400, 1}, {600, 1}}},
       // Pure data: 0x0F = four zero bits (500 T pulses), four one bits (1000 T).
-      {"pure data", tzx({{0x14, 0xF4, 0x01, 0xE8, 0x03, 8, 0, 0, 1, 0, 0, 0x0F}}),
+      {"pure_data", tzx({{0x14, 0xF4, 0x01, 0xE8, 0x03, 8, 0, 0, 1, 0, 0, 0x0F}}),
        {{1000, 8}, {2000, 8}}},
       // Direct recording, 100 T a sample, five bits used of 0b11100xxx: high 3, low 2.
-      {"direct recording", tzx({{0x15, 100, 0, 0, 0, 5, 1, 0, 0, 0xE7}}), {{600, 1}, {400, 1}}},
+      {"direct_recording", tzx({{0x15, 100, 0, 0, 0, 5, 1, 0, 0, 0xE7}}), {{600, 1}, {400, 1}}},
       // CSW at 7000 Hz (1000 ticks a sample): pulses of 3 and 5 samples, plain and zlib.
-      {"csw rle", tzx({csw_block(7000, 1, {3, 5})}), {{3000, 1}, {5000, 1}}},
-      {"csw z-rle", tzx({csw_block(7000, 2, zlib({3, 5}))}), {{3000, 1}, {5000, 1}}},
+      {"csw_rle", tzx({csw_block(7000, 1, {3, 5})}), {{3000, 1}, {5000, 1}}},
+      {"csw_z_rle", tzx({csw_block(7000, 2, zlib({3, 5}))}), {{3000, 1}, {5000, 1}}},
       // Generalized: 3 pilot edges of 1000 T, then symbols 1 0 1 0.
       {"generalized", tzx({generalized()}), {{2000, 5}, {1000, 2}, {2000, 2}, {1000, 2}}},
       // A pause block, and "stop the tape" (pause 0) between two tones.
-      {"pause and stop", tzx({tone(1000, 1), pause(5), tone(1000, 1), pause(0), tone(500, 2)}),
+      {"pause_and_stop", tzx({tone(1000, 1), pause(5), tone(1000, 1), pause(0), tone(500, 2)}),
        {{2000, 1}, {35000, 1}, {2000, 1}, {1000, 2}}, 5, {3}},
       // A loop of three around a tone of two pulses is listed once and played thrice.
       {"loop", tzx({{0x24, 3, 0}, tone(1000, 2), {0x25}}), {{2000, 6}}, 2},
       // Groups, texts, glue and an unknown block with a length: listed, no pulses.
-      {"information blocks",
+      {"information_blocks",
        tzx({{0x21, 2, 'G', '1'}, {0x30, 2, 'h', 'i'}, tone(1000, 1), {0x22},
             {0x5A, 'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20}, {0x4B, 2, 0, 0, 0, 9, 9}, tone(700, 1)}),
        {{2000, 1}, {1400, 1}}, 7},
       // The signal level set low, then high: each next pulse toggles from it.
-      {"set signal level", tzx({{0x2B, 1, 0, 0, 0, 1}, tone(1000, 1)}), {{2000, 1}}, 1, {}, false},
+      {"set_signal_level", tzx({{0x2B, 1, 0, 0, 0, 1}, tone(1000, 1)}), {{2000, 1}}, 1, {}, false},
   };
 }
 
@@ -173,12 +173,7 @@ TEST_P(TapeBlocks, PulseLengthsLevelsAndStops) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cdt, TapeBlocks, testing::ValuesIn(block_cases()),
-                         [](const auto& info) {
-                           std::string n = info.param.name;
-                           for (char& ch : n)
-                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                           return n;
-                         });
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TapeImages, DataPulsesAlternateAndGroupsAreNamed) {
   const TapeSignal s = signal_of(tzx({{0x21, 2, 'G', '1'}, standard(0, {0x5A, 0xC3})}));
