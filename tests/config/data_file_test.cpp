@@ -46,11 +46,9 @@ class DataFile : public testing::Test {
 
 }  // namespace
 
-TEST_F(DataFile, KeyTablesEndAtANegativeNumberOrAfter864) {
+TEST_F(DataFile, KeyTablesEndAtANegativeNumberOrAfter864AndBrokenOnesAreDropped) {
   std::vector<int> ten_groups;
-  for (int g = 0; g < 10; ++g) {
-    ten_groups.insert(ten_groups.end(), {4 + g, g, 0x10 + g, 255});
-  }
+  for (int g = 0; g < 10; ++g) ten_groups.insert(ten_groups.end(), {4 + g, g, 0x10 + g, 255});
   std::vector<int> full(900, 7);
   std::string text = "KEYTAB_UK = " + list(ten_groups) + ",-1\n" +
                      "keytab_dk =\n &10, %101, 0x1f, 9,\n -5\n" +
@@ -64,9 +62,8 @@ TEST_F(DataFile, KeyTablesEndAtANegativeNumberOrAfter864) {
   EXPECT_TRUE(reader->tables.key_tables[1].empty());
   EXPECT_NE(output.find("DATA: 1 errors found.\n"), std::string::npos);
   EXPECT_EQ(output.rfind("DATA: Using ", 0), 0u);
-}
 
-TEST_F(DataFile, BrokenKeyTablesAreDropped) {
+  // A broken table is dropped.
   EXPECT_EQ(read("KEYTAB_GR = 1,2,3 4\nKEYTAB_FR = 1,2,x,4,-1\nKEYTAB_SP = 4,5,6,7,-1\n"), 2);
   EXPECT_NE(output.find("Warning: (KEYTAB_GR) ',' expected at column 19, line 1"), std::string::npos) << output;
   EXPECT_NE(output.find("Warning: (KEYTAB_FR) not a value at column 17, line 2"), std::string::npos);

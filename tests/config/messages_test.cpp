@@ -1,5 +1,6 @@
 // Message file lookups and the help file.
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "config/help.h"
@@ -41,40 +42,31 @@ class MessageFile : public testing::Test {
 
 }  // namespace
 
-TEST_F(MessageFile, LookupByLanguageBlock) {
-  use("full.msg", numbered_lines(4 * 257));
-  EXPECT_EQ(in_language(0, 0), "L0");
-  EXPECT_EQ(in_language(0, 256), "L256");
-  EXPECT_EQ(in_language(2, 100), "L614");
-  EXPECT_EQ(in_language(1, 5), "L262");
-  EXPECT_EQ(in_language(3, 256), "L1027");
-  // A third block that ends after 86 lines.
-  use("600.msg", numbered_lines(600));
-  EXPECT_EQ(in_language(2, 85), "L599");
-  EXPECT_EQ(in_language(2, 97), "MSG: Cannot read message 97 ");
-  EXPECT_EQ(in_language(0, 3), "L3");
-  EXPECT_EQ(in_language(0, -1), "MSG: Cannot read message -1 ");
-}
-
-TEST_F(MessageFile, MissingBlockFallsBackToEnglish) {
-  use("three.msg", numbered_lines(3 * 257));
-  EXPECT_EQ(in_language(3, 10), "L10");
-  EXPECT_EQ(in_language(2, 10), "L524");
-}
-
-TEST_F(MessageFile, LastLineWithoutLineFeedAndLongLines) {
-  use("nolf.msg", numbered_lines(5, false));
-  EXPECT_STREQ(message_text(4), "L4");
-  EXPECT_STREQ(message_text(5), "MSG: Cannot read message 5 ");
-  // A line of more than 4095 characters counts as two lines.
-  use("long.msg", std::string(5000, 'x') + "\nnext\n");
-  EXPECT_EQ(std::string(message_text(0)), std::string(4095, 'x'));
-  EXPECT_EQ(std::string(message_text(1)), std::string(905, 'x'));
-  EXPECT_STREQ(message_text(2), "next");
-  // Only the line feed is removed; an empty line stays empty.
-  use("blank.msg", "\n\tTabbed \n");
-  EXPECT_STREQ(message_text(0), "");
-  EXPECT_STREQ(message_text(1), "\tTabbed ");
+// Each file with its look-ups: {language, message number, text}.
+TEST_F(MessageFile, LookupByLanguageBlockLineAndLength) {
+  using Lookup = std::tuple<int, long, std::string>;
+  const std::string cannot = "MSG: Cannot read message ";
+  const std::vector<std::pair<std::string, std::vector<Lookup>>> files = {
+      {numbered_lines(4 * 257),
+       {{0, 0, "L0"}, {0, 256, "L256"}, {2, 100, "L614"}, {1, 5, "L262"}, {3, 256, "L1027"}}},
+      // A third block that ends after 86 lines.
+      {numbered_lines(600),
+       {{2, 85, "L599"}, {2, 97, cannot + "97 "}, {0, 3, "L3"}, {0, -1, cannot + "-1 "}}},
+      // A missing block falls back to English.
+      {numbered_lines(3 * 257), {{3, 10, "L10"}, {2, 10, "L524"}}},
+      // The last line without a line feed.
+      {numbered_lines(5, false), {{0, 4, "L4"}, {0, 5, cannot + "5 "}}},
+      // A line of more than 4095 characters counts as two lines.
+      {std::string(5000, 'x') + "\nnext\n",
+       {{0, 0, std::string(4095, 'x')}, {0, 1, std::string(905, 'x')}, {0, 2, "next"}}},
+      // Only the line feed is removed; an empty line stays empty.
+      {"\n\tTabbed \n", {{0, 0, ""}, {0, 1, "\tTabbed "}}},
+  };
+  for (size_t f = 0; f < files.size(); ++f) {
+    use("lookup" + std::to_string(f) + ".msg", files[f].first);
+    for (const auto& [language, n, text] : files[f].second)
+      EXPECT_EQ(in_language(language, n), text) << "file " << f << ", message " << n;
+  }
 }
 
 TEST_F(MessageFile, UnopenedOrClosedFileGivesTheCannotReadText) {
