@@ -327,4 +327,10 @@ TEST_F(FdcTest, OddTrackTables) {
   EXPECT_EQ(seek(0, 1), (Bytes{0x20, 1}));
   EXPECT_EQ(read_id(0).at(1), 0x01);
   EXPECT_EQ(read(0, 1, 0, 0xC1, 0xC1).result.at(1), 0x04);
+  // A track the image claims but its file does not hold.
+  image = build_image(false, 2, 1, data_format_track);
+  image[0x30] = 3;
+  insert(1, put_image("cut.dsk", image));
+  seek(1, 2);
+  EXPECT_EQ(read_id(1).at(1), 0x01);
 }
