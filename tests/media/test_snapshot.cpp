@@ -145,6 +145,9 @@ TEST_F(Snapshot, LargerMemoryLayoutsUseConfigurationsEightKPlusTwo) {
     // 0-3, then configuration 2 (4-7), then configuration 10 (8-11), configuration 18 (12-15).
     for (int b = 0; b < kb / 16; ++b) EXPECT_EQ(f[0x100 + b * BANK_SIZE], 0x20 + b);
   }
+  // A larger size than the configuration has: message 229, 64 KB saved.
+  EXPECT_EQ(state(512).size(), 256u + 64 * 1024);
+  EXPECT_EQ(shown, std::vector<std::string>{message_text(msg::SNAPSHOT_SAVE_SIZE_TOO_LARGE)});
 }
 
 TEST_F(Snapshot, VersionOneAndTwoLeaveTypeDiscCrtcTypeAndCountersAlone) {
