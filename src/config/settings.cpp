@@ -180,7 +180,9 @@ const char* data_file_name() {
 void set_data_file(const char* name) { set_setting_text(kw::DATA_FILE, name); }
 
 const char* expand_home(const char* path) {
-  static char buffer[2048];
+  // Room for the longest setting text (4095 characters) after the longest home
+  // directory the system allows: a configured path is never cut short.
+  static char buffer[8192];
   if (!path) path = "";
   const char* home = std::getenv("HOME");
   if (path[0] == '~' && home && *home) {

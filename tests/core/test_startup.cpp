@@ -144,9 +144,10 @@ TEST(StartUp, ExpandHome) {
     EnvVar home("HOME", "/home/cpc");
     EXPECT_STREQ(expand_home("~/.Arvelo/arvelo.cfg"), "/home/cpc/.Arvelo/arvelo.cfg");
     EXPECT_STREQ(expand_home("/abs/~x"), "/abs/~x");
-    std::string longest(3000, 'a');
+    std::string longest(4095, 'a');  // the longest setting text
     longest[0] = '~';
-    EXPECT_EQ(std::strlen(expand_home(longest.c_str())), 2047u);  // truncated, terminated
+    EXPECT_EQ(expand_home(longest.c_str()), "/home/cpc" + longest.substr(1));
+    EXPECT_EQ(std::strlen(expand_home(std::string(10000, 'a').c_str())), 8191u);  // cut, terminated
   }
   EnvVar no_home("HOME", nullptr);
   EXPECT_STREQ(expand_home("~/roms/"), "./roms/");
