@@ -1,18 +1,14 @@
 // The debugger monitor's window: a scrolling text console with a typed command line.
-#include <SDL.h>
+// Its use as the monitor's console in the program window (typed lines read, answers
+// shown, Q ending the program) is e2e.monitor_window's claim.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "core/machine.h"
-#include "debugger/monitor.h"
 #include "ui/debugwindow.h"
 #include "ui/window.h"
 #include "ui_test_support.h"
-#include "z80/z80.h"
-#include "z80/z80_bus.h"
 
 namespace {
 
@@ -96,43 +92,4 @@ TEST(DebugWindow, LineEditingAndHistory) {
   w.key(uikey::F1, line);
   w.key(uikey::CLICK, line);
   EXPECT_EQ(w.input(), "");
-}
-
-// The window as the monitor's console: typed keys arrive as SDL events.
-TEST(DebugWindow, MonitorReadsTypedLines) {
-  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_EVENTS), 0) << SDL_GetError();
-  static uint8_t memory[65536];
-  uint8_t* saved_read[4];
-  uint8_t* saved_write[4];
-  std::memcpy(saved_read, read_bank, sizeof saved_read);
-  std::memcpy(saved_write, write_bank, sizeof saved_write);
-  for (int q = 0; q < 4; ++q) read_bank[q] = write_bank[q] = memory + q * 0x4000;
-
-  auto push_text = [](const std::string& text) {
-    for (char c : text) {
-      SDL_Event e = uitest::event(SDL_TEXTINPUT);
-      e.text.text[0] = c;
-      SDL_PushEvent(&e);
-    }
-    SDL_Event e = uitest::event(SDL_KEYDOWN);
-    e.key.keysym.sym = SDLK_RETURN;
-    SDL_PushEvent(&e);
-  };
-  push_text("I 4000 12 34");
-  push_text("");
-  push_text("Q");
-
-  debugwindow_install();
-  clear_stop_request();
-  monitor_run();
-  monitor_set_console(nullptr);
-
-  EXPECT_EQ(memory[0x4000], 0x12);
-  EXPECT_EQ(memory[0x4001], 0x34);
-  EXPECT_TRUE(stop_request_word & stopbit::QUIT);
-  EXPECT_FALSE(stop_request_word & 0x20000);
-  clear_stop_request();
-  std::memcpy(read_bank, saved_read, sizeof saved_read);
-  std::memcpy(write_bank, saved_write, sizeof saved_write);
-  SDL_QuitSubSystem(SDL_INIT_EVENTS);
 }
