@@ -39,10 +39,6 @@ class ScriptedInput {
   auto run(Dialogue dialogue) {
     return dialogue();
   }
-  bool done() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return next_ >= steps_.size();
-  }
 
  private:
   ScriptedInput& add(Step s) {

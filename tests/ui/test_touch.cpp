@@ -141,22 +141,13 @@ TEST_F(Touch, ZoomAndTransparency) {
   EXPECT_EQ(vkbd_view().alpha, 255);
 }
 
-TEST_F(Touch, TapOnThePictureOpensTheMenuAndAButtonPerformsItsKey) {
-  vkbd_view().shown = false;
-  ScriptedInput input;
-  // The bar's buttons are 64 pixels wide from the picture's left edge: F3 is the third.
-  input.click(64 * 2 + 30, 30);
-  ui_touch_event(finger(SDL_FINGERDOWN, 400, 200, 5000));
-  ui_touch_event(finger(SDL_FINGERUP, 401, 201, 5080));  // runs the menu
-  EXPECT_TRUE(input.done());
-  SDL_Event e;
-  ASSERT_EQ(SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_KEYUP, SDL_KEYUP), 1);
-  EXPECT_EQ(e.key.keysym.scancode, SDL_SCANCODE_F3);
-
-  // Any key closes the menu without an action. Typed as a keyboard does it: a text event
-  // while text input is on (an earlier test may have left it on), a key press otherwise.
+// A tap on the picture opens the menu and a button performs its key: e2e.ui_windows
+// clicks the picture (a click is a touch of the mouse), sees reference/ui_menu.png and
+// then, after a click on the F1 button, the help window.
+TEST_F(Touch, AnyKeyClosesTheMenuWithoutAnAction) {
   ScriptedInput keys;
   keys.type("a");
   open_function_menu();
+  SDL_Event e;
   EXPECT_EQ(SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_KEYUP, SDL_KEYUP), 0);
 }
