@@ -186,12 +186,12 @@ TEST(FileDialog, ChoosesByKeysAndReturnsPathsBelowTheWorkingDirectory) {
   InDir in(dir);
   filesel_w w(1, 2, 80, 19);
 
+  // The preselected file chosen with Return, and a new name given the default extension,
+  // are e2e.ui_windows's (F5 loads the snapshot its F6 saved under a typed name).
   // The dialogue on a list window from a path, fed with the input: the path it returns.
   auto choose = [](const ScriptedInput&, filesel_w& list, std::string path) {
     return choose_file(list, path) == 0 ? path : "cancelled: " + path;
   };
-  // The preselected file is chosen with Return.
-  EXPECT_EQ(choose(ScriptedInput().key(SDLK_RETURN), w, dir.string() + "/b.dsk"), "./b.dsk");
   // Into a folder by type-ahead, then a file in it.
   EXPECT_EQ(choose(ScriptedInput().type("g").key(SDLK_RETURN).type("b").key(SDLK_RETURN), w, "./"),
             "./games/boulder.dsk");
@@ -203,17 +203,11 @@ TEST(FileDialog, ChoosesByKeysAndReturnsPathsBelowTheWorkingDirectory) {
                        .key(SDLK_RETURN).key(SDLK_END).key(SDLK_RETURN),
                    w, "./games/"),
             "./games/pack.zip/INSIDE.SNA");
-  // A new name gets the default extension.
-  filesel_w save(1, 2, 80, 19);
-  save.extras.push_back({KIND_NEW_FILE, "<new file>", 0});
-  save.default_extension = ".sna";
-  EXPECT_EQ(choose(ScriptedInput().key(SDLK_DOWN).key(SDLK_RETURN).type("my").key(SDLK_RETURN),
-                   save, "./"),
-            "./my.sna");
   // A click on a row chooses it: rows of the list start at row 3 (window top 2 + frame);
-  // b.dsk is the third line.
+  // b.dsk is the third line. The absolute folder comes back below the working directory.
   set_setting(kw::MOUSE_ENABLED, 1);
-  EXPECT_EQ(choose(ScriptedInput().click(64 + 8 * 10, 16 * (3 + 2) + 2), w, "./"), "./b.dsk");
+  EXPECT_EQ(choose(ScriptedInput().click(64 + 8 * 10, 16 * (3 + 2) + 2), w, dir.string() + "/"),
+            "./b.dsk");
   // Escape cancels and keeps the path.
   EXPECT_EQ(choose(ScriptedInput().key(SDLK_ESCAPE), w, "./A.DSK"), "cancelled: ./A.DSK");
   fs::remove_all(dir);

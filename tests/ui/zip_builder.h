@@ -13,7 +13,6 @@ struct ZipBuilder {
     uint32_t local_offset = 0;
   };
   std::vector<Member> members;
-  std::string comment;
 
   void add(const std::string& name, const std::string& data = "") { members.push_back({name, data, 0}); }
 
@@ -70,8 +69,7 @@ struct ZipBuilder {
     u16(out, n);
     u32(out, size);
     u32(out, central);
-    u16(out, static_cast<unsigned>(comment.size()));
-    out += comment;
+    u16(out, 0);  // no archive comment
     return out;
   }
 
