@@ -158,8 +158,10 @@ TEST_F(Monitor, TimedRunAndRunToABreakpoint) {
   EXPECT_FALSE(video_break_armed());
   // R from an address runs on to the breakpoint (the monitor entered there, showing PC
   // and the instruction, is e2e.monitor's claim).
+  const uint64_t resumed = microsecond_counter;
   session("B 4010\nR 4000\nQ\n", true);
   EXPECT_EQ(z80_reg16(z80w::PC), 0x4010);
+  EXPECT_EQ(microsecond_counter - resumed, 0x10u);  // from 4000, not on from 4100
 }
 
 TEST_F(Monitor, MicrosecondStepsHoldTheProcessor) {
