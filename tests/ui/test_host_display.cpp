@@ -119,7 +119,7 @@ TEST_F(HostDisplay, ModeZeroShowsEachLineTwiceModeOneWithScanLines) {
 
 // The real-time picture's smoothing, (2 left + 5 centre + 2 right) / 9 per channel, is
 // e2e.display_window's: its window, REALTIME on, is compared with the headless runner's
-// picture smoothed so (pictures.py window --smooth).
+// picture smoothed so (pictures.py window).
 
 TEST_F(HostDisplay, BadgeForItsFramesOnly) {
   clear_frame_buffer();
