@@ -10,9 +10,16 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 PICTURES="python3 $HERE/pictures.py"
 
 # The program's window id, once it is shown (empty after 60 s without it: a start on a
-# loaded machine, with other builds running, took more than 40 s).
+# loaded machine, with other builds running, took more than 40 s). The search is asked
+# again each half second: one search ends at once with an X error when a window it looks
+# at goes away meanwhile (a message box, the program's own start-up).
 find_window() {
-  timeout 60 xdotool search --sync --onlyvisible --name '^Arvelo$' 2>/dev/null | head -1 || true
+  local i wid
+  for i in $(seq 1 120); do
+    wid=$(xdotool search --onlyvisible --name '^Arvelo$' 2>/dev/null | head -1) || true
+    [ -n "$wid" ] && echo "$wid" && return 0
+    sleep 0.5
+  done
 }
 
 # Keyboard focus to the window, with the pointer in it.
