@@ -65,13 +65,9 @@ done
 # the termination signal and waits for its error box), on an X server of its own:
 # $WORK/$1.result gets the milliseconds the process lived on and its exit status.
 lose() (
-  server=""
-  trap 'kill -9 $server ${PID:-} 2>/dev/null' EXIT
-  exec 3>"$WORK/$1.display"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 >/dev/null 2>&1 &
-  server=$!
-  for i in $(seq 1 50); do [ -s "$WORK/$1.display" ] && break; sleep 0.1; done
-  export DISPLAY=:$(cat "$WORK/$1.display")
+  X_SERVER=""
+  trap 'kill -9 $X_SERVER ${PID:-} 2>/dev/null' EXIT
+  x_server 1024x768
   start "$1" -c my.cfg
   press space
   sleep 1
@@ -87,7 +83,7 @@ lose() (
     fi
     sleep 1
   done
-  kill "$server"
+  kill "$X_SERVER"
   t0=$(date +%s%N)
   wait_end 5
   echo "$((($(date +%s%N) - t0) / 1000000)) $STATUS" >"$WORK/$1.result"

@@ -1,19 +1,27 @@
 # Helpers for the scripts that drive the program's window under Xvfb (sourced after
 # lib.bash). The calling script runs again under a private X server of SIZE (WxH).
 # shellcheck disable=SC2034  # PICTURES, STATUS are read by the scripts
-# The server chooses its own free display (-displayfd): two scripts started together under
+# x_server SIZE: a private X server of SIZE (WxH) in X_SERVER, its display in DISPLAY. The
+# server chooses its own free display (-displayfd): two scripts started together under
 # ctest -j could both take the same display number when each looked for a free one itself.
+x_server() {
+  local number i
+  number=$(mktemp)
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 "${1}x24" 3>"$number" >/dev/null 2>&1 &
+  X_SERVER=$!
+  for i in $(seq 1 100); do [ -s "$number" ] && break; sleep 0.1; done
+  [ -s "$number" ] || { kill "$X_SERVER" 2>/dev/null; rm -f "$number"; fail "Xvfb did not start"; }
+  export DISPLAY=:$(cat "$number")
+  rm -f "$number"
+}
+
+# in_x_server SIZE: the calling script runs again under a private X server of SIZE.
 in_x_server() {
   if [ -z "${ARVELO_IN_X:-}" ]; then
-    local number server status=0 i
-    number=$(mktemp)
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 "${1}x24" 3>"$number" >/dev/null 2>&1 &
-    server=$!
-    for i in $(seq 1 100); do [ -s "$number" ] && break; sleep 0.1; done
-    [ -s "$number" ] || { kill "$server" 2>/dev/null; fail "Xvfb did not start"; }
-    DISPLAY=:$(cat "$number") ARVELO_IN_X=1 bash "$0" || status=$?
-    kill "$server" 2>/dev/null
-    rm -f "$number"
+    local status=0
+    x_server "$1"
+    ARVELO_IN_X=1 bash "$0" || status=$?
+    kill "$X_SERVER" 2>/dev/null
     exit "$status"
   fi
   local tool

@@ -46,7 +46,7 @@ inline Bytes board_rom() {
 
 inline void write_file(const fs::path& path, const Bytes& bytes) {
   fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  testsupport::write_bytes(path, bytes);
 }
 inline void write_text(const fs::path& path, const std::string& text) { write_file(path, Bytes(text.begin(), text.end())); }
 inline Bytes read_file(const fs::path& path) { return testsupport::file_bytes(path); }
