@@ -55,9 +55,20 @@ focus_window() {
 start() {
   RUN_NAME=$1
   shift
-  SDL_AUDIODRIVER=dummy "$PROG/arvelo" "$@" >"$WORK/$RUN_NAME.out" 2>"$WORK/$RUN_NAME.err" &
-  PID=$!
-  WID=$(find_window)
+  local attempt
+  for attempt in 1 2; do
+    SDL_AUDIODRIVER=dummy "$PROG/arvelo" "$@" >"$WORK/$RUN_NAME.out" 2>"$WORK/$RUN_NAME.err" &
+    PID=$!
+    WID=$(find_window)
+    [ -n "$WID" ] && break
+    # A start that showed no window in 60 s (seen a few times with two scripts running
+    # at once, cause not found yet): its threads' stacks go to the log for the next look,
+    # and the program is started once more.
+    echo "WARNING: $RUN_NAME: no window after 60 s (attempt $attempt); its threads:" >&2
+    { command -v gdb >/dev/null && gdb -batch -p "$PID" -ex 'thread apply all bt' >&2 2>&1; } || true
+    kill -9 "$PID" 2>/dev/null
+    wait "$PID" 2>/dev/null || true
+  done
   [ -n "$WID" ] ||
     fail "$RUN_NAME: no window after 60 s: $(tail -3 "$WORK/$RUN_NAME.out") $(cat "$WORK/$RUN_NAME.err")"
   focus_window "$WID"
